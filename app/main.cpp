@@ -1,0 +1,20 @@
+#include "app/mainwindow.h"
+#include "config/mysetting.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    // The program runs on whether or not the store opens; the window shows why
+    // nothing is counted when it did not.
+    theSetting.openLocalDb();
+    int code = 0;
+    {
+        MainWindow window(nullptr);
+        window.show();
+        code = app.exec();
+        theSetting.closeLocalDb();
+    }
+    return code;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "pdu/gsmpdubound.h"
+
+// Decoder of one SMS-DELIVER PDU into the values the local store keeps.
+class GsmPduRecvDeliver : public GsmPduBound
+{
+    Q_OBJECT
+public:
+    explicit GsmPduRecvDeliver(QObject* parent = nullptr);
+
+    bool decode(const QString& pdu) override;
+    int codeGroup() const;
+    int codeType() const;
+    QString stampText() const;
+
+    quint8 oaType = 0;
+    QString sender;
+    int pid = 0;
+    quint8 dcs = 0;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int zone = 0;
+    int udl = 0;
+    int udhl = 0;
+    QString udh;
+    QString ud;
+    int partType = 0;
+    QString partId;
+    int partIndex = 0;
+    int partCount = 0;
+};
