@@ -10,12 +10,13 @@
 // Written by loadIni on the GUI thread, read by every thread.
 extern std::atomic<int> logLevel;
 
-enum LogBit : int {
-    LogPortExchange = 0x1,  // port log: error text, stale input and answer of every exchange
-    LogWorkerMsg = 0x2,     // main log: "OKMSG" lines for worker codes 4 and above
-    LogPortSend = 0x10,     // port log: "SEND: " before every exchange
-    LogTick = 0x100,        // main log: tick, restart and expiry lines
-    LogInsertCard = 0x200,  // main log: "insert card" lines of every forwarded message
+enum LogBit : int
+{
+    LogPortExchange = 0x1, // port log: error text, stale input and answer of every exchange
+    LogWorkerMsg = 0x2,    // main log: "OKMSG" lines for worker codes 4 and above
+    LogPortSend = 0x10,    // port log: "SEND: " before every exchange
+    LogTick = 0x100,       // main log: tick, restart and expiry lines
+    LogInsertCard = 0x200, // main log: "insert card" lines of every forwarded message
 };
 
 inline bool logBit(int bit)

@@ -40,10 +40,22 @@ int readNonNegative(QSettings& ini, const QString& key, int fallback)
     return value;
 }
 
+// Reads a text value. A value typed by hand with commas and without quotes
+// comes back from QSettings as a list; it is joined again instead of being
+// read as nothing.
+QString textValue(const QSettings& ini, const QString& key)
+{
+    const QVariant value = ini.value(key, QString());
+    if (value.type() == QVariant::StringList) {
+        return value.toStringList().join(QLatin1Char(','));
+    }
+    return value.toString();
+}
+
 // Reads a text key; an empty value is replaced by the fallback in memory and in the file.
 QString readText(QSettings& ini, const QString& key, const QString& fallback)
 {
-    QString value = ini.value(key, QString()).toString();
+    QString value = textValue(ini, key);
     if (value.isEmpty()) {
         value = fallback;
         ini.setValue(key, value);
@@ -72,8 +84,8 @@ bool MySetting::loadIni()
     baudRate = readNonNegative(ini, QStringLiteral("DEF_BAUD"), 115200);
     flowControl = readNonNegative(ini, QStringLiteral("DEF_FLOW"), 0);
     speed = readNonNegative(ini, QStringLiteral("DEF_SPEED"), 200);
-    ignorePorts = ini.value(QStringLiteral("DEF_IGNORE"), QString()).toString();
-    extraPorts = ini.value(QStringLiteral("DEF_EXTRA_PORTS"), QString()).toString();
+    ignorePorts = textValue(ini, QStringLiteral("DEF_IGNORE"));
+    extraPorts = textValue(ini, QStringLiteral("DEF_EXTRA_PORTS"));
 
     // Corrections kept in memory only; the file gets them at the next save.
     if (flowControl < 0 || flowControl > 1) {
@@ -105,8 +117,8 @@ bool MySetting::loadIni()
     cardMap->clearPairs();
     const int pairs = ini.value(QStringLiteral("CARD/NUM"), 0).toInt();
     for (int i = 0; i < pairs; ++i) {
-        const QString sim = ini.value(QStringLiteral("CARD/SIM_%1").arg(i), QString()).toString();
-        const QString phone = ini.value(QStringLiteral("CARD/PHN_%1").arg(i), QString()).toString();
+        const QString sim = textValue(ini, QStringLiteral("CARD/SIM_%1").arg(i));
+        const QString phone = textValue(ini, QStringLiteral("CARD/PHN_%1").arg(i));
         cardMap->addPair(sim, phone);
     }
 

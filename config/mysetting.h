@@ -39,7 +39,12 @@ public:
     QString extraPorts;
 
     // --- local message store (store/) -----------------------------------
-    enum class InsertOutcome { Stored, AlreadyStored, Failed };
+    enum class InsertOutcome
+    {
+        Stored,
+        AlreadyStored,
+        Failed
+    };
 
     bool openLocalDb();
     void closeLocalDb();

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages vlsms needs when they are missing.
+#   tools/deps.sh run    what building and running the program needs
+#   tools/deps.sh test   that, plus what the test suite needs
+# Quick when everything is there: it only asks dpkg.
+set -euo pipefail
+
+want=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite libqt5sql5-mysql
+      mariadb-server mariadb-client fonts-wqy-zenhei)
+if [ "${1:-run}" = test ]; then
+    want+=(clang-14 libclang-rt-14-dev)
+fi
+
+missing=()
+for pkg in "${want[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$pkg")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
