@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+// One prepared statement with positional values on a named connection. Made
+// for one statement and dropped after it; used only on the thread that owns
+// the connection. The fixed order of use: open, prepare, bindValue from
+// position 0, exec, then numRowsAffected or next/value.
+class DatabaseBindQuery : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DatabaseBindQuery(QObject* parent = nullptr);
+    ~DatabaseBindQuery() override;
+
+    // Binds the query to an existing connection; only once per object.
+    bool open(const QString& connName);
+    bool prepare(const QString& sql);
+    void bindValue(int pos, const QVariant& value);
+    bool exec();
+    bool next();
+    QVariant value(const QString& column) const;
+    int numRowsAffected() const;
+    QString errorText() const;
+
+private:
+    bool opened = false;
+    QSqlQuery query;
+    QString lastErrorText;
+};

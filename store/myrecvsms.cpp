@@ -1,0 +1,3 @@
+#include "store/myrecvsms.h"
+
+MyRecvSms::MyRecvSms(QObject* parent) : QObject(parent) {}
