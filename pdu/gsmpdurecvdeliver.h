@@ -13,6 +13,9 @@ public:
     int codeGroup() const;
     int codeType() const;
     QString stampText() const;
+    // True for the messages that are forwarded: SMS-DELIVER in the general
+    // data coding group with GSM 7-bit or UCS2 text.
+    bool forwardable() const;
 
     quint8 oaType = 0;
     QString sender;
@@ -33,4 +36,10 @@ public:
     QString partId;
     int partIndex = 0;
     int partCount = 0;
+
+private:
+    void clearFields();
+    // Walks the header's information elements; the last concatenation
+    // element sets the part fields.
+    void readConcatenation();
 };
