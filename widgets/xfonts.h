@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+// The window texts name the font family 黑体, which Windows has. Elsewhere
+// this makes Qt resolve that family to WenQuanYi Zen Hei (Debian package
+// fonts-wqy-zenhei), a CJK sans serif of similar metrics. Call once, after the
+// application object exists and before any window is built.
+void xInstallFonts();
+
+// The family that 黑体 resolves to on this system.
+QString xResolvedHeiti();
