@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/quitsignal.h"
 #include "config/mysetting.h"
 
 #include <QApplication>
@@ -12,6 +13,8 @@ int main(int argc, char* argv[])
     int code = 0;
     {
         MainWindow window(nullptr);
+        QuitSignal quit;
+        QObject::connect(&quit, &QuitSignal::requested, &window, &MainWindow::close);
         window.show();
         code = app.exec();
         theSetting.closeLocalDb();
