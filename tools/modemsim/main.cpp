@@ -1,0 +1,282 @@
+// vlsms-modemsim: serves simulated GSM modems on pseudo-terminals.
+//
+// Usage: vlsms-modemsim [options]
+//   -n, --count N          number of modems (default 1)
+//   -d, --dir DIR          directory of the stable links modem1 .. modemN
+//                          (default /tmp/vlsms-modemsim-<pid>)
+//   -i, --input FILE       message lines to deliver; "-" is standard input (the default)
+//   -t, --threads N        threads serving the modems (default 2)
+//       --echo on|off      echo at power-on (default on)
+//       --iccid-style S    ccid (+CCID: n), bare, caret (^ICCID: n), quoted (+CCID: "n"), iccid (+ICCID: n)
+//       --iccid NUMBER     ICCID of modem 1; the others count up from it
+//       --list-style S     AT+CMGD=? answer: used (default), empty, range
+//       --empty-slot S     AT+CMGR= of a free index: ok (default), zero (+CMGR: 0,,0), cms (+CMS ERROR: 321)
+//       --index-base 0|1   first SIM index (default 1)
+//       --capacity N       SIM slots (default 50)
+//       --not-support      answer "COMMAND NOT SUPPORT" instead of ERROR
+//       --no-sim           modems without a SIM card
+//       --exit-when-done   exit once the input has ended and every SIM store is empty
+//   -q, --quiet            print only the device lines
+//
+// On start it prints one line per modem, "modem<k> <link> <device>", then "ready".
+// Input, one item per line:
+//   <k> <pdu>      deliver the PDU (hexadecimal, service-centre part included) to modem k (from 1)
+//   * <pdu>        deliver it to every modem
+//   <pdu>          deliver it to modem 1
+//   wait <ms>      pause reading the input
+//   # ...          comment; empty lines are skipped
+// Each delivered message is stored at the next free SIM index and announced with
+// +CMTI:. Unless quiet, it prints "stored <k> <index>" and, when the program
+// deletes it, "deleted <k> <index>". SIGINT or SIGTERM end it and remove the links.
+
+#include "tools/modemsim/modembank.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    const ssize_t n = ::write(signalPipe[1], &c, 1);
+    (void)n;
+}
+
+void say(const QString& text)
+{
+    std::fputs(qPrintable(text + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+// Feeds the input lines to the bank, one at a time, honouring "wait".
+class Feeder
+{
+public:
+    Feeder(ModemBank* bank, bool quiet) : bank(bank), quiet(quiet) {}
+
+    void push(const QByteArray& text) { pending.append(text); }
+    void setEnded() { ended = true; }
+    bool done() const { return ended && pending.isEmpty() && !waiting; }
+
+    void run()
+    {
+        while (!waiting && !pending.isEmpty()) {
+            const QByteArray text = pending.takeFirst().trimmed();
+            if (text.isEmpty() || text.startsWith('#'))
+                continue;
+            const QList<QByteArray> parts = text.simplified().split(' ');
+            if (parts.first() == "wait") {
+                waiting = true;
+                QTimer::singleShot(parts.value(1).toInt(), [this] {
+                    waiting = false;
+                    run();
+                });
+                return;
+            }
+            if (parts.size() == 1) {
+                deliver(0, parts.first());
+            } else if (parts.first() == "*") {
+                for (int k = 0; k < bank->count(); ++k)
+                    deliver(k, parts.at(1));
+            } else {
+                bool ok = false;
+                const int k = parts.first().toInt(&ok);
+                if (!ok || k < 1 || k > bank->count())
+                    std::fprintf(stderr, "modemsim: no modem %s for: %s\n", parts.first().constData(),
+                                 text.constData());
+                else
+                    deliver(k - 1, parts.at(1));
+            }
+        }
+    }
+
+private:
+    void deliver(int k, const QByteArray& pdu)
+    {
+        const int index = bank->modem(k)->addMessage(pdu);
+        if (index < 0)
+            std::fprintf(stderr, "modemsim: SIM of modem %d is full, message dropped\n", k + 1);
+        else if (!quiet)
+            say(QStringLiteral("stored %1 %2").arg(k + 1).arg(index));
+    }
+
+    ModemBank* bank;
+    bool quiet;
+    QList<QByteArray> pending;
+    bool ended = false;
+    bool waiting = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vlsms-modemsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Simulated GSM modems on pseudo-terminals."));
+    parser.addHelpOption();
+    const QCommandLineOption countOpt({"n", "count"}, "Number of modems.", "N", "1");
+    const QCommandLineOption dirOpt({"d", "dir"}, "Directory of the links modem1..modemN.", "DIR");
+    const QCommandLineOption inputOpt({"i", "input"}, "Message lines; - for standard input.", "FILE", "-");
+    const QCommandLineOption threadsOpt({"t", "threads"}, "Threads serving the modems.", "N", "2");
+    const QCommandLineOption echoOpt("echo", "Echo at power-on: on or off.", "on|off", "on");
+    const QCommandLineOption iccidStyleOpt("iccid-style", "ccid, bare, caret, quoted or iccid.", "S", "ccid");
+    const QCommandLineOption iccidOpt("iccid", "ICCID of modem 1.", "NUMBER", "89860012345678900001");
+    const QCommandLineOption listOpt("list-style", "used, empty or range.", "S", "used");
+    const QCommandLineOption emptyOpt("empty-slot", "ok, zero or cms.", "S", "ok");
+    const QCommandLineOption baseOpt("index-base", "First SIM index, 0 or 1.", "B", "1");
+    const QCommandLineOption capOpt("capacity", "SIM slots.", "N", "50");
+    const QCommandLineOption notSupportOpt("not-support", "Answer COMMAND NOT SUPPORT instead of ERROR.");
+    const QCommandLineOption noSimOpt("no-sim", "Modems without a SIM card.");
+    const QCommandLineOption exitOpt("exit-when-done", "Exit when the input ended and the SIMs are empty.");
+    const QCommandLineOption quietOpt({"q", "quiet"}, "Print only the device lines.");
+    parser.addOptions({countOpt, dirOpt, inputOpt, threadsOpt, echoOpt, iccidStyleOpt, iccidOpt, listOpt,
+                       emptyOpt, baseOpt, capOpt, notSupportOpt, noSimOpt, exitOpt, quietOpt});
+    parser.process(app);
+
+    const int count = parser.value(countOpt).toInt();
+    if (count < 1 || count > 1000) {
+        std::fprintf(stderr, "modemsim: --count must be 1 to 1000\n");
+        return 2;
+    }
+    const QMap<QString, ModemSim::IccidStyle> iccidStyles = {{"ccid", ModemSim::IccidStyle::PlusCcid},
+                                                             {"bare", ModemSim::IccidStyle::Bare},
+                                                             {"caret", ModemSim::IccidStyle::CaretIccid},
+                                                             {"quoted", ModemSim::IccidStyle::Quoted},
+                                                             {"iccid", ModemSim::IccidStyle::PlusIccid}};
+    const QMap<QString, ModemSim::IndexListStyle> listStyles = {
+        {"used", ModemSim::IndexListStyle::UsedList},
+        {"empty", ModemSim::IndexListStyle::EmptyList},
+        {"range", ModemSim::IndexListStyle::Range}};
+    const QMap<QString, ModemSim::EmptySlotStyle> emptyStyles = {
+        {"ok", ModemSim::EmptySlotStyle::BareOk},
+        {"zero", ModemSim::EmptySlotStyle::ZeroHeader},
+        {"cms", ModemSim::EmptySlotStyle::CmsError}};
+    if (!iccidStyles.contains(parser.value(iccidStyleOpt)) || !listStyles.contains(parser.value(listOpt)) ||
+        !emptyStyles.contains(parser.value(emptyOpt))) {
+        std::fprintf(stderr, "modemsim: unknown style; see --help\n");
+        return 2;
+    }
+
+    const QString dir = parser.isSet(dirOpt) ? parser.value(dirOpt)
+                                             : QStringLiteral("/tmp/vlsms-modemsim-%1").arg(::getpid());
+    ModemBank bank;
+    QString error;
+    if (!bank.start(count, dir, &error, parser.value(threadsOpt).toInt())) {
+        std::fprintf(stderr, "modemsim: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    const bool quiet = parser.isSet(quietOpt);
+    const QString iccid = parser.value(iccidOpt);
+    for (int k = 0; k < count; ++k) {
+        ModemSim* sim = bank.modem(k);
+        sim->setEcho(parser.value(echoOpt) != QLatin1String("off"));
+        sim->setIccidStyle(iccidStyles.value(parser.value(iccidStyleOpt)));
+        sim->setIndexListStyle(listStyles.value(parser.value(listOpt)));
+        sim->setEmptySlotStyle(emptyStyles.value(parser.value(emptyOpt)));
+        sim->setIndexBase(parser.value(baseOpt).toInt());
+        sim->setCapacity(parser.value(capOpt).toInt());
+        sim->setSimPresent(!parser.isSet(noSimOpt));
+        if (parser.isSet(notSupportOpt))
+            sim->setErrorText("COMMAND NOT SUPPORT");
+        // Distinct numbers per modem: the tail counts up from the given ICCID.
+        const QString tail =
+            QString::number(iccid.right(6).toLongLong() + k).rightJustified(6, QLatin1Char('0'));
+        sim->setIccid(iccid.left(iccid.size() - 6) + tail.right(6));
+        sim->setImei(QStringLiteral("8612345678%1").arg(k + 1, 5, 10, QLatin1Char('0')));
+        if (!quiet) {
+            QObject::connect(sim, &ModemSim::messageDeleted, &app, [k](int index, const QByteArray&) {
+                say(QStringLiteral("deleted %1 %2").arg(k + 1).arg(index));
+            });
+        }
+        say(QStringLiteral("modem%1 %2 %3").arg(k + 1).arg(sim->portPath(), sim->devicePath()));
+    }
+    say(QStringLiteral("ready"));
+
+    // SIGINT and SIGTERM end the event loop, so that the links are removed.
+    if (::pipe(signalPipe) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+        auto* sn = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(sn, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Feeder feeder(&bank, quiet);
+    const QString input = parser.value(inputOpt);
+    if (input == QLatin1String("-")) {
+        ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
+        auto* sn = new QSocketNotifier(0, QSocketNotifier::Read, &app);
+        auto buffer = std::make_shared<QByteArray>();
+        QObject::connect(sn, &QSocketNotifier::activated, &app, [sn, buffer, &feeder] {
+            char chunk[4096];
+            for (;;) {
+                const ssize_t n = ::read(0, chunk, sizeof chunk);
+                if (n > 0) {
+                    buffer->append(chunk, int(n));
+                    continue;
+                }
+                if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                    break;
+                // End of input: what is left is the last line.
+                sn->setEnabled(false);
+                if (!buffer->isEmpty())
+                    feeder.push(*buffer);
+                buffer->clear();
+                feeder.setEnded();
+                break;
+            }
+            int nl;
+            while ((nl = buffer->indexOf('\n')) >= 0) {
+                feeder.push(buffer->left(nl));
+                buffer->remove(0, nl + 1);
+            }
+            feeder.run();
+        });
+    } else {
+        QFile file(input);
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "modemsim: cannot read %s\n", qPrintable(input));
+            return 1;
+        }
+        while (!file.atEnd())
+            feeder.push(file.readLine());
+        feeder.setEnded();
+        QTimer::singleShot(0, &app, [&feeder] { feeder.run(); });
+    }
+
+    if (parser.isSet(exitOpt)) {
+        auto* check = new QTimer(&app);
+        QObject::connect(check, &QTimer::timeout, &app, [&bank, &feeder] {
+            if (!feeder.done())
+                return;
+            for (int k = 0; k < bank.count(); ++k) {
+                if (!bank.modem(k)->storedIndexes().isEmpty())
+                    return;
+            }
+            QCoreApplication::quit();
+        });
+        check->start(200);
+    }
+
+    const int rc = app.exec();
+    bank.stop();
+    return rc;
+}

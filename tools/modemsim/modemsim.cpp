@@ -1,0 +1,999 @@
+#include "tools/modemsim/modemsim.h"
+
+#include "tools/modemsim/simpty.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRandomGenerator>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+const QStringList defaultIccidCommands = {QStringLiteral("AT+CCID"), QStringLiteral("AT+ICCID"),
+                                          QStringLiteral("AT^ICCID?"), QStringLiteral("AT+CXXCID"),
+                                          QStringLiteral("AT+CICCID")};
+
+struct FaultRule
+{
+    QString command; // upper case; a trailing '*' makes it a prefix
+    ModemSim::Fault fault = ModemSim::Fault::Error;
+    int times = -1;
+    QByteArray text;
+};
+
+bool commandMatches(const QString& pattern, const QString& command)
+{
+    const QString p = pattern.toUpper();
+    const QString c = command.toUpper();
+    if (p.endsWith(QLatin1Char('*')))
+        return c.startsWith(p.left(p.size() - 1));
+    return c == p;
+}
+
+QByteArray line(const QByteArray& text)
+{
+    return "\r\n" + text + "\r\n";
+}
+
+bool toInt(const QByteArray& text, int* value)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    if (ok)
+        *value = v;
+    return ok;
+}
+
+// Length of the TPDU in octets, as +CMGR and +CMGL report it: the whole PDU
+// without the service-centre address and its length octet.
+int tpduLength(const QByteArray& pdu)
+{
+    const int octets = pdu.size() / 2;
+    bool ok = false;
+    const int smscLen = pdu.left(2).toInt(&ok, 16);
+    if (!ok || smscLen + 1 > octets)
+        return octets;
+    return octets - 1 - smscLen;
+}
+
+} // namespace
+
+// Everything the modem knows, shared between the caller's thread and the
+// modem's thread under one mutex.
+struct SimState
+{
+    mutable QMutex mutex;
+
+    // configuration
+    QString linkPath;
+    QString imei = QStringLiteral("861234567890123");
+    QString iccid = QStringLiteral("89860012345678901234");
+    QByteArray identification = "VLS Modem Simulator\r\nModel: GSM-PDU\r\nRevision: 1.0";
+    bool simPresent = true;
+    bool echoAtStart = true;
+    ModemSim::IccidStyle iccidStyle = ModemSim::IccidStyle::PlusCcid;
+    QStringList iccidCommands = defaultIccidCommands;
+    bool imeiViaWmsn = false;
+    ModemSim::IndexListStyle listStyle = ModemSim::IndexListStyle::UsedList;
+    ModemSim::EmptySlotStyle emptySlotStyle = ModemSim::EmptySlotStyle::BareOk;
+    QByteArray errorText = "ERROR";
+    QByteArray unsolicitedInAnswer;
+    bool silent = false;
+    bool garbage = false;
+    int splitBytes = 0;
+    int splitDelayMs = 0;
+    int answerDelayMs = 0;
+    int vanishMs = 1000;
+    QList<FaultRule> faults;
+
+    // the modem's session, reset when the port comes back
+    bool echo = true;
+    int cmee = 0;
+    int cmgf = 0;
+    int cnmiMt = 1;
+    int cfun = 1;
+    int creg = 0;
+
+    // SIM store
+    int capacity = 50;
+    int indexBase = 1;
+    QList<ModemSim::Record> history;
+    QMap<int, int> occupied; // index -> position in history
+    QMap<int, int> unread;   // index -> 1 while not yet read
+
+    // observation
+    QStringList commandLog;
+    QString devicePath;
+    bool present = false;
+
+    void resetSession()
+    {
+        echo = echoAtStart;
+        cmee = 0;
+        cmgf = 0;
+        cnmiMt = 1;
+        cfun = 1;
+        creg = 0;
+    }
+};
+
+// The modem's side of the pseudo-terminal. Lives in the modem's thread; every
+// member is touched only there, apart from the shared state under its mutex.
+class SimEngine : public QObject
+{
+public:
+    SimEngine(ModemSim* owner, SimState* state) : owner(owner), st(state) {}
+
+    bool start(QString* error);
+    void shutdown();
+    void vanish(int backAfterMs);
+    void reappear();
+    void announce(int index);
+    void configureUnsolicited(const QByteArray& text, int everyMs);
+
+private:
+    struct OutItem
+    {
+        QByteArray bytes;
+        int delayMs = 0;
+        bool vanish = false;
+    };
+
+    bool openPort(QString* error);
+    void closePort();
+    void onReadable();
+    void pump();
+    void handleLine(const QByteArray& command);
+    // Builds the answer body (info lines) and the final result code of one command.
+    void answer(const QString& command, QByteArray& body, QByteArray& final);
+    QByteArray cmeError(int code, const char* text) const;
+    QByteArray cmsError(int code, const char* text) const;
+    QByteArray storeList() const;
+    QByteArray readSlot(int index, bool* found);
+    QByteArray garbageBytes();
+    void deleteSlot(int index);
+    void emitSoon(std::function<void()> f);
+
+    ModemSim* owner;
+    SimState* st;
+    SimPty pty;
+    QSocketNotifier* readNotifier = nullptr;
+    QSocketNotifier* writeNotifier = nullptr;
+    QTimer* delayTimer = nullptr;
+    QTimer* unsolicitedTimer = nullptr;
+    QTimer* backTimer = nullptr;
+    QByteArray unsolicitedLine;
+    QByteArray input;
+    QList<QByteArray> lines;
+    QList<OutItem> out;
+    bool delayDone = false;
+    QRandomGenerator random{20240601u};
+};
+
+void SimEngine::emitSoon(std::function<void()> f)
+{
+    // Signals go out in the owner's thread so that receivers and QSignalSpy see
+    // them like any other signal of an object living there.
+    QMetaObject::invokeMethod(owner, std::move(f), Qt::QueuedConnection);
+}
+
+bool SimEngine::start(QString* error)
+{
+    delayTimer = new QTimer(this);
+    delayTimer->setSingleShot(true);
+    connect(delayTimer, &QTimer::timeout, this, [this] {
+        delayDone = true;
+        pump();
+    });
+    unsolicitedTimer = new QTimer(this);
+    connect(unsolicitedTimer, &QTimer::timeout, this, [this] {
+        if (pty.isOpen() && out.isEmpty() && lines.isEmpty() && !unsolicitedLine.isEmpty()) {
+            out.append({line(unsolicitedLine), 0, false});
+            pump();
+        }
+    });
+    backTimer = new QTimer(this);
+    backTimer->setSingleShot(true);
+    connect(backTimer, &QTimer::timeout, this, [this] { reappear(); });
+    return openPort(error);
+}
+
+bool SimEngine::openPort(QString* error)
+{
+    QString linkPath;
+    {
+        QMutexLocker lock(&st->mutex);
+        linkPath = st->linkPath;
+    }
+    if (!pty.open(linkPath, error))
+        return false;
+    readNotifier = new QSocketNotifier(pty.masterFd(), QSocketNotifier::Read, this);
+    connect(readNotifier, &QSocketNotifier::activated, this, [this] { onReadable(); });
+    writeNotifier = new QSocketNotifier(pty.masterFd(), QSocketNotifier::Write, this);
+    writeNotifier->setEnabled(false);
+    connect(writeNotifier, &QSocketNotifier::activated, this, [this] {
+        writeNotifier->setEnabled(false);
+        pump();
+    });
+    const QString device = pty.devicePath();
+    {
+        QMutexLocker lock(&st->mutex);
+        st->devicePath = device;
+        st->present = true;
+        st->resetSession();
+    }
+    return true;
+}
+
+void SimEngine::closePort()
+{
+    delete readNotifier;
+    readNotifier = nullptr;
+    delete writeNotifier;
+    writeNotifier = nullptr;
+    if (delayTimer)
+        delayTimer->stop();
+    pty.close();
+    input.clear();
+    lines.clear();
+    out.clear();
+    QMutexLocker lock(&st->mutex);
+    st->devicePath.clear();
+    st->present = false;
+}
+
+void SimEngine::shutdown()
+{
+    if (backTimer)
+        backTimer->stop();
+    if (unsolicitedTimer)
+        unsolicitedTimer->stop();
+    closePort();
+}
+
+void SimEngine::vanish(int backAfterMs)
+{
+    if (!pty.isOpen())
+        return;
+    closePort();
+    emitSoon([o = owner] { emit o->portVanished(); });
+    if (backAfterMs >= 0)
+        backTimer->start(backAfterMs);
+}
+
+void SimEngine::reappear()
+{
+    backTimer->stop();
+    if (pty.isOpen())
+        return;
+    QString error;
+    if (!openPort(&error)) {
+        qWarning("modemsim: the port cannot come back: %s", qPrintable(error));
+        return;
+    }
+    emitSoon([o = owner, path = pty.devicePath()] { emit o->portReappeared(path); });
+}
+
+void SimEngine::announce(int index)
+{
+    if (!pty.isOpen())
+        return;
+    {
+        QMutexLocker lock(&st->mutex);
+        if (st->cnmiMt == 0 || st->silent)
+            return;
+    }
+    out.append({line("+CMTI: \"SM\"," + QByteArray::number(index)), 0, false});
+    pump();
+}
+
+void SimEngine::configureUnsolicited(const QByteArray& text, int everyMs)
+{
+    unsolicitedLine = text;
+    if (text.isEmpty() || everyMs <= 0)
+        unsolicitedTimer->stop();
+    else
+        unsolicitedTimer->start(everyMs);
+}
+
+void SimEngine::onReadable()
+{
+    char buf[4096];
+    for (;;) {
+        const qint64 n = pty.read(buf, sizeof buf);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            // Nothing on the other side (the holder keeps this rare): back off
+            // instead of spinning on a hang-up condition.
+            readNotifier->setEnabled(false);
+            QTimer::singleShot(100, this, [this] {
+                if (readNotifier)
+                    readNotifier->setEnabled(true);
+            });
+            break;
+        }
+        for (qint64 i = 0; i < n; ++i) {
+            const char c = buf[i];
+            if (c == '\r') {
+                const QByteArray cmd = input.trimmed();
+                input.clear();
+                if (cmd.size() >= 2 && cmd.left(2).toUpper() == "AT") {
+                    lines.append(cmd);
+                    const QString text = QString::fromLatin1(cmd);
+                    {
+                        QMutexLocker lock(&st->mutex);
+                        st->commandLog.append(text);
+                    }
+                    emitSoon([o = owner, text] { emit o->commandReceived(text); });
+                }
+            } else if (c == '\n') {
+                continue;
+            } else if (c == 0x1A || c == 0x1B) {
+                // Ctrl-Z and ESC end or abort a text entry; here they drop the line.
+                input.clear();
+            } else if (input.size() < 1024) {
+                input.append(c);
+            }
+        }
+    }
+    pump();
+}
+
+void SimEngine::pump()
+{
+    if (!pty.isOpen())
+        return;
+    for (;;) {
+        if (delayTimer->isActive() || (writeNotifier && writeNotifier->isEnabled()))
+            return;
+        if (!out.isEmpty()) {
+            OutItem& item = out.first();
+            if (item.delayMs > 0 && !delayDone) {
+                delayTimer->start(item.delayMs);
+                return;
+            }
+            delayDone = false;
+            if (item.vanish) {
+                int back;
+                {
+                    QMutexLocker lock(&st->mutex);
+                    back = st->vanishMs;
+                }
+                vanish(back);
+                return;
+            }
+            const qint64 n = pty.write(item.bytes.constData(), item.bytes.size());
+            if (n < 0) {
+                out.removeFirst();
+                continue;
+            }
+            item.bytes.remove(0, int(n));
+            if (item.bytes.isEmpty()) {
+                out.removeFirst();
+            } else {
+                // The other side is not reading: wait until it does.
+                item.delayMs = 0;
+                writeNotifier->setEnabled(true);
+                return;
+            }
+            continue;
+        }
+        if (lines.isEmpty())
+            return;
+        handleLine(lines.takeFirst());
+    }
+}
+
+QByteArray SimEngine::garbageBytes()
+{
+    // High bytes and control characters only: no letters, so no result code
+    // and no error word can appear by chance.
+    const int n = 8 + int(random.bounded(40));
+    QByteArray bytes;
+    for (int i = 0; i < n; ++i) {
+        const quint32 r = random.bounded(160);
+        bytes.append(char(r < 32 ? r : 0x60 + r));
+    }
+    return bytes;
+}
+
+void SimEngine::handleLine(const QByteArray& raw)
+{
+    const QString command = QString::fromLatin1(raw);
+    QByteArray echo, body, final;
+    QMutexLocker lock(&st->mutex);
+    if (st->silent)
+        return;
+    if (st->echo)
+        echo = raw + '\r';
+
+    ModemSim::Fault fault = ModemSim::Fault::Error;
+    QByteArray faultText;
+    bool faulted = false;
+    for (int i = 0; i < st->faults.size(); ++i) {
+        FaultRule& r = st->faults[i];
+        if (!commandMatches(r.command, command))
+            continue;
+        faulted = true;
+        fault = r.fault;
+        faultText = r.text;
+        if (r.times > 0 && --r.times == 0)
+            st->faults.removeAt(i);
+        break;
+    }
+
+    if (faulted && fault == ModemSim::Fault::Silence)
+        return;
+    if (faulted && fault == ModemSim::Fault::Error) {
+        final = line(faultText.isEmpty() ? st->errorText : faultText);
+    } else {
+        answer(command, body, final);
+    }
+    if (!st->unsolicitedInAnswer.isEmpty())
+        body += line(st->unsolicitedInAnswer);
+
+    QByteArray whole;
+    bool vanishAfter = false;
+    if (st->garbage || (faulted && fault == ModemSim::Fault::Garbage)) {
+        whole = garbageBytes();
+    } else if (faulted && (fault == ModemSim::Fault::Hang || fault == ModemSim::Fault::Vanish)) {
+        // Half of what would have come, and never the final result code.
+        whole = echo + (body.isEmpty() ? QByteArray("\r\n") : body.left(qMax(2, body.size() / 2)));
+        vanishAfter = fault == ModemSim::Fault::Vanish;
+    } else {
+        whole = echo + body + final;
+    }
+
+    const int chunk = st->splitBytes > 0 ? st->splitBytes : whole.size();
+    const int splitDelay = st->splitBytes > 0 ? st->splitDelayMs : 0;
+    const int firstDelay = st->answerDelayMs;
+    lock.unlock();
+
+    for (int pos = 0; pos < whole.size(); pos += chunk)
+        out.append({whole.mid(pos, chunk), pos == 0 ? firstDelay : splitDelay, false});
+    if (vanishAfter)
+        out.append({QByteArray(), 0, true});
+}
+
+QByteArray SimEngine::cmeError(int code, const char* text) const
+{
+    if (st->cmee == 1)
+        return line("+CME ERROR: " + QByteArray::number(code));
+    if (st->cmee == 2)
+        return line(QByteArray("+CME ERROR: ") + text);
+    return line(st->errorText);
+}
+
+QByteArray SimEngine::cmsError(int code, const char* text) const
+{
+    if (st->cmee == 2)
+        return line(QByteArray("+CMS ERROR: ") + text);
+    return line("+CMS ERROR: " + QByteArray::number(code));
+}
+
+QByteArray SimEngine::storeList() const
+{
+    const QByteArray deleteFlags = ",(0-4)";
+    switch (st->listStyle) {
+    case ModemSim::IndexListStyle::EmptyList:
+        return "+CMGD: ()" + deleteFlags;
+    case ModemSim::IndexListStyle::Range:
+        return "+CMGD: (" + QByteArray::number(st->indexBase) + '-' +
+               QByteArray::number(st->indexBase + st->capacity - 1) + ')' + deleteFlags;
+    case ModemSim::IndexListStyle::UsedList:
+        break;
+    }
+    QByteArray used;
+    for (auto it = st->occupied.cbegin(); it != st->occupied.cend(); ++it) {
+        if (!used.isEmpty())
+            used += ',';
+        used += QByteArray::number(it.key());
+    }
+    return "+CMGD: (" + used + ')' + deleteFlags;
+}
+
+void SimEngine::deleteSlot(int index)
+{
+    const auto it = st->occupied.find(index);
+    if (it == st->occupied.end())
+        return;
+    ModemSim::Record& rec = st->history[it.value()];
+    rec.deleted = true;
+    emitSoon([o = owner, index, pdu = rec.pdu] { emit o->messageDeleted(index, pdu); });
+    st->occupied.erase(it);
+    st->unread.remove(index);
+}
+
+void SimEngine::answer(const QString& command, QByteArray& body, QByteArray& final)
+{
+    const QByteArray ok = line("OK");
+    const QByteArray error = line(st->errorText);
+    const QByteArray u = command.toUpper().toLatin1();
+    const QByteArray a = u.mid(2); // after "AT"
+    final = ok;
+
+    auto simCheck = [&]() {
+        if (!st->simPresent)
+            final = cmsError(310, "SIM not inserted");
+        return st->simPresent;
+    };
+    auto inRange = [&](int index) { return index >= st->indexBase && index < st->indexBase + st->capacity; };
+
+    if (a.isEmpty() || a == "Z" || a == "&F") {
+        if (!a.isEmpty())
+            st->resetSession();
+    } else if (a == "E0" || a == "E1" || a == "E") {
+        st->echo = a == "E1";
+    } else if (a == "I" || a == "I0" || a == "+GMI" || a == "+CGMI") {
+        body = line(st->identification);
+    } else if (a == "+CGSN" || a == "+GSN") {
+        if (st->imeiViaWmsn)
+            final = error;
+        else
+            body = line(st->imei.toLatin1());
+    } else if (a == "+WMSN") {
+        if (st->imeiViaWmsn)
+            body = line(st->imei.toLatin1());
+        else
+            final = error;
+    } else if (a == "+CCID" || a == "+CXXCID" || a == "+ICCID" || a == "^ICCID?" || a == "+CICCID") {
+        bool known = false;
+        for (const QString& c : qAsConst(st->iccidCommands))
+            known = known || c.toUpper().toLatin1() == u;
+        if (!known) {
+            final = error;
+        } else if (!st->simPresent) {
+            final = cmeError(10, "SIM not inserted");
+        } else {
+            const QByteArray id = st->iccid.toLatin1();
+            switch (st->iccidStyle) {
+            case ModemSim::IccidStyle::PlusCcid:
+                body = line("+CCID: " + id);
+                break;
+            case ModemSim::IccidStyle::Bare:
+                body = line(id);
+                break;
+            case ModemSim::IccidStyle::CaretIccid:
+                body = line("^ICCID: " + id);
+                break;
+            case ModemSim::IccidStyle::Quoted:
+                body = line("+CCID: \"" + id + '"');
+                break;
+            case ModemSim::IccidStyle::PlusIccid:
+                body = line("+ICCID: " + id);
+                break;
+            }
+        }
+    } else if (a == "+CPIN?") {
+        if (st->simPresent)
+            body = line("+CPIN: READY");
+        else
+            final = cmeError(10, "SIM not inserted");
+    } else if (a == "+CSQ") {
+        body = line("+CSQ: 21,0");
+    } else if (a.startsWith("+CMEE=")) {
+        int v = 0;
+        if (toInt(a.mid(6), &v) && v >= 0 && v <= 2)
+            st->cmee = v;
+        else
+            final = error;
+    } else if (a.startsWith("+CREG=")) {
+        int v = 0;
+        if (toInt(a.mid(6), &v) && v >= 0 && v <= 2)
+            st->creg = v;
+        else
+            final = error;
+    } else if (a == "+CREG?") {
+        body = line("+CREG: " + QByteArray::number(st->creg) + ",1");
+    } else if (a.startsWith("+CLIP=")) {
+        int v = 0;
+        if (!toInt(a.mid(6), &v) || v < 0 || v > 1)
+            final = error;
+    } else if (a.startsWith("+CSMS=")) {
+        if (simCheck())
+            body = line("+CSMS: 1,1,1");
+    } else if (a.startsWith("+CNMI=")) {
+        const QList<QByteArray> parts = a.mid(6).split(',');
+        int mt = 0;
+        if (parts.size() >= 2 && toInt(parts.at(1), &mt) && mt >= 0 && mt <= 3)
+            st->cnmiMt = mt;
+        else
+            final = error;
+    } else if (a.startsWith("+CPMS=") || a == "+CPMS?") {
+        if (simCheck()) {
+            const QByteArray used = QByteArray::number(st->occupied.size());
+            const QByteArray cap = QByteArray::number(st->capacity);
+            const QByteArray one = used + ',' + cap;
+            if (a == "+CPMS?")
+                body = line("+CPMS: \"SM\"," + one + ",\"SM\"," + one + ",\"SM\"," + one);
+            else
+                body = line("+CPMS: " + one + ',' + one + ',' + one);
+        }
+    } else if (a.startsWith("+CMGF=")) {
+        int v = 0;
+        if (toInt(a.mid(6), &v) && (v == 0 || v == 1))
+            st->cmgf = v;
+        else
+            final = error;
+    } else if (a == "+CMGF?") {
+        body = line("+CMGF: " + QByteArray::number(st->cmgf));
+    } else if (a.startsWith("+CFUN=")) {
+        int v = 0;
+        if (toInt(a.mid(6).split(',').first(), &v) && v >= 0 && v <= 4)
+            st->cfun = v;
+        else
+            final = error;
+    } else if (a == "+CFUN?") {
+        body = line("+CFUN: " + QByteArray::number(st->cfun));
+    } else if (a == "+CMGD=?") {
+        if (simCheck())
+            body = line(storeList());
+    } else if (a.startsWith("+CMGD=")) {
+        const QList<QByteArray> parts = a.mid(6).split(',');
+        int index = -1;
+        int flag = 0;
+        if (!toInt(parts.first(), &index) || (parts.size() > 1 && !toInt(parts.at(1), &flag)) || flag < 0 ||
+            flag > 4) {
+            final = error;
+        } else if (simCheck()) {
+            if (flag == 0) {
+                if (inRange(index))
+                    deleteSlot(index);
+                else
+                    final = cmsError(321, "invalid memory index");
+            } else {
+                // Flags 1 to 3 spare what is still unread; 4 clears everything.
+                const QList<int> indexes = st->occupied.keys();
+                for (int i : indexes) {
+                    if (flag == 4 || !st->unread.contains(i))
+                        deleteSlot(i);
+                }
+            }
+        }
+    } else if (a.startsWith("+CMGR=")) {
+        int index = -1;
+        if (!toInt(a.mid(6), &index)) {
+            final = error;
+        } else if (simCheck()) {
+            if (st->cmgf != 0) {
+                final = cmsError(302, "operation not allowed");
+            } else if (!inRange(index)) {
+                final = cmsError(321, "invalid memory index");
+            } else if (st->occupied.contains(index)) {
+                ModemSim::Record& rec = st->history[st->occupied.value(index)];
+                const int stat = st->unread.contains(index) ? 0 : 1;
+                body = line("+CMGR: " + QByteArray::number(stat) + ",," +
+                            QByteArray::number(tpduLength(rec.pdu))) +
+                       rec.pdu + "\r\n";
+                ++rec.timesRead;
+                st->unread.remove(index);
+            } else {
+                switch (st->emptySlotStyle) {
+                case ModemSim::EmptySlotStyle::BareOk:
+                    break;
+                case ModemSim::EmptySlotStyle::ZeroHeader:
+                    body = line("+CMGR: 0,,0");
+                    break;
+                case ModemSim::EmptySlotStyle::CmsError:
+                    final = cmsError(321, "invalid memory index");
+                    break;
+                }
+            }
+        }
+    } else if (a == "+CMGL" || a.startsWith("+CMGL=")) {
+        int stat = 0;
+        if (a.startsWith("+CMGL=") && (!toInt(a.mid(6), &stat) || stat < 0 || stat > 4)) {
+            final = error;
+        } else if (simCheck()) {
+            if (st->cmgf != 0) {
+                final = cmsError(302, "operation not allowed");
+            } else {
+                QByteArray list;
+                const QList<int> indexes = st->occupied.keys();
+                for (int i : indexes) {
+                    const int s = st->unread.contains(i) ? 0 : 1;
+                    if (stat != 4 && stat != s)
+                        continue;
+                    ModemSim::Record& rec = st->history[st->occupied.value(i)];
+                    list += "+CMGL: " + QByteArray::number(i) + ',' + QByteArray::number(s) + ",," +
+                            QByteArray::number(tpduLength(rec.pdu)) + "\r\n" + rec.pdu + "\r\n";
+                    ++rec.timesRead;
+                    st->unread.remove(i);
+                }
+                if (!list.isEmpty())
+                    body = "\r\n" + list;
+            }
+        }
+    } else {
+        final = error;
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+ModemSim::ModemSim(const QString& linkPath, QThread* runIn, QObject* parent)
+    : QObject(parent), state(new SimState)
+{
+    state->linkPath = linkPath;
+    if (runIn) {
+        thread = runIn;
+    } else {
+        thread = new QThread;
+        thread->setObjectName(QStringLiteral("modemsim"));
+        ownThread = true;
+        thread->start();
+    }
+    engine = new SimEngine(this, state.get());
+    engine->moveToThread(thread);
+}
+
+ModemSim::~ModemSim()
+{
+    stop();
+    if (engine) {
+        SimEngine* e = engine;
+        engine = nullptr;
+        if (QThread::currentThread() == thread)
+            delete e;
+        else
+            QMetaObject::invokeMethod(
+                e, [e] { e->deleteLater(); }, Qt::BlockingQueuedConnection);
+    }
+    if (ownThread) {
+        thread->quit();
+        thread->wait();
+        delete thread;
+    }
+}
+
+namespace {
+template <typename F> void runIn(QObject* engine, QThread* thread, F f)
+{
+    if (QThread::currentThread() == thread)
+        f();
+    else
+        QMetaObject::invokeMethod(engine, f, Qt::BlockingQueuedConnection);
+}
+} // namespace
+
+bool ModemSim::start(QString* error)
+{
+    if (started)
+        return true;
+    bool ok = false;
+    QString why;
+    runIn(engine, thread, [&] { ok = engine->start(&why); });
+    if (!ok && error)
+        *error = why;
+    started = ok;
+    return ok;
+}
+
+void ModemSim::stop()
+{
+    if (!started || !engine)
+        return;
+    runIn(engine, thread, [this] { engine->shutdown(); });
+    started = false;
+}
+
+QString ModemSim::portPath() const
+{
+    QMutexLocker lock(&state->mutex);
+    return state->linkPath.isEmpty() ? state->devicePath : state->linkPath;
+}
+
+QString ModemSim::devicePath() const
+{
+    QMutexLocker lock(&state->mutex);
+    return state->devicePath;
+}
+
+int ModemSim::addMessage(const QByteArray& pduHex, bool announce)
+{
+    int index = -1;
+    {
+        QMutexLocker lock(&state->mutex);
+        for (int i = state->indexBase; i < state->indexBase + state->capacity; ++i) {
+            if (!state->occupied.contains(i)) {
+                index = i;
+                break;
+            }
+        }
+        if (index < 0)
+            return -1;
+        Record rec;
+        rec.index = index;
+        rec.pdu = pduHex.trimmed();
+        rec.storedAtMs = QDateTime::currentMSecsSinceEpoch();
+        state->history.append(rec);
+        state->occupied.insert(index, state->history.size() - 1);
+        state->unread.insert(index, 1);
+    }
+    if (announce && engine) {
+        SimEngine* e = engine;
+        QMetaObject::invokeMethod(
+            e, [e, index] { e->announce(index); }, Qt::QueuedConnection);
+    }
+    return index;
+}
+
+QList<int> ModemSim::storedIndexes() const
+{
+    QMutexLocker lock(&state->mutex);
+    return state->occupied.keys();
+}
+
+QByteArray ModemSim::messageAt(int index) const
+{
+    QMutexLocker lock(&state->mutex);
+    const auto it = state->occupied.constFind(index);
+    return it == state->occupied.cend() ? QByteArray() : state->history.at(it.value()).pdu;
+}
+
+QList<ModemSim::Record> ModemSim::history() const
+{
+    QMutexLocker lock(&state->mutex);
+    return state->history;
+}
+
+void ModemSim::clearStore()
+{
+    QMutexLocker lock(&state->mutex);
+    for (auto it = state->occupied.cbegin(); it != state->occupied.cend(); ++it)
+        state->history[it.value()].deleted = true;
+    state->occupied.clear();
+    state->unread.clear();
+}
+
+#define SIM_SET(field, value)                                                                                \
+    do {                                                                                                     \
+        QMutexLocker lock(&state->mutex);                                                                    \
+        state->field = value;                                                                                \
+    } while (false)
+
+void ModemSim::setCapacity(int slotCount)
+{
+    SIM_SET(capacity, qBound(1, slotCount, 1000));
+}
+void ModemSim::setIndexBase(int base)
+{
+    SIM_SET(indexBase, base == 0 ? 0 : 1);
+}
+void ModemSim::setImei(const QString& imei)
+{
+    SIM_SET(imei, imei);
+}
+void ModemSim::setIccid(const QString& iccid)
+{
+    SIM_SET(iccid, iccid);
+}
+void ModemSim::setIdentification(const QByteArray& text)
+{
+    SIM_SET(identification, text);
+}
+void ModemSim::setSimPresent(bool present)
+{
+    SIM_SET(simPresent, present);
+}
+void ModemSim::setIccidStyle(IccidStyle style)
+{
+    SIM_SET(iccidStyle, style);
+}
+void ModemSim::setIccidCommands(const QStringList& commands)
+{
+    SIM_SET(iccidCommands, commands);
+}
+void ModemSim::setImeiViaWmsn(bool on)
+{
+    SIM_SET(imeiViaWmsn, on);
+}
+void ModemSim::setIndexListStyle(IndexListStyle style)
+{
+    SIM_SET(listStyle, style);
+}
+void ModemSim::setEmptySlotStyle(EmptySlotStyle style)
+{
+    SIM_SET(emptySlotStyle, style);
+}
+void ModemSim::setErrorText(const QByteArray& text)
+{
+    SIM_SET(errorText, text);
+}
+void ModemSim::setUnsolicitedInAnswer(const QByteArray& text)
+{
+    SIM_SET(unsolicitedInAnswer, text);
+}
+void ModemSim::setSilent(bool on)
+{
+    SIM_SET(silent, on);
+}
+void ModemSim::setGarbage(bool on)
+{
+    SIM_SET(garbage, on);
+}
+void ModemSim::setAnswerDelay(int ms)
+{
+    SIM_SET(answerDelayMs, qMax(0, ms));
+}
+void ModemSim::setVanishTime(int ms)
+{
+    SIM_SET(vanishMs, ms);
+}
+
+void ModemSim::setEcho(bool on)
+{
+    QMutexLocker lock(&state->mutex);
+    state->echo = on;
+    state->echoAtStart = on;
+}
+
+void ModemSim::setSplit(int chunkBytes, int delayMs)
+{
+    QMutexLocker lock(&state->mutex);
+    state->splitBytes = qMax(0, chunkBytes);
+    state->splitDelayMs = qMax(0, delayMs);
+}
+
+void ModemSim::setUnsolicited(const QByteArray& text, int everyMs)
+{
+    SimEngine* e = engine;
+    QMetaObject::invokeMethod(
+        e, [e, text, everyMs] { e->configureUnsolicited(text, everyMs); }, Qt::QueuedConnection);
+}
+
+void ModemSim::setFault(const QString& command, Fault fault, int times, const QByteArray& text)
+{
+    QMutexLocker lock(&state->mutex);
+    if (times == 0)
+        return;
+    state->faults.append({command.toUpper(), fault, times, text});
+}
+
+void ModemSim::clearFaults()
+{
+    SIM_SET(faults, QList<FaultRule>());
+}
+
+void ModemSim::vanish(int backAfterMs)
+{
+    SimEngine* e = engine;
+    runIn(e, thread, [e, backAfterMs] { e->vanish(backAfterMs); });
+}
+
+void ModemSim::reappear()
+{
+    SimEngine* e = engine;
+    runIn(e, thread, [e] { e->reappear(); });
+}
+
+bool ModemSim::isPresent() const
+{
+    QMutexLocker lock(&state->mutex);
+    return state->present;
+}
+
+QStringList ModemSim::commandLog() const
+{
+    QMutexLocker lock(&state->mutex);
+    return state->commandLog;
+}
+
+void ModemSim::clearCommandLog()
+{
+    SIM_SET(commandLog, QStringList());
+}
+
+int ModemSim::commandCount(const QString& command) const
+{
+    QMutexLocker lock(&state->mutex);
+    int n = 0;
+    for (const QString& c : qAsConst(state->commandLog))
+        n += commandMatches(command, c) ? 1 : 0;
+    return n;
+}
