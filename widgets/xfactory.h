@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 
 class QBoxLayout;
 class QHBoxLayout;
 class QVBoxLayout;
-class QWidget;
 
 // Type codes of the toolkit's members, the argument of the factories.
 enum XType : int
@@ -51,6 +51,12 @@ QWidget* xCreate(QWidget* parent, int type, const int& tag);
 // xCreate, then placed at the geometry; null when xCreate gives null.
 QWidget* xCreateAt(QWidget* parent, int type, const int& x, const int& y, const int& w, const int& h,
                    const int& tag);
+// xCreateAt for a known class: null when the code does not make a T.
+template <class T> T* xCreateAtAs(QWidget* parent, int type, int x, int y, int w, int h, int tag = 0)
+{
+    return qobject_cast<T*>(xCreateAt(parent, type, x, y, w, h, tag));
+}
+
 // A new member added to the layout with the stretch; a width or height above
 // 0 is fixed. Null when the layout is null or the code is unknown.
 QWidget* xAddToLayout(QBoxLayout* layout, int type, int stretch, const int& width, const int& height,

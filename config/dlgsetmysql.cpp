@@ -1,0 +1,90 @@
+#include "config/dlgsetmysql.h"
+
+#include "config/mysetting.h"
+#include "widgets/xbuttons.h"
+#include "widgets/xfactory.h"
+#include "widgets/xinputs.h"
+
+#include <QIntValidator>
+
+namespace {
+
+// The text style of the dialog's labels, edits and buttons.
+QString textFont()
+{
+    return QStringLiteral("18px \"黑体\"");
+}
+
+// Shows a stored value in an edit limited to maxLength characters. A longer
+// value, written into settings.ini by hand, raises the limit to its length so
+// that opening the dialog and pressing OK never cuts it short.
+void showValue(XEditLine* edit, int maxLength, const QString& value)
+{
+    edit->setMaxLength(qMax(maxLength, value.length()));
+    edit->setText(value);
+}
+
+XEditLine* addField(QWidget* parent, int y, const QString& caption, int maxLength, const QString& value)
+{
+    auto* label = xCreateAtAs<XLabel>(parent, XTypeLabel, 50, y, 150, 40);
+    label->setText(caption);
+    label->setXsFont(textFont(), 0, true);
+    auto* edit = xCreateAtAs<XEditLine>(parent, XTypeEditLine, 200, y, 220, 40);
+    edit->setXsFont(textFont(), 0, true);
+    showValue(edit, maxLength, value);
+    return edit;
+}
+
+} // namespace
+
+DlgSetMysql::DlgSetMysql(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(QStringLiteral("请设置MYSQL数据库连接参数"));
+    setFixedSize(500, 360);
+
+    edHost = addField(this, 20, QStringLiteral("地  址："), 30, theSetting.mysqlHost);
+    edPort = addField(this, 70, QStringLiteral("端  口："), 5, QString::number(theSetting.mysqlPort));
+    edPort->setValidator(new QIntValidator(this));
+    edUser = addField(this, 120, QStringLiteral("用户名："), 32, theSetting.mysqlUser);
+    edPwd = addField(this, 170, QStringLiteral("密  码："), 32, theSetting.mysqlPwd);
+    edPwd->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    edDbName = addField(this, 220, QStringLiteral("库  名："), 32, theSetting.mysqlDbName);
+
+    auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 280, 150, 40);
+    ok->setText(QStringLiteral("确定"));
+    ok->setXsFont(textFont(), 0, true);
+    auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 280, 150, 40);
+    cancel->setText(QStringLiteral("取消"));
+    cancel->setXsFont(textFont(), 0, true);
+    connect(ok, &QPushButton::clicked, this, &DlgSetMysql::onBtOk);
+    connect(cancel, &QPushButton::clicked, this, &DlgSetMysql::onBtCancel);
+}
+
+void DlgSetMysql::onBtOk()
+{
+    const QString host = edHost->text().trimmed();
+    bool isNumber = false;
+    int port = edPort->text().trimmed().toInt(&isNumber, 10);
+    if (!isNumber) {
+        port = 0;
+    }
+    const QString user = edUser->text().trimmed();
+    // A password may begin or end with blanks; it is kept as typed.
+    const QString pwd = edPwd->text();
+    const QString dbName = edDbName->text().trimmed();
+    if (host != theSetting.mysqlHost || port != theSetting.mysqlPort || user != theSetting.mysqlUser ||
+        pwd != theSetting.mysqlPwd || dbName != theSetting.mysqlDbName) {
+        theSetting.mysqlHost = host;
+        theSetting.mysqlPort = port;
+        theSetting.mysqlUser = user;
+        theSetting.mysqlPwd = pwd;
+        theSetting.mysqlDbName = dbName;
+        theSetting.saveIni();
+    }
+    accept();
+}
+
+void DlgSetMysql::onBtCancel()
+{
+    reject();
+}
