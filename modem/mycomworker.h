@@ -1,0 +1,61 @@
+#pragma once
+
+#include "modem/mycomthread.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// The GUI-thread side of one modem port. It owns the port's thread, relays
+// the thread's progress and error codes with its id added, and carries the
+// controller's verdict on each received message back to the thread.
+//
+// Codes of workOkMsg: 1 port opened, 2 modem answered, 4 device number (in
+// pduBuf), 5 SIM number (in pduBuf), 6 one message (the PDU in pduBuf).
+// Codes of workErrMsg: 0 port cannot be opened (no thread started), 1 open
+// failed (retrying), 2 no answer (retrying), 3 set-up failed, 4 no device
+// number, 5 no SIM number; after 3 to 5 the thread has ended.
+class MyComWorker : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MyComWorker(QObject* parent = nullptr);
+    ~MyComWorker() override;
+
+    bool setParams(int id, const QString& portName, int speed, int baudRate, int flowControl);
+    bool startWork();
+    // Returns when the thread has ended.
+    bool stopWork();
+
+    QString portName() const { return comPort; }
+    QString deviceNo() const;
+    QString simNo() const;
+    int checkId() const { return id; }
+
+    // The verdict on the code-6 message just relayed: call it from the slot
+    // connected to workOkMsg. Without a Stored or AlreadyStored verdict the
+    // message stays on the SIM and is read again in a later cycle.
+    void answerMessage(StoreAnswer answer);
+    // How long the thread waits for a verdict before it leaves the message
+    // on the SIM (10 s unless changed).
+    void setAnswerTimeoutMs(int ms);
+
+signals:
+    void workOkMsg(int nCheckID, int nMsg, QByteArray pduBuf);
+    void workErrMsg(int nCheckID, int nMsg);
+
+public slots:
+    void onThreadOkMsg(int nMsg, QByteArray pduBuf);
+    void onThreadErrMsg(int nMsg);
+
+private:
+    QString comPort;
+    int speed = 100;
+    int baudRate = 115200;
+    int flowControl = 0;
+    int id = 1000;
+    bool started = false;
+    MyComThread comThread;
+    // Code-6 messages relayed so far; the thread counts the same messages.
+    quint64 relayedMessages = 0;
+};
