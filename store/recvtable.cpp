@@ -1,12 +1,310 @@
+#include "app/clock.h"
+#include "app/comlog.h"
+#include "app/datadir.h"
 #include "config/mysetting.h"
+#include "pdu/gsmpdurecvdeliver.h"
+#include "store/databasebindquery.h"
+#include "store/databasetable.h"
+#include "store/recvsql.h"
 
-// Placeholder until the store lands: a store that never opens.
+#include <QDateTime>
+#include <QDebug>
+#include <QVariant>
+
+namespace {
+
+const qint64 storeEpoch = 1600000000;
+
+QString conn()
+{
+    return QString::fromLatin1(RecvSql::connName);
+}
+
+QString sqlText(const char* sql)
+{
+    return QString::fromLatin1(sql);
+}
+
+// Qt binds a null QString as SQL NULL; the decoded columns hold empty text
+// where the decoder found nothing.
+QVariant textValue(const QString& text)
+{
+    return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+}
+
+// Runs one statement of the schema set-up; the error text goes to errorText.
+bool runSetup(const char* sql, QString& errorText)
+{
+    DatabaseBindQuery query;
+    if (!query.open(conn()) || !query.prepare(sqlText(sql)) || !query.exec()) {
+        errorText = query.errorText();
+        if (errorText.isEmpty()) {
+            errorText = QStringLiteral("no connection");
+        }
+        return false;
+    }
+    return true;
+}
+
+// Answers 0 or 1 for "is the table there", -1 when the file cannot be read.
+int probeTable(QString& errorText)
+{
+    DatabaseBindQuery query;
+    if (!query.open(conn()) ||
+        !query.prepare(QStringLiteral("SELECT count(*) AS num FROM sqlite_master WHERE type='table' AND "
+                                      "name='t_recv'")) ||
+        !query.exec() || !query.next()) {
+        errorText = query.errorText();
+        return -1;
+    }
+    return query.value(QStringLiteral("num")).toInt() > 0 ? 1 : 0;
+}
+
+// An accepted message must survive a crash of the program or of the machine
+// right after the insert: the modem deletes its copy from the SIM once the
+// store has it. The write-ahead log costs one flush per commit.
+void setDurability()
+{
+    DatabaseBindQuery mode;
+    if (mode.open(conn()) && mode.prepare(QStringLiteral("PRAGMA journal_mode=WAL")) && mode.exec() &&
+        mode.next()) {
+        const QString result = mode.value(QStringLiteral("journal_mode")).toString();
+        if (result.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+            qDebug("sms-r.db: write-ahead log not available, journal mode %s", result.toUtf8().constData());
+        }
+    }
+    QString ignored;
+    runSetup("PRAGMA synchronous=FULL", ignored);
+}
+
+// Creates what a new file lacks and adds the lookup structures to any file,
+// all in one transaction so that a failure leaves the file as it was.
+bool prepareSchema(bool tableThere, QString& errorText)
+{
+    if (!runSetup("BEGIN IMMEDIATE", errorText)) {
+        return false;
+    }
+    bool ok = true;
+    if (!tableThere) {
+        ok = runSetup(RecvSql::createTable, errorText) && runSetup(RecvSql::createUnique, errorText);
+    } else {
+        QString indexError;
+        if (!runSetup(RecvSql::ensureUnique, indexError)) {
+            // Rows stored twice before the index existed keep it from being
+            // made; the store still works, it just cannot refuse duplicates.
+            qDebug("sms-r.db: unique index t_recv_un1 cannot be made: %s", indexError.toUtf8().constData());
+        }
+    }
+    const char* const lookups[] = {
+        RecvSql::indexWait,          RecvSql::indexParts,         RecvSql::indexType,
+        RecvSql::indexDone,          RecvSql::createTotal,        RecvSql::seedTotal,
+        RecvSql::triggerTotalInsert, RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
+    for (const char* sql : lookups) {
+        if (!ok) {
+            break;
+        }
+        ok = runSetup(sql, errorText);
+    }
+    if (ok && runSetup("COMMIT", errorText)) {
+        return true;
+    }
+    QString ignored;
+    runSetup("ROLLBACK", ignored);
+    return false;
+}
+
+// The cut of a modem answer down to its PDU line.
+QString storedPdu(const QString& pdu)
+{
+    const int cr = pdu.lastIndexOf(QLatin1Char('\r'));
+    if (cr < 0) {
+        return pdu;
+    }
+    return pdu.mid(cr + 1).trimmed();
+}
+
+// The one value of the newest matching row; invalid when there is none or
+// the query failed.
+QVariant newestValue(const char* sql, const QString& column)
+{
+    DatabaseBindQuery query;
+    if (!query.open(conn()) || !query.prepare(sqlText(sql)) || !query.exec() || !query.next()) {
+        return QVariant();
+    }
+    return query.value(column);
+}
+
+int readCount(const char* sql)
+{
+    DatabaseBindQuery query;
+    if (!query.open(conn()) || !query.prepare(sqlText(sql)) || !query.exec()) {
+        return -1;
+    }
+    if (!query.next()) {
+        return 0;
+    }
+    return query.value(QStringLiteral("num")).toInt();
+}
+
+} // namespace
+
 bool MySetting::openLocalDb()
 {
+    ensureDataDir();
+    const QString path = dataDir() + QLatin1String(RecvSql::fileName);
+    QString error;
+    bool ok = DatabaseTable::openDb(path, conn(), error);
+    if (ok) {
+        const int tableThere = probeTable(error);
+        ok = tableThere >= 0;
+        if (ok) {
+            setDurability();
+            ok = prepareSchema(tableThere == 1, error);
+        }
+        if (!ok) {
+            // Release the file: nothing here may write to a file it could not read.
+            DatabaseTable::closeDb(conn());
+        }
+    }
+    localDbOpen = ok;
+    if (ok) {
+        localDbOpenError.clear();
+        return true;
+    }
+    if (error.trimmed().isEmpty()) {
+        error = QStringLiteral("unknown error");
+    }
+    localDbOpenError = error.trimmed();
+    // The operator must learn of a store that cannot take messages, whatever
+    // the log level says.
+    const QString line =
+        QStringLiteral("LOCAL DB OPEN FAILED: ") + path + QStringLiteral(" - ") + localDbOpenError;
+    qWarning("%s", line.toUtf8().constData());
+    ComLog mainLog;
+    mainLog.open(QStringLiteral("comlog-main.txt"));
+    mainLog.write(line.toUtf8());
     return false;
 }
 
 void MySetting::closeLocalDb()
 {
+    DatabaseTable::closeDb(conn());
     localDbOpen = false;
+}
+
+bool MySetting::insertRecv(const QString& portNo, const QString& devNo, const QString& simNo,
+                           const QString& pdu)
+{
+    return insertRecvOutcome(portNo, devNo, simNo, pdu) == InsertOutcome::Stored;
+}
+
+MySetting::InsertOutcome MySetting::insertRecvOutcome(const QString& portNo, const QString& devNo,
+                                                      const QString& simNo, const QString& pdu)
+{
+    if (!localDbOpen || portNo.isEmpty() || devNo.isEmpty() || simNo.isEmpty() || pdu.isEmpty()) {
+        return InsertOutcome::Failed;
+    }
+    const QString txtPdu = storedPdu(pdu);
+    if (txtPdu.isEmpty()) {
+        qDebug("insert - no PDU after the modem's header: [%s]", pdu.toUtf8().constData());
+        return InsertOutcome::Failed;
+    }
+
+    GsmPduRecvDeliver deliver;
+    deliver.decode(txtPdu);
+    const int type = deliver.messageType();
+
+    DatabaseBindQuery query;
+    if (!query.open(conn())) {
+        return InsertOutcome::Failed;
+    }
+    if (type != 0) {
+        if (!query.prepare(sqlText(RecvSql::insertRaw))) {
+            return InsertOutcome::Failed;
+        }
+        query.bindValue(0, portNo);
+        query.bindValue(1, devNo);
+        query.bindValue(2, simNo);
+        query.bindValue(3, txtPdu);
+        query.bindValue(4, storeNow());
+        query.bindValue(5, type);
+    } else {
+        if (!query.prepare(sqlText(RecvSql::insertDecoded))) {
+            return InsertOutcome::Failed;
+        }
+        query.bindValue(0, portNo);
+        query.bindValue(1, devNo);
+        query.bindValue(2, simNo);
+        query.bindValue(3, txtPdu);
+        query.bindValue(4, storeNow());
+        query.bindValue(5, 0);
+        query.bindValue(6, deliver.pid);
+        query.bindValue(7, textValue(deliver.sender));
+        query.bindValue(8, textValue(deliver.stampText()));
+        query.bindValue(9, deliver.codeGroup());
+        query.bindValue(10, deliver.codeType());
+        query.bindValue(11, deliver.partType);
+        query.bindValue(12, textValue(deliver.partId));
+        query.bindValue(13, deliver.partIndex);
+        query.bindValue(14, deliver.partCount);
+        query.bindValue(15, textValue(deliver.udh));
+        query.bindValue(16, textValue(deliver.ud));
+    }
+    if (query.exec()) {
+        return query.numRowsAffected() == 1 ? InsertOutcome::Stored : InsertOutcome::Failed;
+    }
+
+    // Most refusals are the unique index: the same message read off the SIM
+    // again. Anything else (a full disk, a damaged file) is a failure.
+    DatabaseBindQuery lookup;
+    if (lookup.open(conn()) && lookup.prepare(sqlText(RecvSql::isStored))) {
+        lookup.bindValue(0, simNo);
+        lookup.bindValue(1, txtPdu);
+        if (lookup.exec() && lookup.next()) {
+            return InsertOutcome::AlreadyStored;
+        }
+    }
+    return InsertOutcome::Failed;
+}
+
+int MySetting::countAll()
+{
+    return localDbOpen ? readCount(RecvSql::countAll) : -1;
+}
+
+int MySetting::countPending()
+{
+    return localDbOpen ? readCount(RecvSql::countPending) : -1;
+}
+
+QString MySetting::lastSender()
+{
+    const QVariant value =
+        localDbOpen ? newestValue(RecvSql::lastSender, QStringLiteral("sms_sender")) : QVariant();
+    return value.isValid() ? value.toString() : QStringLiteral("-");
+}
+
+QString MySetting::lastRecvTime()
+{
+    const QVariant value =
+        localDbOpen ? newestValue(RecvSql::lastRecvTime, QStringLiteral("recv_time")) : QVariant();
+    return value.isValid() ? timeText(value.toLongLong()) : QStringLiteral("-");
+}
+
+QString MySetting::lastHandledTime()
+{
+    const QVariant value =
+        localDbOpen ? newestValue(RecvSql::lastHandledTime, QStringLiteral("hd_time")) : QVariant();
+    return value.isValid() ? timeText(value.toLongLong()) : QStringLiteral("-");
+}
+
+qint64 MySetting::storeNow()
+{
+    return AppClock::nowMs() / 1000 - storeEpoch;
+}
+
+QString MySetting::timeText(qint64 storeTime)
+{
+    return QDateTime::fromSecsSinceEpoch(storeTime + storeEpoch)
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
