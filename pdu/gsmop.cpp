@@ -70,10 +70,21 @@ char16_t extensionChar(int septet)
 
 constexpr int escapeSeptet = 0x1B;
 
-// Octets of hexadecimal text, non-hexadecimal characters skipped.
+// Octets of hexadecimal text, up to the first pair that is not one: what
+// follows a damaged octet cannot be trusted to be aligned.
 QByteArray hexOctets(const QString& hex)
 {
-    return QByteArray::fromHex(hex.toLatin1());
+    QByteArray octets;
+    octets.reserve(hex.size() / 2);
+    const int size = hex.size() - 1;
+    for (int at = 0; at < size; at += 2) {
+        const int hi = hexValue(hex.at(at).unicode());
+        const int lo = hexValue(hex.at(at + 1).unicode());
+        if (hi < 0 || lo < 0)
+            break;
+        octets.append(char(hi * 16 + lo));
+    }
+    return octets;
 }
 
 // Number of septets a user-data header of `octets` octets (its length octet
@@ -192,20 +203,11 @@ QString GsmOp::unpack7Bit(const QString& hex)
 {
     if (hex.size() % 2 != 0)
         return QString();
-    const QByteArray octets = hexOctets(hex);
     QByteArray septets;
-    septets.reserve(octets.size() * 8 / 7 + 1);
-    const int size = octets.size();
-    for (int i = 0; i < size; ++i) {
-        const int shift = i % 7;
-        const unsigned int octet = quint8(octets.at(i));
-        const unsigned int previous = i > 0 ? quint8(octets.at(i - 1)) : 0;
-        septets.append(
-            char(shift == 0 ? octet & 0x7F : ((octet << shift) | (previous >> (8 - shift))) & 0x7F));
-        if (shift == 6)
-            septets.append(char(octet >> 1));
-    }
-    if (size % 7 == 0 && !septets.isEmpty() && septets.at(septets.size() - 1) == 0)
+    const int count = unpackSeptets(hex, 0, 0, -1, septets);
+    // Eight septets fill seven octets exactly; a last one of value 0 there is
+    // the padding of a seven-septet text.
+    if (count > 0 && count % 8 == 0 && septets.at(count - 1) == 0)
         septets.chop(1);
     return gsmText(septets);
 }

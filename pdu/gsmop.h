@@ -28,9 +28,11 @@ public:
     // decoded; when the octet count is a multiple of seven, a last septet of
     // value 0 is the padding of the last octet and is dropped (a message that
     // really ends in '@' there needs its TP-UDL: see messageText). A text with
-    // an odd number of characters gives an empty result.
+    // an odd number of characters gives an empty result; decoding stops at the
+    // first pair of characters that is not hexadecimal.
     static QString unpack7Bit(const QString& hex);
     // Big-endian UCS2 to text; empty unless the length is a multiple of four.
+    // Decoding stops at the first pair of characters that is not hexadecimal.
     static QString ucs2Text(const QString& hex);
 
     // The text of one message as the sender typed it, from the PDU texts of

@@ -1,0 +1,497 @@
+#include "pdu/gsmop.h"
+#include "pdu/gsmpdurecvdeliver.h"
+
+#include <QtTest>
+
+namespace {
+
+// A service-centre part as modems print it: +8613800200500.
+const QString smsc = QStringLiteral("0891683108200005F0");
+// 2019-05-23 14:30:05, zone +8 hours.
+const QString stamp = QStringLiteral("91503241035023");
+// Originator 19876501234, national numbering.
+const QString nationalOa = QStringLiteral("0B819178561032F4");
+
+QString hex2(int octet)
+{
+    return QString::asprintf("%02X", octet);
+}
+
+// One SMS-DELIVER with protocol identifier 00 and the time stamp above.
+QString deliver(const QString& first, const QString& oa, const QString& dcs, int udl, const QString& ud,
+                const QString& centre = smsc)
+{
+    return centre + first + oa + QStringLiteral("00") + dcs + stamp + hex2(udl) + ud;
+}
+
+// Septets of text that is written the same in ASCII and in the GSM default
+// alphabet, '@' and '$' aside.
+QByteArray septetsOf(const char* text)
+{
+    QByteArray septets(text);
+    for (char& c : septets) {
+        if (c == '@')
+            c = 0x00;
+        else if (c == '$')
+            c = 0x02;
+    }
+    return septets;
+}
+
+// Packs septets as the user data of a part whose header takes
+// `headerOctets` octets (its length octet included): fill bits up to the
+// next septet boundary, then the septets. Returns the octets after the header.
+QString packSeptets(const QByteArray& septets, int headerOctets = 0)
+{
+    const int startBit = (headerOctets * 8 + 6) / 7 * 7;
+    const int totalBits = startBit + 7 * septets.size();
+    QByteArray octets((totalBits + 7) / 8, '\0');
+    for (int i = 0; i < septets.size(); ++i) {
+        for (int b = 0; b < 7; ++b) {
+            if (septets.at(i) & (1 << b)) {
+                const int bit = startBit + 7 * i + b;
+                octets[bit / 8] = char(octets.at(bit / 8) | (1 << (bit % 8)));
+            }
+        }
+    }
+    return QString::fromLatin1(octets.mid(headerOctets).toHex().toUpper());
+}
+
+// TP-UDL of a 7-bit part: header septets with fill, then the text septets.
+int septetUdl(int septets, int headerOctets = 0)
+{
+    return (headerOctets * 8 + 6) / 7 + septets;
+}
+
+// A 7-bit part with a concatenation header of an 8-bit (IEI 00) or 16-bit
+// (IEI 08) reference.
+QString sevenBitPart(const QString& ref, int count, int index, const QByteArray& septets)
+{
+    const QString header = ref.size() == 2 ? QStringLiteral("050003") + ref + hex2(count) + hex2(index)
+                                           : QStringLiteral("060804") + ref + hex2(count) + hex2(index);
+    const int headerOctets = header.size() / 2;
+    return deliver(QStringLiteral("44"), nationalOa, QStringLiteral("00"),
+                   septetUdl(septets.size(), headerOctets), header + packSeptets(septets, headerOctets));
+}
+
+QString ucs2Part(const QString& ref, int count, int index, const QString& units)
+{
+    const QString header = QStringLiteral("050003") + ref + hex2(count) + hex2(index);
+    return deliver(QStringLiteral("44"), nationalOa, QStringLiteral("08"), 6 + units.size() / 2,
+                   header + units);
+}
+
+QString sevenBit(const QByteArray& septets)
+{
+    return deliver(QStringLiteral("04"), nationalOa, QStringLiteral("00"), septets.size(),
+                   packSeptets(septets));
+}
+
+// A text of `length` septets cycling through the lower-case letters.
+QByteArray letters(int length)
+{
+    QByteArray text;
+    for (int i = 0; i < length; ++i)
+        text.append(char('a' + i % 26));
+    return text;
+}
+
+} // namespace
+
+class TestGsmPdu : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fieldReaders_data();
+    void fieldReaders();
+    void packerAgreesWithKnownVectors();
+    void unpack7Bit_data();
+    void unpack7Bit();
+    void ucs2Text_data();
+    void ucs2Text();
+    void decode_data();
+    void decode();
+    void codingGroups_data();
+    void codingGroups();
+    void messageText_data();
+    void messageText();
+    void hostileInputStaysInBounds_data();
+    void hostileInputStaysInBounds();
+};
+
+void TestGsmPdu::fieldReaders_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("pos");
+    QTest::addColumn<int>("intValue");
+    QTest::addColumn<int>("byteValue");
+    QTest::addColumn<int>("bcdValue");
+
+    QTest::newRow("upper-case octet") << "0A9F" << 2 << 0x9F << 0x9F << 9;
+    QTest::newRow("lower-case octet") << "0a9f" << 0 << 0x0A << 0x0A << 0;
+    QTest::newRow("swapped BCD") << "91" << 0 << 0x91 << 0x91 << 19;
+    QTest::newRow("negative position") << "0A" << -1 << -1 << 0 << -1;
+    QTest::newRow("text ends inside the octet") << "0A9" << 2 << -2 << 0 << -2;
+    QTest::newRow("position past the end") << "0A" << 4 << -2 << 0 << -2;
+    QTest::newRow("empty text") << "" << 0 << -2 << 0 << -2;
+    QTest::newRow("one non-hex character") << "1G" << 0 << -3 << 0 << 1;
+    QTest::newRow("both non-hex") << "ZZ" << 0 << -3 << 0 << 0;
+    QTest::newRow("non-ASCII character") << QString::fromUtf8("你1") << 0 << -3 << 0 << 10;
+}
+
+void TestGsmPdu::fieldReaders()
+{
+    QFETCH(QString, text);
+    QFETCH(int, pos);
+    QFETCH(int, intValue);
+    QFETCH(int, byteValue);
+    QFETCH(int, bcdValue);
+    QCOMPARE(GsmOp::intAt(text, pos), intValue);
+    QCOMPARE(int(GsmOp::byteAt(text, pos)), byteValue);
+    QCOMPARE(GsmOp::bcdAt(text, pos), bcdValue);
+}
+
+void TestGsmPdu::packerAgreesWithKnownVectors()
+{
+    // Vectors packed by hand; the tables below rely on the test packer.
+    QCOMPARE(packSeptets(septetsOf("hellohello")), QStringLiteral("E8329BFD4697D9EC37"));
+    QCOMPARE(packSeptets(septetsOf("1234567")), QStringLiteral("31D98C56B3DD00"));
+    QCOMPARE(packSeptets(septetsOf("12345678")), QStringLiteral("31D98C56B3DD70"));
+    // After a six-octet header one fill bit comes first.
+    QCOMPARE(packSeptets(septetsOf("A"), 6), QStringLiteral("82"));
+}
+
+void TestGsmPdu::unpack7Bit_data()
+{
+    QTest::addColumn<QString>("hex");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("hellohello") << "E8329BFD4697D9EC37"
+                                << "hellohello";
+    QTest::newRow("lower-case hex") << "e8329bfd4697d9ec37"
+                                    << "hellohello";
+    QTest::newRow("seven septets: padding of the last octet dropped") << "31D98C56B3DD00"
+                                                                      << "1234567";
+    QTest::newRow("eight septets in seven octets") << "31D98C56B3DD70"
+                                                   << "12345678";
+    QTest::newRow("'@' inside does not end the text")
+        << packSeptets(septetsOf("user@example.com")) << "user@example.com";
+    QTest::newRow("'@' first") << packSeptets(septetsOf("@home")) << "@home";
+    QTest::newRow("currency signs") << packSeptets(QByteArray("\x01\x02\x03\x24", 4))
+                                    << QString::fromUtf8("£$¥¤");
+    QTest::newRow("euro through the escape")
+        << packSeptets(QByteArray("\x1B\x65", 2)) << QString::fromUtf8("€");
+    QTest::newRow("odd number of characters") << "E8329"
+                                              << "";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestGsmPdu::unpack7Bit()
+{
+    QFETCH(QString, hex);
+    QFETCH(QString, text);
+    QCOMPARE(GsmOp::unpack7Bit(hex), text);
+}
+
+void TestGsmPdu::ucs2Text_data()
+{
+    QTest::addColumn<QString>("hex");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("Chinese") << "4F60597D" << QString::fromUtf8("你好");
+    QTest::newRow("lower-case hex") << "4f60597d" << QString::fromUtf8("你好");
+    QTest::newRow("emoji as a surrogate pair") << "D83DDE00" << QString::fromUtf8("😀");
+    QTest::newRow("length not a multiple of four") << "4F60597"
+                                                   << "";
+    QTest::newRow("stops at a pair that is not hexadecimal") << "4F60597G" << QString::fromUtf8("你");
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestGsmPdu::ucs2Text()
+{
+    QFETCH(QString, hex);
+    QFETCH(QString, text);
+    QCOMPARE(GsmOp::ucs2Text(hex), text);
+}
+
+void TestGsmPdu::decode_data()
+{
+    QTest::addColumn<QString>("pdu");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("centre");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("stampText");
+    QTest::addColumn<int>("udl");
+    QTest::addColumn<QString>("udh");
+    QTest::addColumn<QString>("ud");
+    QTest::addColumn<int>("partType");
+    QTest::addColumn<QString>("partId");
+    QTest::addColumn<int>("partIndex");
+    QTest::addColumn<int>("partCount");
+
+    const QString hello = QStringLiteral("4F60597D");
+    const QString okStamp = QStringLiteral("2019-05-23 14:30:05");
+    const QString exampleCentre = QStringLiteral("06918967052143");
+
+    QTest::newRow("single UCS2 message")
+        << deliver("04", nationalOa, "08", 4, hello, exampleCentre) << true << 0 << "9876501234"
+        << "19876501234" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("part 1 of 2, 8-bit reference")
+        << deliver("44", nationalOa, "08", 10, "050003A70201" + hello, exampleCentre) << true << 0
+        << "9876501234"
+        << "19876501234" << okStamp << 10 << "0003A70201" << hello << 1 << "A7" << 1 << 2;
+    QTest::newRow("part 2 of 3, 16-bit reference")
+        << deliver("44", nationalOa, "08", 11, "06080412340302" + hello) << true << 0 << "8613800200500"
+        << "19876501234" << okStamp << 11 << "080412340302" << hello << 2 << "1234" << 2 << 3;
+    QTest::newRow("port element before the concatenation element")
+        << deliver("44", nationalOa, "08", 16, "0B05040B8423F00003A70302" + hello) << true << 0
+        << "8613800200500"
+        << "19876501234" << okStamp << 16 << "05040B8423F00003A70302" << hello << 1 << "A7" << 2 << 3;
+    QTest::newRow("header indicator with an empty header")
+        << deliver("44", nationalOa, "08", 5, "00" + hello) << true << 0 << "8613800200500"
+        << "19876501234" << okStamp << 5 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("concatenation element too short is passed over")
+        << deliver("44", nationalOa, "08", 8, "03000201" + hello) << true << 0 << "8613800200500"
+        << "19876501234" << okStamp << 8 << "000201" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("header longer than the PDU")
+        << deliver("44", nationalOa, "08", 40, "2800030A") << true << 0 << "8613800200500"
+        << "19876501234" << okStamp << 40 << "00030A"
+        << "" << 0 << "" << 0 << 0;
+    QTest::newRow("no service-centre address")
+        << "00" + deliver("04", nationalOa, "08", 4, hello, "") << true << 0 << ""
+        << "19876501234" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("service-centre type without digits")
+        << deliver("04", nationalOa, "08", 4, hello, "0191") << true << 0 << ""
+        << "19876501234" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("international sender, no plus sign")
+        << deliver("04", "0D91683119325476F8", "08", 4, hello) << true << 0 << "8613800200500"
+        << "8613912345678" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("even number of sender digits")
+        << deliver("04", "0CA1447700901032", "08", 4, hello) << true << 0 << "8613800200500"
+        << "447700090123" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("short code sender")
+        << deliver("04", "05811021F3", "08", 4, hello) << true << 0 << "8613800200500"
+        << "01123" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("alphanumeric sender")
+        << deliver("04", "0BD0C7F7FBCC2E03", "08", 4, hello) << true << 0 << "8613800200500"
+        << "Google" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("alphanumeric sender of seven characters")
+        << deliver("04", "0DD049B7F93D6D4E01", "08", 4, hello) << true << 0 << "8613800200500"
+        << "InfoSMS" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("alphanumeric sender, length counting the padding")
+        << deliver("04", "0ED049B7F93D6D4E01", "08", 4, hello) << true << 0 << "8613800200500"
+        << "InfoSMS" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("sender without digits")
+        << deliver("04", "0081", "08", 4, hello) << true << 0 << "8613800200500"
+        << "" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;
+    QTest::newRow("status report") << smsc + "0606" + "0B819178561032F4" + stamp + stamp + "00" << false << 2
+                                   << "8613800200500"
+                                   << ""
+                                   << "2000-00-00 00:00:00" << 0 << ""
+                                   << "" << 0 << "" << 0 << 0;
+    QTest::newRow("cut inside the time stamp")
+        << smsc + "04" + nationalOa + "0008915032" << false << 0 << "8613800200500"
+        << "19876501234"
+        << "2019-05-23 -2:-2:-2" << -2 << ""
+        << "" << 0 << "" << 0 << 0;
+    QTest::newRow("cut inside the originator")
+        << smsc + "04" + "0B8191785610" << false << 0 << "8613800200500"
+        << ""
+        << "20-2--2--2 -2:-2:-2" << -2 << ""
+        << "" << 0 << "" << 0 << 0;
+    QTest::newRow("not hexadecimal") << "hello world" << false << 0 << ""
+                                     << ""
+                                     << "2000-00-00 00:00:00" << 0 << ""
+                                     << "" << 0 << "" << 0 << 0;
+    QTest::newRow("empty") << "" << false << 0 << ""
+                           << ""
+                           << "2000-00-00 00:00:00" << 0 << ""
+                           << "" << 0 << "" << 0 << 0;
+}
+
+void TestGsmPdu::decode()
+{
+    QFETCH(QString, pdu);
+    QFETCH(bool, ok);
+    QFETCH(int, type);
+    QFETCH(QString, centre);
+    QFETCH(QString, sender);
+    QFETCH(QString, stampText);
+    QFETCH(int, udl);
+    QFETCH(QString, udh);
+    QFETCH(QString, ud);
+    QFETCH(int, partType);
+    QFETCH(QString, partId);
+    QFETCH(int, partIndex);
+    QFETCH(int, partCount);
+
+    GsmPduRecvDeliver d;
+    QCOMPARE(d.decode(pdu), ok);
+    QCOMPARE(d.messageType(), type);
+    QCOMPARE(d.smscNumber, centre);
+    QCOMPARE(d.sender, sender);
+    QCOMPARE(d.stampText(), stampText);
+    QCOMPARE(d.udl, udl);
+    QCOMPARE(d.udh, udh);
+    QCOMPARE(d.ud, ud);
+    QCOMPARE(d.partType, partType);
+    QCOMPARE(d.partId, partId);
+    QCOMPARE(d.partIndex, partIndex);
+    QCOMPARE(d.partCount, partCount);
+}
+
+void TestGsmPdu::codingGroups_data()
+{
+    QTest::addColumn<int>("dcs");
+    QTest::addColumn<int>("group");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("forwardable");
+
+    QTest::newRow("GSM 7-bit") << 0x00 << 0 << 0 << true;
+    QTest::newRow("8-bit data") << 0x04 << 0 << 1 << false;
+    QTest::newRow("UCS2") << 0x08 << 0 << 2 << true;
+    QTest::newRow("reserved alphabet") << 0x0C << 0 << 3 << false;
+    QTest::newRow("class 0 (flash) 7-bit") << 0x10 << 0 << 0 << true;
+    QTest::newRow("class 0 (flash) UCS2") << 0x18 << 0 << 2 << true;
+    QTest::newRow("compressed 7-bit") << 0x20 << 0 << 0 << true;
+    QTest::newRow("automatic deletion UCS2") << 0x48 << 1 << 0 << false;
+    QTest::newRow("reserved group 1000") << 0x80 << 1 << 0 << false;
+    QTest::newRow("message waiting, discard") << 0xC8 << 2 << 0 << false;
+    QTest::newRow("message waiting, store") << 0xD8 << 3 << 0 << false;
+    QTest::newRow("message waiting, store UCS2") << 0xE8 << 4 << 0 << false;
+    QTest::newRow("data coding group, class 0 7-bit") << 0xF0 << 5 << 0 << false;
+    QTest::newRow("data coding group, 8-bit") << 0xF6 << 5 << 0 << false;
+}
+
+void TestGsmPdu::codingGroups()
+{
+    QFETCH(int, dcs);
+    QFETCH(int, group);
+    QFETCH(int, type);
+    QFETCH(bool, forwardable);
+
+    GsmPduRecvDeliver d;
+    QVERIFY(d.decode(deliver("04", nationalOa, hex2(dcs), 1, "41")));
+    QCOMPARE(d.dcs, quint8(dcs));
+    QCOMPARE(d.codeGroup(), group);
+    QCOMPARE(d.codeType(), type);
+    QCOMPARE(d.forwardable(), forwardable);
+}
+
+void TestGsmPdu::messageText_data()
+{
+    QTest::addColumn<QStringList>("pdus");
+    QTest::addColumn<QString>("text");
+
+    const QByteArray s159 = letters(159);
+    const QByteArray s160 = letters(159) + '\0';
+    const QByteArray latin(
+        "\x01\x03\x04\x05\x06\x07\x08\x09\x0B\x0C\x0E\x0F\x1C\x1D\x1E\x1F\x24\x40\x5B\x5C\x5D\x5E"
+        "\x5F\x60\x7B\x7C\x7D\x7E\x7F");
+    const QByteArray greek("\x10\x12\x13\x14\x15\x16\x17\x18\x19\x1A");
+    const QByteArray extension(
+        "\x1B\x0A\x1B\x14\x1B\x28\x1B\x29\x1B\x2F\x1B\x3C\x1B\x3D\x1B\x3E\x1B\x40\x1B\x65");
+
+    QTest::newRow("no parts") << QStringList() << "";
+    QTest::newRow("UCS2 Chinese") << QStringList{deliver("04", nationalOa, "08", 4, "4F60597D")}
+                                  << QString::fromUtf8("你好");
+    QTest::newRow("UCS2 emoji and text")
+        << QStringList{deliver("04", nationalOa, "08", 8, "D83DDE00004F004B")} << QString::fromUtf8("😀OK");
+    QTest::newRow("UCS2 octet beyond TP-UDL ignored")
+        << QStringList{deliver("04", nationalOa, "08", 4, "4F60597D00")} << QString::fromUtf8("你好");
+    QTest::newRow("UCS2 in two parts")
+        << QStringList{ucs2Part("A7", 2, 1, "4F60"), ucs2Part("A7", 2, 2, "597D")}
+        << QString::fromUtf8("你好");
+    QTest::newRow("UCS2 surrogate pair split across parts")
+        << QStringList{ucs2Part("01", 2, 1, "4F60D83D"), ucs2Part("01", 2, 2, "DE00597D")}
+        << QString::fromUtf8("你😀好");
+    QTest::newRow("7 septets") << QStringList{sevenBit(septetsOf("1234567"))} << "1234567";
+    QTest::newRow("8 septets") << QStringList{sevenBit(septetsOf("12345678"))} << "12345678";
+    QTest::newRow("'@' first") << QStringList{sevenBit(septetsOf("@home"))} << "@home";
+    QTest::newRow("'@' inside") << QStringList{sevenBit(septetsOf("user@example.com"))} << "user@example.com";
+    QTest::newRow("'@' as the 8th septet of 7 octets")
+        << QStringList{sevenBit(septetsOf("1234567@"))} << "1234567@";
+    QTest::newRow("'@' last of 3 septets") << QStringList{sevenBit(septetsOf("at@"))} << "at@";
+    QTest::newRow("159 septets") << QStringList{sevenBit(s159)} << QString::fromLatin1(s159);
+    QTest::newRow("160 septets, '@' the 160th")
+        << QStringList{sevenBit(s160)} << QString::fromLatin1(s159) + QLatin1Char('@');
+    QTest::newRow("Latin letters and signs of the default alphabet")
+        << QStringList{sevenBit(latin)} << QString::fromUtf8("£¥èéùìòÇØøÅåÆæßÉ¤¡ÄÖÑÜ§¿äöñüà");
+    QTest::newRow("Greek capitals and underscore")
+        << QStringList{sevenBit(greek + '\x11')} << QString::fromUtf8("ΔΦΓΛΩΠΨΣΘΞ_");
+    QTest::newRow("every extension character")
+        << QStringList{sevenBit(extension)} << QString::fromUtf8("\f^{}\\[~]|€");
+    QTest::newRow("escape before an undefined code")
+        << QStringList{sevenBit(QByteArray::fromHex("1B411B0078"))} << "A@x";
+    QTest::newRow("line breaks") << QStringList{sevenBit(QByteArray("a\nb\rc"))} << "a\nb\rc";
+    QTest::newRow("7-bit with an empty header")
+        << QStringList{deliver("44", nationalOa, "00", septetUdl(2, 1), "00" + packSeptets("hi", 1))} << "hi";
+    QTest::newRow("two parts, 8-bit reference")
+        << QStringList{sevenBitPart("42", 2, 1, s159.left(153)), sevenBitPart("42", 2, 2, septetsOf("end@"))}
+        << QString::fromLatin1(s159.left(153)) + QStringLiteral("end@");
+    QTest::newRow("three parts, 16-bit reference")
+        << QStringList{sevenBitPart("1234", 3, 1, letters(152)),
+                       sevenBitPart("1234", 3, 2, septetsOf("$100 @ ")),
+                       sevenBitPart("1234", 3, 3, septetsOf("home"))}
+        << QString::fromLatin1(letters(152)) + QStringLiteral("$100 @ home");
+    QTest::newRow("four parts, 8-bit reference") << QStringList{sevenBitPart("07", 4, 1, septetsOf("one ")),
+                                                                sevenBitPart("07", 4, 2, septetsOf("two ")),
+                                                                sevenBitPart("07", 4, 3, septetsOf("three ")),
+                                                                sevenBitPart("07", 4, 4, septetsOf("four"))}
+                                                 << "one two three four";
+    QTest::newRow("escape split across two parts")
+        << QStringList{sevenBitPart("09", 2, 1, QByteArray("price ") + '\x1B'),
+                       sevenBitPart("09", 2, 2, QByteArray::fromHex("6535"))}
+        << QString::fromUtf8("price €5");
+}
+
+void TestGsmPdu::messageText()
+{
+    QFETCH(QStringList, pdus);
+    QFETCH(QString, text);
+    QCOMPARE(GsmOp::messageText(pdus), text);
+}
+
+void TestGsmPdu::hostileInputStaysInBounds_data()
+{
+    QTest::addColumn<QString>("pdu");
+
+    QTest::newRow("UCS2 part with a port element") << deliver("44", nationalOa, "08", 16,
+                                                              "0B05040B8423F00003A70302"
+                                                              "4F60597D");
+    QTest::newRow("7-bit part, 16-bit reference") << sevenBitPart("1234", 3, 2, letters(40));
+    QTest::newRow("alphanumeric sender") << deliver("04", "0BD0C7F7FBCC2E03", "00", 5, packSeptets("hello"));
+}
+
+void TestGsmPdu::hostileInputStaysInBounds()
+{
+    // Every prefix of a valid PDU, and every character replaced by a
+    // non-hexadecimal one or by a length octet at its largest: nothing may
+    // read outside the text, and no text may be longer than its octets hold.
+    QFETCH(QString, pdu);
+    QStringList variants;
+    for (int i = 0; i <= pdu.size(); ++i)
+        variants << pdu.left(i);
+    for (int i = 0; i < pdu.size(); ++i) {
+        for (QChar c : {QLatin1Char('G'), QLatin1Char('F'), QLatin1Char('0')}) {
+            QString changed = pdu;
+            changed[i] = c;
+            variants << changed;
+        }
+    }
+    for (const QString& variant : variants) {
+        GsmPduRecvDeliver d;
+        d.decode(variant);
+        QVERIFY(d.ud.size() <= variant.size());
+        QVERIFY(d.udh.size() <= variant.size());
+        const QString text = GsmOp::messageText({variant, variant});
+        QVERIFY2(text.size() <= variant.size() * 2, qPrintable(variant));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestGsmPdu)
+#include "tst_gsmpdu.moc"
