@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QThread>
 
 #include <atomic>
@@ -53,6 +54,29 @@ void handOverToAppThread(QSqlDatabase& db)
     }
 }
 
+// The driver settles for three-byte UTF-8 with this client library, which
+// turns emoji and rare CJK characters into '?'. A server too old for utf8mb4
+// keeps the driver's choice; the link itself still works.
+void useFourByteUtf8(QSqlDatabase& db)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SET NAMES utf8mb4"))) {
+        qDebug("SET NAMES utf8mb4 failed: %s", query.lastError().text().toUtf8().constData());
+    }
+}
+
+// Qt binds a null string as SQL NULL; an empty text or sender is still a
+// value, not a missing one.
+QVariant textValue(const QString& text)
+{
+    return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+}
+
+QVariant bytesValue(const QByteArray& bytes)
+{
+    return bytes.isNull() ? QVariant(QByteArray("")) : QVariant(bytes);
+}
+
 } // namespace
 
 QString Mysql5::connectionName()
@@ -90,6 +114,7 @@ bool Mysql5::openConn(const QString& host, const int& port, const QString& user,
         ok = db.open();
         qDebug("open result: %s", ok ? "true" : "false");
         if (ok) {
+            useFourByteUtf8(db);
             handOverToAppThread(db);
         } else {
             error = db.lastError().text();
@@ -165,15 +190,15 @@ bool Mysql5::insertSms(const QString& userPhone, const QString& gatewayId, const
     query.bindValue(0, 0);
     query.bindValue(1, QStringLiteral("I"));
     query.bindValue(2, QStringLiteral("U"));
-    query.bindValue(3, messageDate);
+    query.bindValue(3, textValue(messageDate));
     query.bindValue(4, format);
-    query.bindValue(5, receiveDate);
+    query.bindValue(5, textValue(receiveDate));
     query.bindValue(6, format);
-    query.bindValue(7, originator);
+    query.bindValue(7, textValue(originator));
     // As bytes: the column receives exactly the UTF-8 of the text.
-    query.bindValue(8, text.toUtf8());
-    query.bindValue(9, gatewayId);
-    query.bindValue(10, userPhone);
+    query.bindValue(8, bytesValue(text.toUtf8()));
+    query.bindValue(9, textValue(gatewayId));
+    query.bindValue(10, textValue(userPhone));
     if (!query.exec()) {
         err = query.errorText();
         return false;

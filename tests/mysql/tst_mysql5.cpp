@@ -1,0 +1,387 @@
+#include "config/mysetting.h"
+#include "mysql/mysql5.h"
+#include "mysql/mysql5thread.h"
+#include "tcprelay.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTest>
+
+#include <memory>
+
+// Runs against the MariaDB server named by the VLSMS_TEST_MYSQL_* environment.
+// Other tests may write to the same table at the same time, so rows are found
+// by their own key, never by counting.
+class TestMysql5 : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString host;
+    int port = 0;
+    QString user;
+    QString pwd;
+    QString db;
+    const QString admin = QStringLiteral("tst_admin");
+
+    // Opens the forwarder's connection through the connection thread, as the
+    // window does, and returns the state it reports.
+    int connectThrough(int toPort, const QString& password, const QString& dbName);
+    QSqlQuery adminQuery(const QString& sql);
+    QVariant forwarderValue(const QString& sql);
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+    void openGivesConnectedOnTheCallersThread();
+    void openFailures_data();
+    void openFailures();
+    void withoutConnection();
+    void lostServer_data();
+    void lostServer();
+    void insertWritesEveryColumn_data();
+    void insertWritesEveryColumn();
+    void insertIntoTableWithoutUserphone();
+    void restartWaitsForThePreviousAttempt();
+};
+
+int TestMysql5::connectThrough(int toPort, const QString& password, const QString& dbName)
+{
+    Mysql5Thread thread;
+    QSignalSpy spy(&thread, &Mysql5Thread::connResult);
+    if (!spy.isValid()) {
+        return -1;
+    }
+    thread.startConn(host, toPort, user, password, dbName);
+    if (!spy.wait((Mysql5::waitSeconds() + 20) * 1000)) {
+        return -2;
+    }
+    thread.stopConn();
+    QCoreApplication::processEvents();
+    return spy.count() == 1 ? spy.at(0).at(0).toInt() : -3;
+}
+
+QSqlQuery TestMysql5::adminQuery(const QString& sql)
+{
+    QSqlQuery query(QSqlDatabase::database(admin));
+    if (!query.exec(sql)) {
+        qWarning("admin query failed: %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    }
+    return query;
+}
+
+QVariant TestMysql5::forwarderValue(const QString& sql)
+{
+    QSqlQuery query(QSqlDatabase::database(Mysql5::connectionName()));
+    if (!query.exec(sql) || !query.next()) {
+        return QVariant();
+    }
+    return query.value(0);
+}
+
+void TestMysql5::initTestCase()
+{
+    host = qEnvironmentVariable("VLSMS_TEST_MYSQL_HOST");
+    port = qEnvironmentVariableIntValue("VLSMS_TEST_MYSQL_PORT");
+    user = qEnvironmentVariable("VLSMS_TEST_MYSQL_USER");
+    pwd = qEnvironmentVariable("VLSMS_TEST_MYSQL_PWD");
+    db = qEnvironmentVariable("VLSMS_TEST_MYSQL_DB");
+    QVERIFY2(!host.isEmpty() && port > 0 && !user.isEmpty() && !db.isEmpty(),
+             "VLSMS_TEST_MYSQL_* is not set: start a server with tools/mariadb.sh test-start DIR "
+             "and source DIR/env.sh");
+
+    QSqlDatabase adminDb = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), admin);
+    adminDb.setHostName(host);
+    adminDb.setPort(port);
+    adminDb.setUserName(user);
+    adminDb.setPassword(pwd);
+    adminDb.setDatabaseName(db);
+    QVERIFY2(adminDb.open(), qPrintable(QStringLiteral("no test server at %1:%2: %3")
+                                            .arg(host)
+                                            .arg(port)
+                                            .arg(adminDb.lastError().text())));
+    QVERIFY(adminQuery(QStringLiteral("SET NAMES utf8mb4")).isActive());
+}
+
+void TestMysql5::cleanupTestCase()
+{
+    QSqlDatabase::database(admin, false).close();
+    QSqlDatabase::removeDatabase(admin);
+}
+
+void TestMysql5::cleanup()
+{
+    Mysql5::closeConn();
+    theSetting.lastDbError.clear();
+}
+
+void TestMysql5::openGivesConnectedOnTheCallersThread()
+{
+    QCOMPARE(connectThrough(port, pwd, db), 2);
+    QVERIFY(QSqlDatabase::contains(Mysql5::connectionName()));
+
+    {
+        // Opened on the connection thread, used here.
+        const QSqlDatabase conn = QSqlDatabase::database(Mysql5::connectionName(), false);
+        QVERIFY(conn.isValid());
+        QCOMPARE(conn.driver()->thread(), QThread::currentThread());
+    }
+    QString err = QStringLiteral("stale");
+    QVERIFY(Mysql5::testConn(err));
+    QCOMPARE(err, QString());
+
+    // Emoji and rare CJK characters need the four-byte character set.
+    QCOMPARE(forwarderValue(QStringLiteral("SELECT @@character_set_connection")).toString(),
+             QStringLiteral("utf8mb4"));
+
+    // A second open leaves the existing connection alone, whatever it is given.
+    QVERIFY(Mysql5::openConn(host, 1, user, QStringLiteral("wrong"), db));
+    QVERIFY(Mysql5::testConn(err));
+    QCOMPARE(theSetting.lastDbError, QString());
+
+    QVERIFY(Mysql5::closeConn());
+    QVERIFY(!QSqlDatabase::contains(Mysql5::connectionName()));
+    QVERIFY(!Mysql5::closeConn());
+}
+
+void TestMysql5::openFailures_data()
+{
+    QTest::addColumn<int>("target"); // 0 the server, 1 a closed port, 2 a silent listener
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("dbName");
+    QTest::addColumn<QString>("errorPart");
+
+    QTest::newRow("wrong password") << 0 << QStringLiteral("not-the-password") << QString()
+                                    << QStringLiteral("Access denied");
+    QTest::newRow("unknown database")
+        << 0 << QString() << QStringLiteral("vlsms_no_such_db") << QStringLiteral("Unknown database");
+    QTest::newRow("closed port") << 1 << QString() << QString() << QStringLiteral("connect");
+    QTest::newRow("server accepts and never answers")
+        << 2 << QString() << QString() << QStringLiteral("handshake");
+}
+
+void TestMysql5::openFailures()
+{
+    QFETCH(int, target);
+    QFETCH(QString, password);
+    QFETCH(QString, dbName);
+    QFETCH(QString, errorPart);
+
+    int toPort = port;
+    std::unique_ptr<TcpRelay> silent;
+    if (target == 1) {
+        // A port that was free a moment ago is refused now.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        toPort = probe.serverPort();
+        probe.close();
+    } else if (target == 2) {
+        silent = std::make_unique<TcpRelay>(0);
+        QVERIFY(silent->port() != 0);
+        toPort = silent->port();
+    }
+
+    // The window's slot runs queued on this thread and must find the failure
+    // text already in place.
+    QString textSeenBySlot = QStringLiteral("(slot not run)");
+    Mysql5Thread thread;
+    QObject window;
+    connect(&thread, &Mysql5Thread::connResult, &window,
+            [&textSeenBySlot](int) { textSeenBySlot = theSetting.lastDbError; });
+    QSignalSpy spy(&thread, &Mysql5Thread::connResult);
+    QVERIFY(spy.isValid());
+
+    QElapsedTimer clock;
+    clock.start();
+    thread.startConn(host, toPort, user, password.isEmpty() ? pwd : password, dbName.isEmpty() ? db : dbName);
+    QVERIFY(spy.wait((Mysql5::waitSeconds() + 20) * 1000));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY(thread.stopConn());
+    QTRY_VERIFY(textSeenBySlot != QStringLiteral("(slot not run)"));
+
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), 3);
+    QVERIFY2(!theSetting.lastDbError.isEmpty(), "the driver's text is kept for the log");
+    QVERIFY2(theSetting.lastDbError.contains(errorPart, Qt::CaseInsensitive),
+             qPrintable(theSetting.lastDbError));
+    QCOMPARE(textSeenBySlot, theSetting.lastDbError);
+    QVERIFY(!QSqlDatabase::contains(Mysql5::connectionName()));
+    // Every wait on the server ends within the bound.
+    QVERIFY2(elapsed < (Mysql5::waitSeconds() + 5) * 1000, qPrintable(QString::number(elapsed)));
+}
+
+void TestMysql5::withoutConnection()
+{
+    QString err = QStringLiteral("stale");
+    QVERIFY(!Mysql5::testConn(err));
+    QCOMPARE(err, QStringLiteral("database not contains"));
+    err = QStringLiteral("stale");
+    QVERIFY(!Mysql5::insertSms(QStringLiteral("1"), QStringLiteral("COM1"), QStringLiteral("2"),
+                               QStringLiteral("2024-01-01 00:00:00"), QStringLiteral("2024-01-01 00:00:00"),
+                               QStringLiteral("x"), err));
+    QCOMPARE(err, QString());
+    QVERIFY(!Mysql5::closeConn());
+}
+
+void TestMysql5::lostServer_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("server ends the session") << QStringLiteral("kill");
+    QTest::newRow("server goes away") << QStringLiteral("drop");
+    QTest::newRow("server stops answering") << QStringLiteral("freeze");
+}
+
+void TestMysql5::lostServer()
+{
+    QFETCH(QString, how);
+    TcpRelay relay(static_cast<quint16>(port));
+    QVERIFY(relay.port() != 0);
+    QCOMPARE(connectThrough(relay.port(), pwd, db), 2);
+    QString err;
+    QVERIFY2(Mysql5::testConn(err), qPrintable(err));
+
+    if (how == QStringLiteral("kill")) {
+        const QVariant id = forwarderValue(QStringLiteral("SELECT CONNECTION_ID()"));
+        QVERIFY(id.isValid());
+        QVERIFY(adminQuery(QStringLiteral("KILL CONNECTION %1").arg(id.toLongLong())).isActive());
+    } else if (how == QStringLiteral("drop")) {
+        relay.drop();
+    } else {
+        relay.freeze();
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!Mysql5::testConn(err));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY(!err.isEmpty());
+    QVERIFY2(elapsed < (Mysql5::waitSeconds() + 5) * 1000, qPrintable(QString::number(elapsed)));
+
+    // The stale connection is still registered, so a new open does not replace
+    // it; the window closes it before the next attempt.
+    QVERIFY(Mysql5::openConn(host, port, user, pwd, db));
+    QVERIFY(!Mysql5::testConn(err));
+    clock.restart();
+    QVERIFY(Mysql5::closeConn());
+    QVERIFY2(clock.elapsed() < (Mysql5::waitSeconds() + 5) * 1000,
+             qPrintable(QString::number(clock.elapsed())));
+
+    QCOMPARE(connectThrough(port, pwd, db), 2);
+    QVERIFY2(Mysql5::testConn(err), qPrintable(err));
+}
+
+void TestMysql5::insertWritesEveryColumn_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("messageDate");
+    QTest::addColumn<QString>("receiveDate");
+    QTest::addColumn<QString>("originator");
+
+    QTest::newRow("plain text") << QStringLiteral("Your code is 4711.")
+                                << QStringLiteral("2024-02-29 23:59:58")
+                                << QStringLiteral("2024-03-01 00:00:05") << QStringLiteral("+8613800138000");
+    QTest::newRow("Chinese") << QString::fromUtf8("验证码：123456，五分钟内有效。【银行】")
+                             << QStringLiteral("2026-12-06 09:50:20") << QStringLiteral("2026-12-06 09:50:21")
+                             << QStringLiteral("95588");
+    QTest::newRow("emoji and rare CJK outside the basic plane")
+        << QString::fromUtf8("OK 👍🎉 𠀀𪚥 end") << QStringLiteral("2025-01-01 00:00:00")
+        << QStringLiteral("2025-01-01 00:00:01") << QStringLiteral("10086");
+    QTest::newRow("quotes, backslash and line breaks")
+        << QStringLiteral("it's \"quoted\" \\ back\r\nslash;--") << QStringLiteral("2023-07-15 12:30:45")
+        << QStringLiteral("2023-07-15 12:31:00") << QStringLiteral("Bank'Alert");
+    QTest::newRow("empty text and sender") << QString() << QStringLiteral("2024-06-30 08:00:00")
+                                           << QStringLiteral("2024-06-30 08:00:09") << QString();
+    QTest::newRow("long joined message")
+        << QString::fromUtf8("长").repeated(255 * 67) << QStringLiteral("2024-01-02 03:04:05")
+        << QStringLiteral("2024-01-02 03:04:06") << QStringLiteral("1069");
+}
+
+void TestMysql5::insertWritesEveryColumn()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, messageDate);
+    QFETCH(QString, receiveDate);
+    QFETCH(QString, originator);
+
+    QCOMPARE(connectThrough(port, pwd, db), 2);
+    const QString userPhone = QStringLiteral("13912345678");
+    const QString gatewayId = QStringLiteral("COM17");
+    QString err = QStringLiteral("stale");
+    QVERIFY2(Mysql5::insertSms(userPhone, gatewayId, originator, messageDate, receiveDate, text, err),
+             qPrintable(err));
+    QCOMPARE(err, QString());
+
+    const qlonglong id = forwarderValue(QStringLiteral("SELECT LAST_INSERT_ID()")).toLongLong();
+    QVERIFY(id > 0);
+    QSqlQuery row = adminQuery(QStringLiteral("SELECT process, type, encoding,"
+                                              " DATE_FORMAT(message_date, '%Y-%m-%d %H:%i:%s'),"
+                                              " DATE_FORMAT(receive_date, '%Y-%m-%d %H:%i:%s'),"
+                                              " originator, HEX(text), gateway_id, userphone, text"
+                                              " FROM smsserver_in WHERE id = %1")
+                                   .arg(id));
+    QVERIFY(row.next());
+    QCOMPARE(row.value(0).toInt(), 0);
+    QCOMPARE(row.value(1).toString(), QStringLiteral("I"));
+    QCOMPARE(row.value(2).toString(), QStringLiteral("U"));
+    QCOMPARE(row.value(3).toString(), messageDate);
+    QCOMPARE(row.value(4).toString(), receiveDate);
+    QCOMPARE(row.value(5).toString(), originator);
+    QCOMPARE(row.value(6).toByteArray(), text.toUtf8().toHex().toUpper());
+    QCOMPARE(row.value(7).toString(), gatewayId);
+    QCOMPARE(row.value(8).toString(), userPhone);
+    QCOMPARE(row.value(9).toString(), text);
+}
+
+void TestMysql5::insertIntoTableWithoutUserphone()
+{
+    const QString other = QStringLiteral("vlsms_no_userphone");
+    QVERIFY(adminQuery(QStringLiteral("CREATE DATABASE IF NOT EXISTS %1 CHARACTER SET utf8mb4").arg(other))
+                .isActive());
+    QVERIFY(adminQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS %1.smsserver_in ("
+                                      " id BIGINT AUTO_INCREMENT PRIMARY KEY, process INT, type CHAR(1),"
+                                      " encoding CHAR(1), message_date DATETIME, receive_date DATETIME,"
+                                      " originator VARCHAR(64), text MEDIUMTEXT, gateway_id VARCHAR(64))"
+                                      " DEFAULT CHARSET=utf8mb4")
+                           .arg(other))
+                .isActive());
+
+    QCOMPARE(connectThrough(port, pwd, other), 2);
+    QString err;
+    QVERIFY(!Mysql5::insertSms(QStringLiteral("139"), QStringLiteral("COM3"), QStringLiteral("10086"),
+                               QStringLiteral("2024-01-01 00:00:00"), QStringLiteral("2024-01-01 00:00:01"),
+                               QStringLiteral("x"), err));
+    QVERIFY2(err.contains(QStringLiteral("userphone")), qPrintable(err));
+    // The link itself is fine: the next test query still answers.
+    QVERIFY2(Mysql5::testConn(err), qPrintable(err));
+    QCOMPARE(err, QString());
+}
+
+void TestMysql5::restartWaitsForThePreviousAttempt()
+{
+    // Each start waits for the attempt before it. An attempt that had not
+    // begun is dropped silently; the last one always reports, and the runs
+    // after the first find the connection open.
+    Mysql5Thread thread;
+    QSignalSpy spy(&thread, &Mysql5Thread::connResult);
+    QVERIFY(spy.isValid());
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(thread.startConn(host, port, user, pwd, db));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(thread.isFinished(), (Mysql5::waitSeconds() + 20) * 1000);
+    QVERIFY(spy.count() >= 1 && spy.count() <= 3);
+    for (const QList<QVariant>& result : qAsConst(spy)) {
+        QCOMPARE(result.at(0).toInt(), 2);
+    }
+    QString err;
+    QVERIFY2(Mysql5::testConn(err), qPrintable(err));
+    QVERIFY(thread.stopConn());
+}
+
+QTEST_GUILESS_MAIN(TestMysql5)
+#include "tst_mysql5.moc"
