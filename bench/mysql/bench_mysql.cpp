@@ -1,0 +1,100 @@
+// Forwarding speed on loopback: the test query plus the insert that the sync
+// cycle runs for every message, against the server named by VLSMS_TEST_MYSQL_*.
+//
+//   bench_mysql [messages]      (default 2000)
+#include "mysql/mysql5.h"
+#include "mysql/mysql5thread.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+double rate(int count, qint64 ns)
+{
+    return ns > 0 ? count * 1e9 / static_cast<double>(ns) : 0.0;
+}
+
+// Runs step count times and prints the rate; false at the first failure.
+bool measure(const char* label, int count, const std::function<bool(int)>& step)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < count; ++i) {
+        if (!step(i)) {
+            std::fprintf(stderr, "%s failed at message %d\n", label, i);
+            return false;
+        }
+    }
+    const qint64 ns = clock.nsecsElapsed();
+    std::printf("%-22s %6d messages  %8.1f ms  %8.1f msg/s  %6.3f ms/msg\n", label, count, ns / 1e6,
+                rate(count, ns), ns / 1e6 / count);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 2000;
+    const QString host = qEnvironmentVariable("VLSMS_TEST_MYSQL_HOST");
+    const int port = qEnvironmentVariableIntValue("VLSMS_TEST_MYSQL_PORT");
+    if (host.isEmpty() || port <= 0) {
+        std::fprintf(stderr,
+                     "VLSMS_TEST_MYSQL_* is not set (tools/mariadb.sh test-start DIR; . DIR/env.sh)\n");
+        return 2;
+    }
+
+    Mysql5Thread thread;
+    int state = 0;
+    QEventLoop loop;
+    QObject::connect(&thread, &Mysql5Thread::connResult, &loop, [&](int result) {
+        state = result;
+        loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    QElapsedTimer openClock;
+    openClock.start();
+    thread.startConn(host, port, qEnvironmentVariable("VLSMS_TEST_MYSQL_USER"),
+                     qEnvironmentVariable("VLSMS_TEST_MYSQL_PWD"),
+                     qEnvironmentVariable("VLSMS_TEST_MYSQL_DB"));
+    loop.exec();
+    thread.stopConn();
+    if (state != 2) {
+        std::fprintf(stderr, "no connection (state %d)\n", state);
+        return 1;
+    }
+    std::printf("open on the connection thread: %.1f ms\n", openClock.nsecsElapsed() / 1e6);
+
+    const QString gateway = QStringLiteral("BENCH");
+    const QString text = QString::fromUtf8("验证码：123456，五分钟内有效，请勿告诉他人。【银行】😀 ") +
+                         QStringLiteral("Your verification code is 123456.");
+    QString err;
+    auto test = [&err](int) { return Mysql5::testConn(err); };
+    auto insert = [&](int i) {
+        return Mysql5::insertSms(QStringLiteral("13912345678"), gateway, QString::number(10086 + i),
+                                 QStringLiteral("2026-12-06 09:50:20"), QStringLiteral("2026-12-06 09:50:21"),
+                                 text, err);
+    };
+    auto forward = [&](int i) { return test(i) && insert(i); };
+
+    bool ok = measure("testConn", count, test) && measure("insertSms", count, insert) &&
+              measure("testConn + insertSms", count, forward);
+    if (!ok) {
+        std::fprintf(stderr, "error: %s\n", qPrintable(err));
+    }
+    {
+        QSqlQuery cleanup(QSqlDatabase::database(Mysql5::connectionName()));
+        cleanup.exec(QStringLiteral("DELETE FROM smsserver_in WHERE gateway_id = 'BENCH'"));
+    }
+    Mysql5::closeConn();
+    return ok ? 0 : 1;
+}
