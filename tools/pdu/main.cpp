@@ -1,0 +1,89 @@
+// vlsms-pdu: decodes PDUs as the program does and prints, for each, the
+// values the local store keeps and the text forwarding sends, as JSON lines.
+
+#include "tools/pdu/pdureport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStringList>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+const char usage[] = "usage: vlsms-pdu [PDU ...]\n"
+                     "       vlsms-pdu --join PDU ...\n"
+                     "Decodes each PDU given, or each non-empty line of standard input, and prints one JSON\n"
+                     "object per PDU with the values the store keeps and the text forwarding sends.\n"
+                     "With --join the PDUs are the parts of one message; its text is printed.\n";
+
+struct Input
+{
+    QString label;
+    QString text;
+};
+
+void writeLine(const QByteArray& line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+
+    bool join = false;
+    if (!args.isEmpty() && (args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h"))) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (!args.isEmpty() && args.first() == QLatin1String("--join")) {
+        join = true;
+        args.removeFirst();
+    }
+
+    QVector<Input> inputs;
+    if (!args.isEmpty()) {
+        for (int i = 0; i < args.size(); ++i)
+            inputs.append({QStringLiteral("argument %1").arg(i + 1), args.at(i)});
+    } else {
+        QFile in;
+        if (!in.open(stdin, QIODevice::ReadOnly)) {
+            std::fputs("vlsms-pdu: cannot read standard input\n", stderr);
+            return 1;
+        }
+        int number = 0;
+        while (!in.atEnd()) {
+            const QString line = QString::fromUtf8(in.readLine());
+            ++number;
+            if (!line.trimmed().isEmpty())
+                inputs.append({QStringLiteral("line %1").arg(number), line});
+        }
+    }
+
+    bool bad = false;
+    QStringList parts;
+    for (const Input& input : inputs) {
+        const QString pdu = PduReport::storedText(input.text);
+        if (!PduReport::isHexadecimal(pdu)) {
+            const QByteArray message = "vlsms-pdu: " + input.label.toUtf8() + ": not a hexadecimal PDU: " +
+                                       PduReport::jsonString(input.text.trimmed()) + '\n';
+            std::fputs(message.constData(), stderr);
+            bad = true;
+            continue;
+        }
+        if (join)
+            parts << pdu;
+        else
+            writeLine(PduReport::decodedLine(pdu));
+    }
+    if (join)
+        writeLine(PduReport::joinedLine(parts));
+    std::fflush(stdout);
+    return bad ? 1 : 0;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// One line of the report of vlsms-pdu, as JSON text without the line end.
+namespace PduReport {
+
+// The PDU text of an input line or argument: trimmed, and of a modem answer
+// with a header line only what follows the last carriage return.
+QString storedText(const QString& input);
+
+// True when the text is a non-empty run of hexadecimal digits.
+bool isHexadecimal(const QString& text);
+
+// The columns the store writes for the PDU and the text forwarding makes of
+// it as a single message (null where it is not forwarded).
+QByteArray decodedLine(const QString& pdu);
+
+// The text forwarding makes of the PDUs as the parts of one message, taken
+// in part-index order.
+QByteArray joinedLine(const QStringList& pdus);
+
+// A JSON string literal.
+QByteArray jsonString(const QString& text);
+
+} // namespace PduReport
