@@ -33,7 +33,10 @@ inline constexpr const char* ensureUnique =
 
 // Lookup structures, added to new and existing files alike. The table and its
 // unique index stay as they are; these only make the frequent questions
-// independent of the number of forwarded rows.
+// independent of the number of forwarded rows. The newest received row needs
+// none: a walk from the newest row back stops at the first message. An index
+// on the message type would mislead the query planner into walking every
+// received row for the waiting-row questions.
 // Waiting rows by kind: the oldest single, and the count of waiting rows.
 inline constexpr const char* indexWait =
     "CREATE INDEX IF NOT EXISTS t_recv_ix_wait ON t_recv (sms_part_type) WHERE " VLSMS_FORWARDABLE;
@@ -41,8 +44,6 @@ inline constexpr const char* indexWait =
 inline constexpr const char* indexParts =
     "CREATE INDEX IF NOT EXISTS t_recv_ix_part ON t_recv (sim_no,sms_sender,sms_part_id,sms_part_count,"
     "sms_part_index) WHERE " VLSMS_FORWARDABLE " AND sms_part_type<>0";
-// The newest row of a message type.
-inline constexpr const char* indexType = "CREATE INDEX IF NOT EXISTS t_recv_ix_type ON t_recv (sms_recvtype)";
 // The newest forwarding time.
 inline constexpr const char* indexDone =
     "CREATE INDEX IF NOT EXISTS t_recv_ix_done ON t_recv (hd_time) WHERE sms_recvtype=0 AND hd_flag=1";

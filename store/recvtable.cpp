@@ -95,10 +95,10 @@ bool prepareSchema(bool tableThere, QString& errorText)
             qDebug("sms-r.db: unique index t_recv_un1 cannot be made: %s", indexError.toUtf8().constData());
         }
     }
-    const char* const lookups[] = {
-        RecvSql::indexWait,          RecvSql::indexParts,         RecvSql::indexType,
-        RecvSql::indexDone,          RecvSql::createTotal,        RecvSql::seedTotal,
-        RecvSql::triggerTotalInsert, RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
+    const char* const lookups[] = {RecvSql::indexWait,          RecvSql::indexParts,
+                                   RecvSql::indexDone,          RecvSql::createTotal,
+                                   RecvSql::seedTotal,          RecvSql::triggerTotalInsert,
+                                   RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
     for (const char* sql : lookups) {
         if (!ok) {
             break;
@@ -113,14 +113,21 @@ bool prepareSchema(bool tableThere, QString& errorText)
     return false;
 }
 
-// The cut of a modem answer down to its PDU line.
+// The cut of a modem answer down to its PDU line: the last line that holds
+// anything, so that a line end after the PDU does not leave an empty text.
 QString storedPdu(const QString& pdu)
 {
-    const int cr = pdu.lastIndexOf(QLatin1Char('\r'));
-    if (cr < 0) {
+    if (!pdu.contains(QLatin1Char('\r'))) {
         return pdu;
     }
-    return pdu.mid(cr + 1).trimmed();
+    const QStringList lines = pdu.split(QLatin1Char('\r'));
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QString text = line->trimmed();
+        if (!text.isEmpty()) {
+            return text;
+        }
+    }
+    return QString();
 }
 
 // The one value of the newest matching row; invalid when there is none or
@@ -206,7 +213,7 @@ MySetting::InsertOutcome MySetting::insertRecvOutcome(const QString& portNo, con
     }
     const QString txtPdu = storedPdu(pdu);
     if (txtPdu.isEmpty()) {
-        qDebug("insert - no PDU after the modem's header: [%s]", pdu.toUtf8().constData());
+        qDebug("insert - no PDU in the text: [%s]", pdu.toUtf8().constData());
         return InsertOutcome::Failed;
     }
 

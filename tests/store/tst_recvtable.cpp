@@ -1,0 +1,496 @@
+#include "app/clock.h"
+#include "config/mysetting.h"
+#include "store/databasetable.h"
+#include "store/recvsql.h"
+#include "tests/store/storefixture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QTextStream>
+#include <QtTest>
+
+using namespace StoreFixture;
+
+// The received-message table: schema, inserts, counters, the newest values,
+// files made elsewhere, files that cannot be opened, and durability.
+class TstRecvTable : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void freshStore();
+    void closedStoreAnswers();
+    void insertColumns_data();
+    void insertColumns();
+    void insertRefusals_data();
+    void insertRefusals();
+    void duplicates();
+    void countersAndNewest();
+    void storeTime();
+    void existingFile_data();
+    void existingFile();
+    void unusableStore_data();
+    void unusableStore();
+    void acceptedRowSurvivesKill();
+    void lookupsNeedNoScan_data();
+    void lookupsNeedNoScan();
+
+private:
+    QTemporaryDir* dir = nullptr;
+};
+
+namespace {
+
+const QString sim = QStringLiteral("89860012345678901234");
+const QString senderNo = QStringLiteral("13800138000");
+
+QString sqlOf(const QString& type, const QString& name)
+{
+    DatabaseBindQuery query;
+    query.open(QStringLiteral("VLSMSDB"));
+    query.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE type=? AND name=?"));
+    query.bindValue(0, type);
+    query.bindValue(1, name);
+    query.exec();
+    return query.next() ? query.value(QStringLiteral("sql")).toString() : QString();
+}
+
+// Makes a file as an earlier program would leave it: the table, optionally
+// its unique index, and rows written straight into it.
+void makeLegacyFile(const QString& path, bool withIndex, bool duplicateRows)
+{
+    const QString legacy = QStringLiteral("legacy");
+    QVERIFY(DatabaseTable::openDb(path, legacy));
+    QVERIFY(DatabaseTable::execSql(legacy, QString::fromLatin1(RecvSql::createTable)));
+    if (withIndex) {
+        QVERIFY(DatabaseTable::execSql(legacy, QString::fromLatin1(RecvSql::createUnique)));
+    }
+    const QString row =
+        QStringLiteral("INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu,sms_recvtype,"
+                       "hd_flag,hd_time) VALUES ('COM3','IMEI','%1',100,'%2',%3,1,200)");
+    QVERIFY(DatabaseTable::execSql(legacy, row.arg(sim, QStringLiteral("AA"), QStringLiteral("0"))));
+    QVERIFY(DatabaseTable::execSql(legacy, row.arg(sim, QStringLiteral("BB"), QStringLiteral("2"))));
+    QVERIFY(DatabaseTable::execSql(legacy, row.arg(sim, QStringLiteral("CC"), QStringLiteral("0"))));
+    if (duplicateRows) {
+        QVERIFY(DatabaseTable::execSql(legacy, row.arg(sim, QStringLiteral("CC"), QStringLiteral("0"))));
+    }
+    QVERIFY(DatabaseTable::closeDb(legacy));
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+void TstRecvTable::init()
+{
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    AppClock::setOffsetMs(0);
+}
+
+void TstRecvTable::cleanup()
+{
+    theSetting.closeLocalDb();
+    AppClock::setOffsetMs(0);
+    delete dir;
+    dir = nullptr;
+}
+
+void TstRecvTable::freshStore()
+{
+    qputenv("APPDATA", (dir->path() + QStringLiteral("/two/levels")).toUtf8());
+    QVERIFY(theSetting.openLocalDb());
+    QVERIFY(theSetting.isLocalDbOpen());
+    QVERIFY(theSetting.localDbError().isEmpty());
+    QVERIFY(QFile::exists(dir->path() + QStringLiteral("/two/levels/VLSMS/sms-r.db")));
+    QCOMPARE(sqlOf(QStringLiteral("table"), QStringLiteral("t_recv")),
+             QString::fromLatin1(RecvSql::createTable));
+    QCOMPARE(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_un1")),
+             QString::fromLatin1(RecvSql::createUnique));
+    QCOMPARE(theSetting.countAll(), 0);
+    QCOMPARE(theSetting.countPending(), 0);
+    QCOMPARE(theSetting.lastSender(), QStringLiteral("-"));
+    QCOMPARE(theSetting.lastRecvTime(), QStringLiteral("-"));
+    QCOMPARE(theSetting.lastHandledTime(), QStringLiteral("-"));
+
+    // Opening again, as after a restart, keeps everything.
+    QVERIFY(theSetting.insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, ucs2(senderNo, "hi")));
+    theSetting.closeLocalDb();
+    QVERIFY(!theSetting.isLocalDbOpen());
+    QVERIFY(theSetting.openLocalDb());
+    QCOMPARE(theSetting.countAll(), 1);
+}
+
+void TstRecvTable::closedStoreAnswers()
+{
+    QVERIFY(!theSetting.isLocalDbOpen());
+    QVERIFY(!theSetting.insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, ucs2(senderNo, "x")));
+    QCOMPARE(theSetting.countAll(), -1);
+    QCOMPARE(theSetting.countPending(), -1);
+    QCOMPARE(theSetting.lastSender(), QStringLiteral("-"));
+    QCOMPARE(theSetting.lastRecvTime(), QStringLiteral("-"));
+    QCOMPARE(theSetting.lastHandledTime(), QStringLiteral("-"));
+}
+
+void TstRecvTable::insertColumns_data()
+{
+    QTest::addColumn<QString>("pdu");
+    QTest::addColumn<QString>("stored");
+    // recvtype, pid, senderNo, stamp, group, type, part type, part id, index, count, udh, ud
+    QTest::addColumn<QVariantList>("columns");
+    const QString single = ucs2(senderNo, QStringLiteral("你好"));
+    const QVariantList singleColumns{0, 0,  senderNo,  "2019-05-23 14:30:05", 0, 2, 0, "", 0,
+                                     0, "", "4F60597D"};
+    QTest::newRow("single UCS2") << single << single << singleColumns;
+    QTest::newRow("modem header line before the PDU")
+        << QStringLiteral("+CMGR: 0,,24\r\n  ") + single + QStringLiteral("  \r\n") << single
+        << singleColumns;
+    QTest::newRow("header line, PDU last")
+        << QStringLiteral("+CMGR: 0,,24\r\n") + single + QStringLiteral("  ") << single << singleColumns;
+    const QString part = ucs2(senderNo, QStringLiteral("你"), partHeader(0xA7, 2, 1));
+    QTest::newRow("part with 8-bit reference")
+        << part << part
+        << QVariantList{0, 0, senderNo, "2019-05-23 14:30:05", 0, 2, 1, "A7", 1, 2, "0003A70201", "4F60"};
+    const QString part16 = ucs2(senderNo, QStringLiteral("好"), QStringLiteral("080412340302"));
+    QTest::newRow("part with 16-bit reference")
+        << part16 << part16
+        << QVariantList{0, 0, senderNo, "2019-05-23 14:30:05", 0, 2, 2, "1234", 2, 3, "080412340302", "597D"};
+    const QString data = deliver(senderNo, 0x04, QString(), QStringLiteral("0102"));
+    QTest::newRow("8-bit data") << data << data
+                                << QVariantList{0, 0,  senderNo, "2019-05-23 14:30:05", 0, 1, 0, "", 0,
+                                                0, "", "0102"};
+    const QString report = statusReport(5);
+    QTest::newRow("status report, raw")
+        << report << report
+        << QVariantList{2, 0, QVariant(), QVariant(), 0, 0, 0, QVariant(), 0, 1, QVariant(), QVariant()};
+}
+
+void TstRecvTable::insertColumns()
+{
+    QFETCH(QString, pdu);
+    QFETCH(QString, stored);
+    QFETCH(QVariantList, columns);
+    QVERIFY(openFreshStore(*dir));
+    const qint64 before = MySetting::storeNow();
+    QVERIFY(theSetting.insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, pdu));
+    const qint64 after = MySetting::storeNow();
+    const int id = lastTowId();
+    QCOMPARE(column(id, QStringLiteral("port_no")).toString(), QStringLiteral("COM3"));
+    QCOMPARE(column(id, QStringLiteral("dev_no")).toString(), QStringLiteral("IMEI"));
+    QCOMPARE(column(id, QStringLiteral("sim_no")).toString(), sim);
+    QCOMPARE(column(id, QStringLiteral("txt_pdu")).toString(), stored);
+    const qint64 recvTime = column(id, QStringLiteral("recv_time")).toLongLong();
+    QVERIFY(recvTime >= before && recvTime <= after);
+    QCOMPARE(column(id, QStringLiteral("hd_flag")).toInt(), 0);
+    QCOMPARE(column(id, QStringLiteral("hd_time")).toInt(), 0);
+    const QStringList names{"sms_recvtype",   "sms_pid",        "sms_sender",        "sms_stamp",
+                            "sms_codegroup",  "sms_codetype",   "sms_part_type",     "sms_part_id",
+                            "sms_part_index", "sms_part_count", "sms_userdata_head", "sms_userdata_value"};
+    for (int i = 0; i < names.size(); ++i) {
+        const QVariant actual = column(id, names.at(i));
+        const QVariant& expected = columns.at(i);
+        if (!expected.isValid()) {
+            QVERIFY2(actual.isNull(), qPrintable(names.at(i)));
+        } else {
+            QVERIFY2(!actual.isNull(), qPrintable(names.at(i)));
+            QCOMPARE(actual.toString(), expected.toString());
+        }
+    }
+}
+
+void TstRecvTable::insertRefusals_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("dev");
+    QTest::addColumn<QString>("simNo");
+    QTest::addColumn<QString>("pdu");
+    const QString pdu = ucs2(senderNo, QStringLiteral("x"));
+    QTest::newRow("no port") << QString() << "IMEI" << sim << pdu;
+    QTest::newRow("no device number") << "COM3" << QString() << sim << pdu;
+    QTest::newRow("no SIM number") << "COM3"
+                                   << "IMEI" << QString() << pdu;
+    QTest::newRow("no PDU") << "COM3"
+                            << "IMEI" << sim << QString();
+    QTest::newRow("only line ends") << "COM3"
+                                    << "IMEI" << sim << " \r\n\r\n";
+}
+
+void TstRecvTable::insertRefusals()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, dev);
+    QFETCH(QString, simNo);
+    QFETCH(QString, pdu);
+    QVERIFY(openFreshStore(*dir));
+    QCOMPARE(theSetting.insertRecvOutcome(port, dev, simNo, pdu), MySetting::InsertOutcome::Failed);
+    QCOMPARE(lastTowId(), 0);
+}
+
+void TstRecvTable::duplicates()
+{
+    QVERIFY(openFreshStore(*dir));
+    const QString pdu = ucs2(senderNo, QStringLiteral("again"));
+    using Outcome = MySetting::InsertOutcome;
+    QCOMPARE(theSetting.insertRecvOutcome("COM3", "IMEI", sim, pdu), Outcome::Stored);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
+    QCOMPARE(theSetting.insertRecvOutcome("COM4", "IMEI2", sim, pdu), Outcome::AlreadyStored);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: ")));
+    QVERIFY(!theSetting.insertRecv("COM3", "IMEI", sim, QStringLiteral("+CMGR: 0\r\n") + pdu));
+    QCOMPARE(theSetting.countAll(), 1);
+    QCOMPARE(theSetting.insertRecvOutcome("COM5", "IMEI3", QStringLiteral("other-sim"), pdu),
+             Outcome::Stored);
+    QCOMPARE(theSetting.countAll(), 2);
+}
+
+void TstRecvTable::countersAndNewest()
+{
+    QVERIFY(openFreshStore(*dir));
+    auto insert = [](const QString& pdu) { return theSetting.insertRecv("COM3", "IMEI", sim, pdu); };
+    QVERIFY(insert(ucs2(QStringLiteral("10086"), QStringLiteral("one"))));
+    QVERIFY(insert(deliver(QStringLiteral("10010"), 0x00, QString(), QStringLiteral("31D98C56B3DD70"), 8)));
+    QVERIFY(insert(deliver(QStringLiteral("10011"), 0x04, QString(), QStringLiteral("00")))); // 8-bit data
+    QVERIFY(insert(
+        deliver(QStringLiteral("10012"), 0xC8, QString(), QStringLiteral("00")))); // waiting indication
+    QVERIFY(insert(ucs2(QStringLiteral("95555"), QStringLiteral("p1"), partHeader(1, 2, 1))));
+    const int newest = lastTowId();
+    QVERIFY(insert(statusReport(9))); // not a received message: changes no answer
+    QCOMPARE(theSetting.countAll(), 5);
+    QCOMPARE(theSetting.countPending(), 3);
+    QCOMPARE(theSetting.lastSender(), QStringLiteral("95555"));
+    QCOMPARE(theSetting.lastRecvTime(), MySetting::timeText(column(newest, "recv_time").toLongLong()));
+    QCOMPARE(theSetting.lastHandledTime(), QStringLiteral("-"));
+
+    setStoreTime(500000);
+    QVERIFY(theSetting.markHandled(1, 1));
+    setStoreTime(400000);
+    QVERIFY(theSetting.markHandled(2, 1));
+    QVERIFY(theSetting.markHandled(newest, 10));
+    QCOMPARE(theSetting.lastHandledTime(), MySetting::timeText(500000));
+    QCOMPARE(theSetting.countPending(), 0);
+    QCOMPARE(theSetting.countAll(), 5);
+}
+
+void TstRecvTable::storeTime()
+{
+    // The test runs in UTC (see main).
+    QCOMPARE(MySetting::timeText(0), QStringLiteral("2020-09-13 12:26:40"));
+    QCOMPARE(MySetting::timeText(86400 + 3661), QStringLiteral("2020-09-14 13:27:41"));
+    setStoreTime(123456);
+    QCOMPARE(MySetting::storeNow(), qint64(123456));
+    AppClock::setOffsetMs(0);
+    QCOMPARE(MySetting::storeNow(), QDateTime::currentSecsSinceEpoch() - 1600000000);
+}
+
+void TstRecvTable::existingFile_data()
+{
+    QTest::addColumn<bool>("withIndex");
+    QTest::addColumn<bool>("duplicateRows");
+    QTest::newRow("complete file") << true << false;
+    QTest::newRow("unique index missing") << false << false;
+    QTest::newRow("index missing, rows stored twice") << false << true;
+}
+
+void TstRecvTable::existingFile()
+{
+    QFETCH(bool, withIndex);
+    QFETCH(bool, duplicateRows);
+    QDir(dir->path()).mkpath(QStringLiteral("VLSMS"));
+    const QString path = dir->path() + QStringLiteral("/VLSMS/sms-r.db");
+    makeLegacyFile(path, withIndex, duplicateRows);
+    qputenv("APPDATA", dir->path().toUtf8());
+    if (duplicateRows) {
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("t_recv_un1 cannot be made")));
+    }
+    QVERIFY(theSetting.openLocalDb());
+    QCOMPARE(theSetting.countAll(), duplicateRows ? 3 : 2);
+    QCOMPARE(theSetting.lastHandledTime(), MySetting::timeText(200));
+    QCOMPARE(sqlOf(QStringLiteral("table"), QStringLiteral("t_recv")),
+             QString::fromLatin1(RecvSql::createTable));
+    QCOMPARE(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_un1")).isEmpty(), duplicateRows);
+
+    // The kept total follows every insert, also after a restart.
+    QVERIFY(theSetting.insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("new"))));
+    if (!duplicateRows) {
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
+    }
+    QCOMPARE(theSetting.insertRecvOutcome("COM3", "IMEI", sim, QStringLiteral("CC")),
+             duplicateRows ? MySetting::InsertOutcome::Stored : MySetting::InsertOutcome::AlreadyStored);
+    theSetting.closeLocalDb();
+    if (duplicateRows) {
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("t_recv_un1 cannot be made")));
+    }
+    QVERIFY(theSetting.openLocalDb());
+    int scanned = -1;
+    QVERIFY(DatabaseTable::execScalar("VLSMSDB", QString::fromLatin1(RecvSql::countAllScan), scanned));
+    QCOMPARE(theSetting.countAll(), scanned);
+}
+
+void TstRecvTable::unusableStore_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("data directory is a file") << "dir-is-file";
+    QTest::newRow("store path is a directory") << "db-is-dir";
+    QTest::newRow("file is not a database") << "text";
+    QTest::newRow("database header garbled") << "garbled";
+}
+
+void TstRecvTable::unusableStore()
+{
+    QFETCH(QString, kind);
+    QFile::remove(QStringLiteral("comlog-main.txt"));
+    const QString vlsms = dir->path() + QStringLiteral("/VLSMS");
+    const QString path = vlsms + QStringLiteral("/sms-r.db");
+    QByteArray before;
+    if (kind == QLatin1String("dir-is-file")) {
+        QFile file(vlsms);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (kind == QLatin1String("db-is-dir")) {
+        QVERIFY(QDir().mkpath(path));
+    } else {
+        QVERIFY(QDir().mkpath(vlsms));
+        if (kind == QLatin1String("text")) {
+            before = QByteArray("port,sim,pdu\nCOM3,8986,0691...\n").repeated(200);
+        } else {
+            makeLegacyFile(path, true, false);
+            before = fileBytes(path);
+            before.replace(0, 16, "not SQLite hdr!");
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(before);
+    }
+    qputenv("APPDATA", dir->path().toUtf8());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^LOCAL DB OPEN FAILED: ")));
+    QVERIFY(!theSetting.openLocalDb());
+    QVERIFY(!theSetting.isLocalDbOpen());
+    QVERIFY(!theSetting.localDbError().isEmpty());
+    QVERIFY(!QSqlDatabase::contains(QStringLiteral("VLSMSDB")));
+    QCOMPARE(theSetting.countAll(), -1);
+    QVERIFY(!theSetting.insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("lost?"))));
+
+    const QString log = QString::fromUtf8(fileBytes(QStringLiteral("comlog-main.txt")));
+    QVERIFY2(log.contains(path), qPrintable(log));
+    QVERIFY2(log.contains(theSetting.localDbError()), qPrintable(log));
+    if (!before.isEmpty()) {
+        QCOMPARE(fileBytes(path), before);
+        QVERIFY(!QFile::exists(path + QStringLiteral("-wal")) || fileBytes(path + "-wal").isEmpty());
+    }
+
+    // Once the cause is removed, the store opens.
+    QVERIFY(QFile::remove(vlsms) || QDir(vlsms).removeRecursively());
+    QVERIFY(theSetting.openLocalDb());
+    QVERIFY(theSetting.localDbError().isEmpty());
+}
+
+void TstRecvTable::acceptedRowSurvivesKill()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("APPDATA"), dir->path());
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--insert-and-wait")});
+    QVERIFY(child.waitForStarted(10000));
+    QByteArray said;
+    while (!said.contains('\n') && child.waitForReadyRead(10000)) {
+        said += child.readAllStandardOutput();
+    }
+    QCOMPARE(said.trimmed(), QByteArray("stored"));
+    child.kill();
+    QVERIFY(child.waitForFinished(10000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+    qputenv("APPDATA", dir->path().toUtf8());
+    QVERIFY(theSetting.openLocalDb());
+    QCOMPARE(theSetting.countAll(), 1);
+    QCOMPARE(theSetting.lastSender(), senderNo);
+}
+
+void TstRecvTable::lookupsNeedNoScan_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("newestFirst");
+    auto row = [](const char* name, const char* sql, bool newestFirst = false) {
+        QTest::newRow(name) << QString::fromLatin1(sql) << newestFirst;
+    };
+    row("countAll", RecvSql::countAll);
+    row("countPending", RecvSql::countPending);
+    row("lastSender", RecvSql::lastSender, true);
+    row("lastRecvTime", RecvSql::lastRecvTime, true);
+    row("lastHandledTime", RecvSql::lastHandledTime);
+    row("firstSingle", RecvSql::firstSingle);
+    row("firstCompleteGroup", RecvSql::firstCompleteGroup);
+    row("readSingle", RecvSql::readSingle);
+    row("readGroup", RecvSql::readGroup);
+    row("isStored", RecvSql::isStored);
+    row("markHandled", RecvSql::markHandled);
+    row("expireParts", RecvSql::expireParts);
+}
+
+// Every question asked per tick or per message is answered from the primary
+// key, the unique index or an index of waiting or forwarded rows, never by
+// walking all rows. The newest received row may be found walking back from
+// the newest row, which stops at the first match.
+void TstRecvTable::lookupsNeedNoScan()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, newestFirst);
+    QVERIFY(openFreshStore(*dir));
+    DatabaseBindQuery plan;
+    QVERIFY(plan.open(QStringLiteral("VLSMSDB")));
+    QVERIFY(plan.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + sql));
+    for (int i = 0; i < sql.count(QLatin1Char('?')); ++i) {
+        plan.bindValue(i, 1);
+    }
+    QVERIFY(plan.exec());
+    const QRegularExpression bounded(
+        QStringLiteral("INTEGER PRIMARY KEY|INDEX t_recv_ix_(wait|part|done)|INDEX t_recv_un1 \\(sim_no=\\? "
+                       "AND txt_pdu=\\?\\)|"
+                       "^SEARCH t_recv_total|TEMP B-TREE FOR (GROUP BY|ORDER BY|count)"));
+    QStringList details;
+    while (plan.next()) {
+        details << plan.value(QStringLiteral("detail")).toString();
+    }
+    QVERIFY(!details.isEmpty());
+    if (newestFirst) {
+        QCOMPARE(details, QStringList{QStringLiteral("SCAN t_recv")});
+        return;
+    }
+    for (const QString& detail : details) {
+        QVERIFY2(bounded.match(detail).hasMatch(), qPrintable(detail));
+    }
+}
+
+// Child mode for the durability test: store one message, say so, then wait
+// to be killed.
+static int insertAndWait()
+{
+    if (!theSetting.openLocalDb() ||
+        !theSetting.insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("survive")))) {
+        return 1;
+    }
+    QTextStream(stdout) << "stored" << Qt::endl;
+    QThread::sleep(60);
+    return 2;
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("TZ", "UTC");
+    QCoreApplication app(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--insert-and-wait") == 0) {
+        return insertAndWait();
+    }
+    TstRecvTable test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_recvtable.moc"
