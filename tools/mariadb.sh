@@ -195,6 +195,8 @@ cmd_test_start() {
         port=$(cat "$dir/port")
         say "reusing the server under $dir on 127.0.0.1:$port"
     else
+        # Ours but without a known port: start it afresh.
+        pid_alive "$dir" && stop_server "$dir" >/dev/null
         install_data "$dir"
         write_init_sql "$dir/init.sql" "$TEST_DB" "$TEST_USER" "$TEST_PWD" yes
         local rc tries=0
@@ -228,6 +230,7 @@ data_dir() {
 ini_value() { # file key
     [ -f "$1" ] || return 0
     awk -v key="$2" '
+        { sub(/\r$/, "") }
         /^\[/ { section = $0; next }
         section == "[General]" || section == "" {
             i = index($0, "=")
@@ -238,7 +241,7 @@ ini_value() { # file key
             if (v ~ /^".*"$/) v = substr(v, 2, length(v) - 2)
             gsub(/\\"/, "\"", v); gsub(/\\\\/, "\\", v)
             print v; exit
-        }' "$1" | tr -d '\r'
+        }' "$1"
 }
 
 is_loopback() {
