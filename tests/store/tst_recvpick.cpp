@@ -1,0 +1,316 @@
+#include "app/clock.h"
+#include "config/mysetting.h"
+#include "pdu/gsmop.h"
+#include "store/myrecvsms.h"
+#include "tests/store/storefixture.h"
+
+#include <QtTest>
+
+using namespace StoreFixture;
+
+// Choosing the next complete message, reading its parts, marking the rows and
+// expiring parts that never completed.
+class TstRecvPick : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void pickOrder_data();
+    void pickOrder();
+    void groupCompletes();
+    void partStoredTwice();
+    void groupKey_data();
+    void groupKey();
+    void marking();
+    void expiry_data();
+    void expiry();
+    void closedStore();
+
+private:
+    QTemporaryDir* dir = nullptr;
+};
+
+namespace {
+
+const QString simA = QStringLiteral("8986000000000000000A");
+const QString simB = QStringLiteral("8986000000000000000B");
+const QString alice = QStringLiteral("13900000001");
+const QString bob = QStringLiteral("13900000002");
+
+// Stores one message or part and answers its row id.
+int store(const QString& pdu, const QString& sim = simA)
+{
+    if (!theSetting.insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, pdu)) {
+        return -1;
+    }
+    return lastTowId();
+}
+
+int part(int index, int count, const QString& text, const QString& sender = alice, const QString& sim = simA,
+         int ref = 0x5A)
+{
+    return store(ucs2(sender, text, partHeader(ref, count, index)), sim);
+}
+
+struct Picked
+{
+    bool ok = false;
+    QList<int> ids;
+    QStringList texts;
+    QList<MyRecvSms*> records;
+    ~Picked() { qDeleteAll(records); }
+};
+
+// Picks the next message; texts are the UCS2 payloads of its records.
+void pick(Picked& picked)
+{
+    picked.ok = theSetting.pickNext(picked.records);
+    for (const MyRecvSms* sms : qAsConst(picked.records)) {
+        picked.ids << sms->tow_id;
+        picked.texts << GsmOp::ucs2Text(sms->sms_userdata_value);
+    }
+}
+
+int flagOf(int towId)
+{
+    return column(towId, QStringLiteral("hd_flag")).toInt();
+}
+
+} // namespace
+
+void TstRecvPick::init()
+{
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    AppClock::setOffsetMs(0);
+    QVERIFY(openFreshStore(*dir));
+}
+
+void TstRecvPick::cleanup()
+{
+    theSetting.closeLocalDb();
+    AppClock::setOffsetMs(0);
+    delete dir;
+    dir = nullptr;
+}
+
+void TstRecvPick::pickOrder_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<QStringList>("expected");
+    // g = part of a two-part group, s = single, i = part of an incomplete group
+    QTest::newRow("group older than single") << "g s g" << QStringList{"g1", "g2"};
+    QTest::newRow("single older than group") << "s g g" << QStringList{"s"};
+    QTest::newRow("incomplete group before single") << "i s" << QStringList{"s"};
+    QTest::newRow("only an incomplete group") << "i" << QStringList{};
+    QTest::newRow("nothing stored") << "" << QStringList{};
+    QTest::newRow("8-bit data is never picked") << "d" << QStringList{};
+}
+
+void TstRecvPick::pickOrder()
+{
+    QFETCH(QString, layout);
+    QFETCH(QStringList, expected);
+    int groupPart = 0;
+    for (const QString& kind : layout.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (kind == QLatin1String("g")) {
+            ++groupPart;
+            QVERIFY(part(groupPart, 2, QStringLiteral("g%1").arg(groupPart)) > 0);
+        } else if (kind == QLatin1String("i")) {
+            QVERIFY(part(1, 3, QStringLiteral("i"), bob) > 0);
+        } else if (kind == QLatin1String("d")) {
+            QVERIFY(store(deliver(alice, 0x04, QString(), QStringLiteral("0102"))) > 0);
+        } else {
+            QVERIFY(store(ucs2(alice, kind)) > 0);
+        }
+    }
+    Picked picked;
+    pick(picked);
+    QCOMPARE(picked.ok, !expected.isEmpty());
+    QCOMPARE(picked.texts, expected);
+}
+
+void TstRecvPick::groupCompletes()
+{
+    const int first = part(1, 3, QStringLiteral("你"));
+    const int third = part(3, 3, QStringLiteral("们"));
+    {
+        Picked picked;
+        pick(picked);
+        QVERIFY(!picked.ok);
+    }
+    const int second = part(2, 3, QStringLiteral("好"));
+    Picked picked;
+    pick(picked);
+    QVERIFY(picked.ok);
+    QCOMPARE(picked.ids, (QList<int>{first, second, third}));
+    QCOMPARE(picked.texts.join(QString()), QStringLiteral("你好们"));
+    const MyRecvSms* sms = picked.records.at(1);
+    QCOMPARE(sms->sim_no, simA);
+    QCOMPARE(sms->sms_sender, alice);
+    QCOMPARE(sms->sms_part_id, QStringLiteral("5A"));
+    QCOMPARE(sms->sms_part_index, 2);
+    QCOMPARE(sms->sms_part_count, 3);
+    QCOMPARE(sms->sms_codetype, 2);
+    QCOMPARE(sms->sms_stamp, QStringLiteral("2019-05-23 14:30:05"));
+    QCOMPARE(sms->txt_pdu, column(second, QStringLiteral("txt_pdu")).toString());
+    QCOMPARE(sms->recv_time, column(second, QStringLiteral("recv_time")).toLongLong());
+
+    // A part that says it is the only one, or gives no count, stands alone.
+    for (const int count : {1, 0}) {
+        Picked alone;
+        const int id = part(1, count, QStringLiteral("x%1").arg(count), bob, simB, 0x10 + count);
+        QVERIFY(theSetting.markHandled(first, 1) && theSetting.markHandled(second, 1) &&
+                theSetting.markHandled(third, 1));
+        pick(alone);
+        QCOMPARE(alone.ids, QList<int>{id});
+        QVERIFY(theSetting.markHandled(id, 1));
+    }
+}
+
+void TstRecvPick::partStoredTwice()
+{
+    const int first = part(1, 2, QStringLiteral("A"));
+    const int second = part(2, 2, QStringLiteral("B"));
+    const int again = part(2, 2, QStringLiteral("b")); // sent again, other PDU
+    QVERIFY(again > second);
+    Picked picked;
+    pick(picked);
+    QCOMPARE(picked.ids, (QList<int>{first, second}));
+    for (const int id : qAsConst(picked.ids)) {
+        QVERIFY(theSetting.markHandled(id, 1));
+    }
+    Picked none;
+    pick(none);
+    QVERIFY(!none.ok);
+    QCOMPARE(flagOf(again), 0);
+    setStoreTime(column(again, QStringLiteral("recv_time")).toLongLong() + 3601);
+    QVERIFY(theSetting.expireParts());
+    QCOMPARE(flagOf(again), 9);
+}
+
+void TstRecvPick::groupKey_data()
+{
+    // The second message reuses the first one's reference.
+    QTest::addColumn<QString>("otherSender");
+    QTest::addColumn<QString>("otherSim");
+    QTest::addColumn<int>("otherCount");
+    QTest::newRow("other sender, same SIM") << bob << simA << 2;
+    QTest::newRow("same sender, other SIM") << alice << simB << 2;
+    QTest::newRow("other part count") << alice << simA << 3;
+}
+
+void TstRecvPick::groupKey()
+{
+    QFETCH(QString, otherSender);
+    QFETCH(QString, otherSim);
+    QFETCH(int, otherCount);
+    const int a1 = part(1, 2, QStringLiteral("A1"));
+    const int b1 = part(1, otherCount, QStringLiteral("B1"), otherSender, otherSim);
+    const int b2 = part(2, otherCount, QStringLiteral("B2"), otherSender, otherSim);
+    const int a2 = part(2, 2, QStringLiteral("A2"));
+
+    // A's first part is older, but A completes only with its own second part.
+    Picked picked;
+    pick(picked);
+    if (otherCount == 2) {
+        QCOMPARE(picked.texts, (QStringList{"A1", "A2"}));
+        QCOMPARE(picked.ids, (QList<int>{a1, a2}));
+    } else {
+        QCOMPARE(picked.texts, (QStringList{"A1", "A2"}));
+        QCOMPARE(theSetting.firstSingle(), -5);
+    }
+    for (const int id : qAsConst(picked.ids)) {
+        QVERIFY(theSetting.markHandled(id, 1));
+    }
+    Picked rest;
+    pick(rest);
+    if (otherCount == 2) {
+        QCOMPARE(rest.ids, (QList<int>{b1, b2}));
+    } else {
+        QVERIFY(!rest.ok); // B's third part is still missing
+        QCOMPARE(flagOf(b1) + flagOf(b2), 0);
+    }
+}
+
+void TstRecvPick::marking()
+{
+    const int p1 = part(1, 2, QStringLiteral("x"));
+    const int p2 = part(2, 2, QStringLiteral("y"));
+    const int s = store(ucs2(bob, QStringLiteral("z")));
+    QCOMPARE(theSetting.countPending(), 3);
+
+    setStoreTime(700000);
+    QVERIFY(theSetting.markHandled(p1, 10));
+    QVERIFY(theSetting.markHandled(p2, 10));
+    QCOMPARE(theSetting.countPending(), 1);
+    QCOMPARE(theSetting.lastHandledTime(), QStringLiteral("-"));
+    QCOMPARE(column(p1, QStringLiteral("hd_time")).toLongLong(), qint64(700000));
+
+    setStoreTime(700005);
+    QVERIFY(theSetting.markHandled(s, 1));
+    QCOMPARE(theSetting.lastHandledTime(), MySetting::timeText(700005));
+    QCOMPARE(flagOf(s), 1);
+    QCOMPARE(theSetting.countPending(), 0);
+    QVERIFY(!theSetting.markHandled(s + 100, 1));
+}
+
+void TstRecvPick::expiry_data()
+{
+    QTest::addColumn<int>("age");
+    QTest::addColumn<bool>("everForwarded");
+    QTest::addColumn<bool>("completeWaiting");
+    QTest::addColumn<bool>("ran");
+    QTest::addColumn<int>("flag");
+    QTest::newRow("exactly 3600 s") << 3600 << true << false << true << 0;
+    QTest::newRow("3601 s") << 3601 << true << false << true << 9;
+    QTest::newRow("nothing ever forwarded") << 7200 << false << false << false << 0;
+    QTest::newRow("a complete message waits") << 7200 << true << true << false << 0;
+}
+
+void TstRecvPick::expiry()
+{
+    QFETCH(int, age);
+    QFETCH(bool, everForwarded);
+    QFETCH(bool, completeWaiting);
+    QFETCH(bool, ran);
+    QFETCH(int, flag);
+    const int done = store(ucs2(bob, QStringLiteral("done")));
+    if (everForwarded) {
+        QVERIFY(theSetting.markHandled(done, 1));
+    }
+    const int stale = part(1, 2, QStringLiteral("lonely"));
+    const int single = store(ucs2(bob, QStringLiteral("unforwarded single")), simB);
+    if (!completeWaiting) {
+        QVERIFY(theSetting.markHandled(single, 10));
+    }
+    setStoreTime(column(stale, QStringLiteral("recv_time")).toLongLong() + age);
+    QCOMPARE(theSetting.expireParts(), ran);
+    QCOMPARE(flagOf(stale), flag);
+    if (flag == 9) {
+        QCOMPARE(column(stale, QStringLiteral("hd_time")).toLongLong(), MySetting::storeNow());
+    }
+    QCOMPARE(flagOf(single), completeWaiting ? 0 : 10); // singles never expire
+}
+
+void TstRecvPick::closedStore()
+{
+    theSetting.closeLocalDb();
+    QList<MyRecvSms*> list;
+    QVERIFY(!theSetting.pickNext(list));
+    QVERIFY(list.isEmpty());
+    QCOMPARE(theSetting.firstSingle(), -1);
+    QString id;
+    QString sim;
+    QString sender;
+    int count = 0;
+    QCOMPARE(theSetting.firstCompleteGroup(id, sim, sender, count), -1);
+    QVERIFY(!theSetting.readSingle(1, list));
+    QVERIFY(!theSetting.markHandled(1, 1));
+    QVERIFY(!theSetting.expireParts());
+}
+
+QTEST_GUILESS_MAIN(TstRecvPick)
+#include "tst_recvpick.moc"
