@@ -6,16 +6,25 @@
 
 namespace {
 
+// Values of the hexadecimal digits among the ASCII characters, -1 elsewhere.
+struct HexTable
+{
+    signed char value[128];
+    constexpr HexTable() : value()
+    {
+        for (int c = 0; c < 128; ++c)
+            value[c] = c >= '0' && c <= '9'   ? c - '0'
+                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                       : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                              : -1;
+    }
+};
+constexpr HexTable hexTable;
+
 // Value of one hexadecimal digit, -1 for any other character.
 inline int hexValue(ushort c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return c < 128 ? hexTable.value[c] : -1;
 }
 
 // The GSM 7-bit default alphabet. 27 is the escape to the extension table;
@@ -87,6 +96,24 @@ QByteArray hexOctets(const QString& hex)
     return octets;
 }
 
+// Appends up to `count` big-endian UCS2 code units from hexadecimal text,
+// stopping at the first that is not four hexadecimal digits.
+void appendUnits(const QString& hex, int count, QString& units)
+{
+    const int start = units.size();
+    units.resize(start + count);
+    QChar* out = units.data() + start;
+    const ushort* in = reinterpret_cast<const ushort*>(hex.constData());
+    int added = 0;
+    for (; added < count; ++added, in += 4) {
+        const int a = hexValue(in[0]), b = hexValue(in[1]), c = hexValue(in[2]), d = hexValue(in[3]);
+        if ((a | b | c | d) < 0)
+            break;
+        out[added] = QChar(ushort(a << 12 | b << 8 | c << 4 | d));
+    }
+    units.truncate(start + added);
+}
+
 // Number of septets a user-data header of `octets` octets (its length octet
 // included) takes, fill bits counted.
 int headerSeptets(int octets)
@@ -131,30 +158,40 @@ QString GsmOp::swappedDigits(const QString& text, int pos, int octets)
 {
     if (pos < 0 || octets < 1 || text.size() < 2 || qint64(text.size()) < qint64(pos) + 2 * qint64(octets))
         return QString();
-    QString digits;
-    digits.reserve(2 * octets);
-    for (int i = 0; i < octets; ++i) {
-        const int at = pos + 2 * i;
-        digits += text.at(at + 1);
-        const QChar first = text.at(at).toUpper();
+    QString digits(2 * octets, Qt::Uninitialized);
+    QChar* out = digits.data();
+    const QChar* in = text.constData() + pos;
+    int length = 0;
+    for (int i = 0; i < octets; ++i, in += 2) {
+        out[length++] = in[1];
+        const ushort c = in[0].unicode();
+        const QChar first = c >= 'a' && c <= 'z' ? QChar(ushort(c - 'a' + 'A'))
+                            : c < 0x80           ? in[0]
+                                                 : in[0].toUpper();
         if (first != QLatin1Char('F'))
-            digits += first;
+            out[length++] = first;
     }
+    digits.truncate(length);
     return digits;
 }
 
 int GsmOp::unpackSeptets(const QString& hex, int pos, int fillBits, int count, QByteArray& septets)
 {
-    if (pos < 0 || fillBits < 0 || count == 0)
-        return 0;
-    const ushort* chars = reinterpret_cast<const ushort*>(hex.constData());
     const int size = hex.size();
+    if (pos < 0 || fillBits < 0 || count == 0 || pos >= size - 1)
+        return 0;
+    // Room for every septet the octets can hold, cut back at the end.
+    const int start = septets.size();
+    const int room = count < 0 ? ((size - pos) / 2 * 8) / 7 : qMin(count, ((size - pos) / 2 * 8) / 7);
+    septets.resize(start + room);
+    char* out = septets.data() + start;
+    const ushort* chars = reinterpret_cast<const ushort*>(hex.constData());
     int added = 0;
     // Bits not yet handed out, least significant first, as octets arrive.
     unsigned int pending = 0;
     int pendingBits = 0;
     int skip = fillBits;
-    for (int at = pos; at + 1 < size; at += 2) {
+    for (int at = pos; at + 1 < size && added < room; at += 2) {
         const int hi = hexValue(chars[at]);
         const int lo = hexValue(chars[at + 1]);
         if (hi < 0 || lo < 0)
@@ -167,35 +204,37 @@ int GsmOp::unpackSeptets(const QString& hex, int pos, int fillBits, int count, Q
             pendingBits -= dropped;
             skip -= dropped;
         }
-        while (pendingBits >= 7) {
-            septets.append(char(pending & 0x7F));
+        while (pendingBits >= 7 && added < room) {
+            out[added++] = char(pending & 0x7F);
             pending >>= 7;
             pendingBits -= 7;
-            if (++added == count)
-                return added;
         }
     }
+    septets.resize(start + added);
     return added;
 }
 
 QString GsmOp::gsmText(const QByteArray& septets)
 {
-    QString text;
-    text.reserve(septets.size());
     const int size = septets.size();
+    QString text(size, Qt::Uninitialized);
+    QChar* out = text.data();
+    const char* in = septets.constData();
+    int length = 0;
     for (int i = 0; i < size; ++i) {
-        const int septet = septets.at(i) & 0x7F;
+        const int septet = in[i] & 0x7F;
         if (septet != escapeSeptet) {
-            text += QChar(defaultAlphabet[septet]);
+            out[length++] = QChar(defaultAlphabet[septet]);
             continue;
         }
         // A lone escape at the very end stands for nothing.
         if (i + 1 >= size)
             break;
-        const int code = septets.at(++i) & 0x7F;
+        const int code = in[++i] & 0x7F;
         const char16_t extended = extensionChar(code);
-        text += QChar(extended != 0 ? extended : defaultAlphabet[code]);
+        out[length++] = QChar(extended != 0 ? extended : defaultAlphabet[code]);
     }
+    text.truncate(length);
     return text;
 }
 
@@ -234,8 +273,8 @@ QString GsmOp::messageText(const QStringList& pdus)
     bool first = true;
     QByteArray septets;
     QString units;
+    GsmPduRecvDeliver part;
     for (const QString& pdu : pdus) {
-        GsmPduRecvDeliver part;
         part.decode(pdu);
         if (part.messageType() != 0)
             continue;
@@ -249,13 +288,7 @@ QString GsmOp::messageText(const QStringList& pdus)
             int octets = part.ud.size() / 2;
             if (part.udl >= 0)
                 octets = qMin(octets, qMax(part.udl - headerOctets, 0));
-            for (int i = 0; i < octets / 2; ++i) {
-                const int hi = GsmOp::intAt(part.ud, 4 * i);
-                const int lo = GsmOp::intAt(part.ud, 4 * i + 2);
-                if (hi < 0 || lo < 0)
-                    break;
-                units += QChar(ushort(hi << 8 | lo));
-            }
+            appendUnits(part.ud, octets / 2, units);
             continue;
         }
         const int skipped = hasHeader ? headerSeptets(headerOctets) : 0;

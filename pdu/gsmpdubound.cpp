@@ -8,6 +8,7 @@ bool GsmPduBound::decodeHead(const QString& pdu)
 {
     smscType = 0;
     smscNumber.clear();
+    firstOctet = 0;
     bodyPos = 0;
     if (pdu.size() < 2)
         return false;
