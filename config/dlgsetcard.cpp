@@ -111,8 +111,8 @@ void DlgSetCard::onBtCancel()
 
 bool DlgSetCard::checkAndSave()
 {
-    // Enter in a cell editor reaches the dialog's default button before the
-    // editor has handed its text to the model.
+    // A cell editor may still be open when save is reached without a click
+    // (which would have taken the focus and committed it): take its text too.
     tbCards->commitEditing();
     const QStandardItemModel* model = tbCards->itemModel();
     const int rows = model->rowCount();
