@@ -409,6 +409,10 @@ void TestGsmPdu::messageText_data()
     QTest::newRow("UCS2 surrogate pair split across parts")
         << QStringList{ucs2Part("01", 2, 1, "4F60D83D"), ucs2Part("01", 2, 2, "DE00597D")}
         << QString::fromUtf8("你😀好");
+    QTest::newRow("no service-centre address")
+        << QStringList{"00" + deliver("04", nationalOa, "00", 5, packSeptets("hello"), "")} << "hello";
+    QTest::newRow("alphanumeric sender, UCS2 text")
+        << QStringList{deliver("04", "0BD0C7F7FBCC2E03", "08", 4, "4F60597D")} << QString::fromUtf8("你好");
     QTest::newRow("7 septets") << QStringList{sevenBit(septetsOf("1234567"))} << "1234567";
     QTest::newRow("8 septets") << QStringList{sevenBit(septetsOf("12345678"))} << "12345678";
     QTest::newRow("'@' first") << QStringList{sevenBit(septetsOf("@home"))} << "@home";
