@@ -195,6 +195,8 @@ void TestMainWindow::initTestCase()
     db.setPassword(env("VLSMS_TEST_MYSQL_PWD"));
     db.setDatabaseName(env("VLSMS_TEST_MYSQL_DB"));
     QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+    // Read texts back as four-byte UTF-8, as the program writes them.
+    QVERIFY(QSqlQuery(db).exec(QStringLiteral("SET NAMES utf8mb4")));
     database = QStringLiteral("vlsms_mainwindow_%1").arg(QCoreApplication::applicationPid());
     QSqlQuery query(db);
     QVERIFY(query.exec("DROP DATABASE IF EXISTS " + database));
