@@ -146,10 +146,22 @@ private:
     bool openPort(QString* error);
     void closePort();
     void onReadable();
+    void detach();
+    void probe();
+    // Asks now rather than waiting for the next probe, so that a line sent right
+    // after the program opened its port is not lost.
+    bool peerThere()
+    {
+        if (!attached && pty.isOpen())
+            probe();
+        return attached;
+    }
     void pump();
     void handleLine(const QByteArray& command);
     // Builds the answer body (info lines) and the final result code of one command.
-    void answer(const QString& command, QByteArray& body, QByteArray& final);
+    // complete: the answer will reach the other side whole, so a message in it
+    // counts as read out.
+    void answer(const QString& command, bool complete, QByteArray& body, QByteArray& final);
     QByteArray cmeError(int code, const char* text) const;
     QByteArray cmsError(int code, const char* text) const;
     QByteArray storeList() const;
@@ -166,6 +178,8 @@ private:
     QTimer* delayTimer = nullptr;
     QTimer* unsolicitedTimer = nullptr;
     QTimer* backTimer = nullptr;
+    QTimer* probeTimer = nullptr;
+    bool attached = false; // the program has the port open
     QByteArray unsolicitedLine;
     QByteArray input;
     QList<QByteArray> lines;
@@ -191,7 +205,7 @@ bool SimEngine::start(QString* error)
     });
     unsolicitedTimer = new QTimer(this);
     connect(unsolicitedTimer, &QTimer::timeout, this, [this] {
-        if (pty.isOpen() && out.isEmpty() && lines.isEmpty() && !unsolicitedLine.isEmpty()) {
+        if (peerThere() && out.isEmpty() && lines.isEmpty() && !unsolicitedLine.isEmpty()) {
             out.append({line(unsolicitedLine), 0, false});
             pump();
         }
@@ -199,6 +213,8 @@ bool SimEngine::start(QString* error)
     backTimer = new QTimer(this);
     backTimer->setSingleShot(true);
     connect(backTimer, &QTimer::timeout, this, [this] { reappear(); });
+    probeTimer = new QTimer(this);
+    connect(probeTimer, &QTimer::timeout, this, [this] { probe(); });
     return openPort(error);
 }
 
@@ -219,6 +235,9 @@ bool SimEngine::openPort(QString* error)
         writeNotifier->setEnabled(false);
         pump();
     });
+    attached = false;
+    readNotifier->setEnabled(false);
+    probe();
     const QString device = pty.devicePath();
     {
         QMutexLocker lock(&st->mutex);
@@ -229,8 +248,44 @@ bool SimEngine::openPort(QString* error)
     return true;
 }
 
+void SimEngine::probe()
+{
+    if (!pty.isOpen()) {
+        probeTimer->stop();
+        return;
+    }
+    if (!pty.peerAttached()) {
+        // Nobody there yet: look again soon; the program's first command waits
+        // in the terminal's buffer meanwhile.
+        if (!probeTimer->isActive())
+            probeTimer->start(25);
+        return;
+    }
+    probeTimer->stop();
+    attached = true;
+    readNotifier->setEnabled(true);
+    onReadable();
+}
+
+void SimEngine::detach()
+{
+    // The program closed its port: what the modem was saying is lost.
+    attached = false;
+    readNotifier->setEnabled(false);
+    writeNotifier->setEnabled(false);
+    delayTimer->stop();
+    delayDone = false;
+    input.clear();
+    lines.clear();
+    out.clear();
+    probe();
+}
+
 void SimEngine::closePort()
 {
+    if (probeTimer)
+        probeTimer->stop();
+    attached = false;
     delete readNotifier;
     readNotifier = nullptr;
     delete writeNotifier;
@@ -280,7 +335,7 @@ void SimEngine::reappear()
 
 void SimEngine::announce(int index)
 {
-    if (!pty.isOpen())
+    if (!peerThere())
         return;
     {
         QMutexLocker lock(&st->mutex);
@@ -308,14 +363,8 @@ void SimEngine::onReadable()
         if (n == 0)
             break;
         if (n < 0) {
-            // Nothing on the other side (the holder keeps this rare): back off
-            // instead of spinning on a hang-up condition.
-            readNotifier->setEnabled(false);
-            QTimer::singleShot(100, this, [this] {
-                if (readNotifier)
-                    readNotifier->setEnabled(true);
-            });
-            break;
+            detach();
+            return;
         }
         for (qint64 i = 0; i < n; ++i) {
             const char c = buf[i];
@@ -346,8 +395,10 @@ void SimEngine::onReadable()
 
 void SimEngine::pump()
 {
-    if (!pty.isOpen())
+    if (!attached) {
+        out.clear();
         return;
+    }
     for (;;) {
         if (delayTimer->isActive() || (writeNotifier && writeNotifier->isEnabled()))
             return;
@@ -369,8 +420,8 @@ void SimEngine::pump()
             }
             const qint64 n = pty.write(item.bytes.constData(), item.bytes.size());
             if (n < 0) {
-                out.removeFirst();
-                continue;
+                detach();
+                return;
             }
             item.bytes.remove(0, int(n));
             if (item.bytes.isEmpty()) {
@@ -432,7 +483,8 @@ void SimEngine::handleLine(const QByteArray& raw)
     if (faulted && fault == ModemSim::Fault::Error) {
         final = line(faultText.isEmpty() ? st->errorText : faultText);
     } else {
-        answer(command, body, final);
+        const bool cut = st->garbage || (faulted && fault != ModemSim::Fault::Error);
+        answer(command, !cut, body, final);
     }
     if (!st->unsolicitedInAnswer.isEmpty())
         body += line(st->unsolicitedInAnswer);
@@ -456,8 +508,9 @@ void SimEngine::handleLine(const QByteArray& raw)
 
     for (int pos = 0; pos < whole.size(); pos += chunk)
         out.append({whole.mid(pos, chunk), pos == 0 ? firstDelay : splitDelay, false});
+    // A short pause lets the half answer reach the other side before the hang-up.
     if (vanishAfter)
-        out.append({QByteArray(), 0, true});
+        out.append({QByteArray(), 100, true});
 }
 
 QByteArray SimEngine::cmeError(int code, const char* text) const
@@ -509,7 +562,7 @@ void SimEngine::deleteSlot(int index)
     st->unread.remove(index);
 }
 
-void SimEngine::answer(const QString& command, QByteArray& body, QByteArray& final)
+void SimEngine::answer(const QString& command, bool complete, QByteArray& body, QByteArray& final)
 {
     const QByteArray ok = line("OK");
     const QByteArray error = line(st->errorText);
@@ -670,7 +723,7 @@ void SimEngine::answer(const QString& command, QByteArray& body, QByteArray& fin
                 body = line("+CMGR: " + QByteArray::number(stat) + ",," +
                             QByteArray::number(tpduLength(rec.pdu))) +
                        rec.pdu + "\r\n";
-                ++rec.timesRead;
+                rec.timesRead += complete ? 1 : 0;
                 st->unread.remove(index);
             } else {
                 switch (st->emptySlotStyle) {
@@ -702,7 +755,7 @@ void SimEngine::answer(const QString& command, QByteArray& body, QByteArray& fin
                     ModemSim::Record& rec = st->history[st->occupied.value(i)];
                     list += "+CMGL: " + QByteArray::number(i) + ',' + QByteArray::number(s) + ",," +
                             QByteArray::number(tpduLength(rec.pdu)) + "\r\n" + rec.pdu + "\r\n";
-                    ++rec.timesRead;
+                    rec.timesRead += complete ? 1 : 0;
                     st->unread.remove(i);
                 }
                 if (!list.isEmpty())

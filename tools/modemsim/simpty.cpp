@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -36,18 +37,23 @@ bool SimPty::open(const QString& linkPath, QString* error)
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
-    holder = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (holder < 0)
+    // A modem line carries bytes untouched: no echo, no CR/LF translation. The
+    // settings stay with the terminal while the master is open, also for the
+    // moments before the program's own port settings take hold.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (slave < 0)
         return fail("open slave");
-    // A modem line carries bytes untouched: no echo, no CR/LF translation.
     termios tio;
-    if (::tcgetattr(holder, &tio) != 0)
-        return fail("tcgetattr");
-    ::cfmakeraw(&tio);
-    ::cfsetispeed(&tio, B115200);
-    ::cfsetospeed(&tio, B115200);
-    if (::tcsetattr(holder, TCSANOW, &tio) != 0)
-        return fail("tcsetattr");
+    bool raw = ::tcgetattr(slave, &tio) == 0;
+    if (raw) {
+        ::cfmakeraw(&tio);
+        ::cfsetispeed(&tio, B115200);
+        ::cfsetospeed(&tio, B115200);
+        raw = ::tcsetattr(slave, TCSANOW, &tio) == 0;
+    }
+    ::close(slave);
+    if (!raw)
+        return fail("raw mode");
     device = QString::fromLocal8Bit(name);
 
     if (!linkPath.isEmpty()) {
@@ -71,11 +77,8 @@ void SimPty::close()
         ::unlink(QFile::encodeName(link).constData());
         link.clear();
     }
-    if (holder >= 0)
-        ::close(holder);
     if (master >= 0)
         ::close(master);
-    holder = -1;
     master = -1;
     device.clear();
 }
@@ -90,6 +93,16 @@ qint64 SimPty::read(char* data, qint64 size)
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return 0;
     return -1;
+}
+
+bool SimPty::peerAttached() const
+{
+    if (master < 0)
+        return false;
+    pollfd p = {master, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0)
+        return false;
+    return (p.revents & POLLHUP) == 0;
 }
 
 qint64 SimPty::write(const char* data, qint64 size)

@@ -6,9 +6,9 @@
 // The master side of one pseudo-terminal, in raw mode, with an optional stable
 // symbolic link to its slave device.
 //
-// The slave is kept open by a holder descriptor of our own: without it, every
-// time the program closes its port the master would see a hang-up, and data
-// written in between would be refused.
+// Nothing of ours keeps the slave open, so the master can tell whether the
+// program has the port open (otherwise it sees a hang-up), and what a modem says
+// to a closed port is lost, as on a real line.
 class SimPty
 {
 public:
@@ -29,12 +29,13 @@ public:
 
     // Non-blocking; 0 when nothing is waiting, -1 on a hang-up or error.
     qint64 read(char* data, qint64 size);
+    // True while some process has the slave side open.
+    bool peerAttached() const;
     // Non-blocking; the count written (0 when the buffer is full), -1 on error.
     qint64 write(const char* data, qint64 size);
 
 private:
     int master = -1;
-    int holder = -1;
     QString device;
     QString link;
 };
