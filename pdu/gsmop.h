@@ -36,7 +36,11 @@ public:
     static QString ucs2Text(const QString& hex);
 
     // The text of one message as the sender typed it, from the PDU texts of
-    // its parts in part-index order (one PDU for a single message).
+    // its parts in part-index order (one PDU for a single message). The data
+    // coding of the first part chooses UCS2 (code type 2) or the GSM 7-bit
+    // alphabet (any other); each part's TP-UDL and header bound its text, and
+    // the parts are joined before characters are formed. Parts that are not
+    // SMS-DELIVER PDUs add nothing.
     static QString messageText(const QStringList& pdus);
 
     // Appends to `septets` up to `count` septets (all whole septets when count
