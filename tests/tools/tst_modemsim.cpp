@@ -17,8 +17,8 @@ const QByteArray pduA = "07919761989901F0040B919701119905F80000211062917314800BC
 const QByteArray pduB = "0791448720003023240DD0E474D81C0EBB010000111011315214000BE474D81C0EBB5DE3771B";
 
 // A port opened with the line settings the program uses.
-bool openPort(QSerialPort& port, const QString& path, QSerialPort::FlowControl flow = QSerialPort::NoFlowControl,
-              qint32 baud = 115200)
+bool openPort(QSerialPort& port, const QString& path,
+              QSerialPort::FlowControl flow = QSerialPort::NoFlowControl, qint32 baud = 115200)
 {
     port.setPortName(path);
     port.setBaudRate(baud, QSerialPort::AllDirections);
@@ -156,8 +156,10 @@ void TestModemSim::dialogue_data()
     QTest::newRow("handshake with echo") << true << QByteArray("AT") << QByteArray("AT\r\r\nOK\r\n");
     QTest::newRow("handshake without echo") << false << QByteArray("AT") << QByteArray("\r\nOK\r\n");
     QTest::newRow("echo switched off") << true << QByteArray("ATE0") << QByteArray("ATE0\r\r\nOK\r\n");
-    QTest::newRow("IMEI") << false << QByteArray("AT+CGSN") << QByteArray("\r\n861234567890123\r\n\r\nOK\r\n");
-    QTest::newRow("IMEI, second form unknown") << false << QByteArray("AT+WMSN") << QByteArray("\r\nERROR\r\n");
+    QTest::newRow("IMEI") << false << QByteArray("AT+CGSN")
+                          << QByteArray("\r\n861234567890123\r\n\r\nOK\r\n");
+    QTest::newRow("IMEI, second form unknown")
+        << false << QByteArray("AT+WMSN") << QByteArray("\r\nERROR\r\n");
     QTest::newRow("extended errors") << false << QByteArray("AT+CMEE=1") << QByteArray("\r\nOK\r\n");
     QTest::newRow("registration") << false << QByteArray("AT+CREG=1") << QByteArray("\r\nOK\r\n");
     QTest::newRow("caller id") << false << QByteArray("AT+CLIP=1") << QByteArray("\r\nOK\r\n");
@@ -171,7 +173,8 @@ void TestModemSim::dialogue_data()
     QTest::newRow("radio off") << false << QByteArray("AT+CFUN=0,0") << QByteArray("\r\nOK\r\n");
     QTest::newRow("delete all") << false << QByteArray("AT+CMGD=1,4") << QByteArray("\r\nOK\r\n");
     QTest::newRow("unknown command") << false << QByteArray("AT+XYZ") << QByteArray("\r\nERROR\r\n");
-    QTest::newRow("lower case") << false << QByteArray("at+cgsn") << QByteArray("\r\n861234567890123\r\n\r\nOK\r\n");
+    QTest::newRow("lower case") << false << QByteArray("at+cgsn")
+                                << QByteArray("\r\n861234567890123\r\n\r\nOK\r\n");
 }
 
 void TestModemSim::dialogue()
@@ -192,43 +195,48 @@ void TestModemSim::answerStyles_data()
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<QByteArray>("answer");
     const QByteArray id = "8986001234567890123F";
-    QTest::newRow("ICCID after +CCID:") << "ccid" << QByteArray("AT+CCID") << "\r\n+CCID: " + id + "\r\n\r\nOK\r\n";
+    QTest::newRow("ICCID after +CCID:")
+        << "ccid" << QByteArray("AT+CCID") << "\r\n+CCID: " + id + "\r\n\r\nOK\r\n";
     QTest::newRow("ICCID bare, upper F") << "bare" << QByteArray("AT+CCID") << "\r\n" + id + "\r\n\r\nOK\r\n";
-    QTest::newRow("ICCID bare, lower f") << "bare-lower" << QByteArray("AT+CCID")
-                                         << QByteArray("\r\n8986001234567890123f\r\n\r\nOK\r\n");
-    QTest::newRow("ICCID after ^ICCID:") << "caret" << QByteArray("AT^ICCID?")
-                                         << "\r\n^ICCID: " + id + "\r\n\r\nOK\r\n";
-    QTest::newRow("ICCID quoted") << "quoted" << QByteArray("AT+CCID") << "\r\n+CCID: \"" + id + "\"\r\n\r\nOK\r\n";
-    QTest::newRow("ICCID command the modem lacks") << "caret" << QByteArray("AT+CCID") << QByteArray("\r\nERROR\r\n");
-    QTest::newRow("no SIM, numeric errors") << "nosim" << QByteArray("AT+CCID")
-                                            << QByteArray("\r\n+CME ERROR: 10\r\n");
-    QTest::newRow("no SIM, store") << "nosim" << QByteArray("AT+CMGD=?") << QByteArray("\r\n+CMS ERROR: 310\r\n");
-    QTest::newRow("IMEI only by AT+WMSN") << "wmsn" << QByteArray("AT+WMSN")
-                                          << QByteArray("\r\n861234567890123\r\n\r\nOK\r\n");
-    QTest::newRow("AT+CGSN refused by that modem") << "wmsn" << QByteArray("AT+CGSN") << QByteArray("\r\nERROR\r\n");
-    QTest::newRow("list of used indexes") << "" << QByteArray("AT+CMGD=?")
-                                          << QByteArray("\r\n+CMGD: (1,2),(0-4)\r\n\r\nOK\r\n");
-    QTest::newRow("list always empty") << "emptylist" << QByteArray("AT+CMGD=?")
-                                       << QByteArray("\r\n+CMGD: (),(0-4)\r\n\r\nOK\r\n");
-    QTest::newRow("range instead of list") << "range" << QByteArray("AT+CMGD=?")
-                                           << QByteArray("\r\n+CMGD: (1-50),(0-4)\r\n\r\nOK\r\n");
+    QTest::newRow("ICCID bare, lower f")
+        << "bare-lower" << QByteArray("AT+CCID") << QByteArray("\r\n8986001234567890123f\r\n\r\nOK\r\n");
+    QTest::newRow("ICCID after ^ICCID:")
+        << "caret" << QByteArray("AT^ICCID?") << "\r\n^ICCID: " + id + "\r\n\r\nOK\r\n";
+    QTest::newRow("ICCID quoted") << "quoted" << QByteArray("AT+CCID")
+                                  << "\r\n+CCID: \"" + id + "\"\r\n\r\nOK\r\n";
+    QTest::newRow("ICCID command the modem lacks")
+        << "caret" << QByteArray("AT+CCID") << QByteArray("\r\nERROR\r\n");
+    QTest::newRow("no SIM, numeric errors")
+        << "nosim" << QByteArray("AT+CCID") << QByteArray("\r\n+CME ERROR: 10\r\n");
+    QTest::newRow("no SIM, store") << "nosim" << QByteArray("AT+CMGD=?")
+                                   << QByteArray("\r\n+CMS ERROR: 310\r\n");
+    QTest::newRow("IMEI only by AT+WMSN")
+        << "wmsn" << QByteArray("AT+WMSN") << QByteArray("\r\n861234567890123\r\n\r\nOK\r\n");
+    QTest::newRow("AT+CGSN refused by that modem")
+        << "wmsn" << QByteArray("AT+CGSN") << QByteArray("\r\nERROR\r\n");
+    QTest::newRow("list of used indexes")
+        << "" << QByteArray("AT+CMGD=?") << QByteArray("\r\n+CMGD: (1,2),(0-4)\r\n\r\nOK\r\n");
+    QTest::newRow("list always empty")
+        << "emptylist" << QByteArray("AT+CMGD=?") << QByteArray("\r\n+CMGD: (),(0-4)\r\n\r\nOK\r\n");
+    QTest::newRow("range instead of list")
+        << "range" << QByteArray("AT+CMGD=?") << QByteArray("\r\n+CMGD: (1-50),(0-4)\r\n\r\nOK\r\n");
     QTest::newRow("0-based list") << "base0" << QByteArray("AT+CMGD=?")
                                   << QByteArray("\r\n+CMGD: (0,1),(0-4)\r\n\r\nOK\r\n");
     QTest::newRow("0-based range") << "base0,range" << QByteArray("AT+CMGD=?")
                                    << QByteArray("\r\n+CMGD: (0-49),(0-4)\r\n\r\nOK\r\n");
-    QTest::newRow("read with status line") << "" << QByteArray("AT+CMGR=2")
-                                           << "\r\n+CMGR: 0,,30\r\n" + pduB + "\r\n\r\nOK\r\n";
+    QTest::newRow("read with status line")
+        << "" << QByteArray("AT+CMGR=2") << "\r\n+CMGR: 0,,30\r\n" + pduB + "\r\n\r\nOK\r\n";
     QTest::newRow("0-based read") << "base0" << QByteArray("AT+CMGR=0")
                                   << "\r\n+CMGR: 0,,29\r\n" + pduA + "\r\n\r\nOK\r\n";
     QTest::newRow("empty slot, bare OK") << "" << QByteArray("AT+CMGR=3") << QByteArray("\r\nOK\r\n");
-    QTest::newRow("empty slot, zero header") << "zero" << QByteArray("AT+CMGR=3")
-                                             << QByteArray("\r\n+CMGR: 0,,0\r\n\r\nOK\r\n");
-    QTest::newRow("empty slot, CMS error") << "cms" << QByteArray("AT+CMGR=3")
-                                           << QByteArray("\r\n+CMS ERROR: 321\r\n");
-    QTest::newRow("index outside the store") << "" << QByteArray("AT+CMGR=51")
-                                             << QByteArray("\r\n+CMS ERROR: 321\r\n");
-    QTest::newRow("COMMAND NOT SUPPORT") << "notsupport" << QByteArray("AT+XYZ")
-                                         << QByteArray("\r\nCOMMAND NOT SUPPORT\r\n");
+    QTest::newRow("empty slot, zero header")
+        << "zero" << QByteArray("AT+CMGR=3") << QByteArray("\r\n+CMGR: 0,,0\r\n\r\nOK\r\n");
+    QTest::newRow("empty slot, CMS error")
+        << "cms" << QByteArray("AT+CMGR=3") << QByteArray("\r\n+CMS ERROR: 321\r\n");
+    QTest::newRow("index outside the store")
+        << "" << QByteArray("AT+CMGR=51") << QByteArray("\r\n+CMS ERROR: 321\r\n");
+    QTest::newRow("COMMAND NOT SUPPORT")
+        << "notsupport" << QByteArray("AT+XYZ") << QByteArray("\r\nCOMMAND NOT SUPPORT\r\n");
     QTest::newRow("list of all messages")
         << "" << QByteArray("AT+CMGL=4")
         << "\r\n+CMGL: 1,0,,29\r\n" + pduA + "\r\n+CMGL: 2,0,,30\r\n" + pduB + "\r\n\r\nOK\r\n";
@@ -377,9 +385,11 @@ void TestModemSim::faultsOnCommands_data()
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<bool>("thenWhole");
     QTest::newRow("ERROR once") << int(ModemSim::Fault::Error) << 1 << QByteArray("\r\nERROR\r\n") << true;
-    QTest::newRow("ERROR always") << int(ModemSim::Fault::Error) << -1 << QByteArray("\r\nERROR\r\n") << false;
+    QTest::newRow("ERROR always") << int(ModemSim::Fault::Error) << -1 << QByteArray("\r\nERROR\r\n")
+                                  << false;
     QTest::newRow("silence once") << int(ModemSim::Fault::Silence) << 1 << QByteArray() << true;
-    QTest::newRow("read never completes") << int(ModemSim::Fault::Hang) << 1 << QByteArray("\r\n+CMGR: 0,,") << true;
+    QTest::newRow("read never completes")
+        << int(ModemSim::Fault::Hang) << 1 << QByteArray("\r\n+CMGR: 0,,") << true;
 }
 
 void TestModemSim::faultsOnCommands()
@@ -534,20 +544,22 @@ void TestModemSim::commandDeliversFromInput()
     QProcess proc;
     proc.setProcessChannelMode(QProcess::SeparateChannels);
     proc.start(QStringLiteral(MODEMSIM_COMMAND),
-               {QStringLiteral("-n"), QStringLiteral("2"), QStringLiteral("-d"), dir.filePath(QStringLiteral("cmd")),
-                QStringLiteral("-i"), input, QStringLiteral("--echo"), QStringLiteral("off"),
-                QStringLiteral("--exit-when-done")});
+               {QStringLiteral("-n"), QStringLiteral("2"), QStringLiteral("-d"),
+                dir.filePath(QStringLiteral("cmd")), QStringLiteral("-i"), input, QStringLiteral("--echo"),
+                QStringLiteral("off"), QStringLiteral("--exit-when-done")});
     QVERIFY(proc.waitForStarted());
     QByteArray out;
     QTRY_VERIFY_WITH_TIMEOUT((out += proc.readAllStandardOutput()).contains("ready\n"), 5000);
     const QString link2 = dir.filePath(QStringLiteral("cmd/modem2"));
-    QVERIFY2(out.startsWith("modem1 " + QFile::encodeName(dir.filePath(QStringLiteral("cmd/modem1"))) + " /dev/pts/"),
+    QVERIFY2(out.startsWith("modem1 " + QFile::encodeName(dir.filePath(QStringLiteral("cmd/modem1"))) +
+                            " /dev/pts/"),
              out.constData());
     QVERIFY(out.contains("\nmodem2 " + QFile::encodeName(link2) + " /dev/pts/"));
     QVERIFY(QFileInfo::exists(link2));
     QSerialPort port;
     QVERIFY(openPort(port, link2));
-    QTRY_COMPARE_WITH_TIMEOUT(exchange(port, "AT+CMGD=?"), QByteArray("\r\n+CMGD: (1,2),(0-4)\r\n\r\nOK\r\n"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(exchange(port, "AT+CMGD=?"), QByteArray("\r\n+CMGD: (1,2),(0-4)\r\n\r\nOK\r\n"),
+                              3000);
     QCOMPARE(exchange(port, "AT+CMGR=1"), "\r\n+CMGR: 0,,29\r\n" + pduA + "\r\n\r\nOK\r\n");
     QCOMPARE(exchange(port, "AT+CMGD=1,4"), QByteArray("\r\nOK\r\n"));
     QSerialPort port1;

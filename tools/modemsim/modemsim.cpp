@@ -126,7 +126,7 @@ struct SimState
 class SimEngine : public QObject
 {
 public:
-    SimEngine(ModemSim* owner, SimState* state) : owner(owner), st(state) {}
+    SimEngine(ModemSim* owner, SimState* state);
 
     bool start(QString* error);
     void shutdown();
@@ -188,15 +188,10 @@ private:
     QRandomGenerator random{20240601u};
 };
 
-void SimEngine::emitSoon(std::function<void()> f)
+SimEngine::SimEngine(ModemSim* owner, SimState* state) : owner(owner), st(state)
 {
-    // Signals go out in the owner's thread so that receivers and QSignalSpy see
-    // them like any other signal of an object living there.
-    QMetaObject::invokeMethod(owner, std::move(f), Qt::QueuedConnection);
-}
-
-bool SimEngine::start(QString* error)
-{
+    // Made here so that they exist before start(); they move to the modem's
+    // thread with this object.
     delayTimer = new QTimer(this);
     delayTimer->setSingleShot(true);
     connect(delayTimer, &QTimer::timeout, this, [this] {
@@ -215,6 +210,17 @@ bool SimEngine::start(QString* error)
     connect(backTimer, &QTimer::timeout, this, [this] { reappear(); });
     probeTimer = new QTimer(this);
     connect(probeTimer, &QTimer::timeout, this, [this] { probe(); });
+}
+
+void SimEngine::emitSoon(std::function<void()> f)
+{
+    // Signals go out in the owner's thread so that receivers and QSignalSpy see
+    // them like any other signal of an object living there.
+    QMetaObject::invokeMethod(owner, std::move(f), Qt::QueuedConnection);
+}
+
+bool SimEngine::start(QString* error)
+{
     return openPort(error);
 }
 
@@ -1021,6 +1027,8 @@ void ModemSim::vanish(int backAfterMs)
 
 void ModemSim::reappear()
 {
+    if (!started)
+        return;
     SimEngine* e = engine;
     runIn(e, thread, [e] { e->reappear(); });
 }
