@@ -291,6 +291,15 @@ cmd_ensure_default() {
     say "started a private MariaDB on $address:$port with database $db for user $user, data in $base$note"
 }
 
+need_server() {
+    [ -x "$MARIADBD" ] && command -v "$INSTALL_DB" >/dev/null ||
+        die "mariadbd or mariadb-install-db not found: install Debian's mariadb-server package"
+}
+
+case ${1:-} in
+test-start | ensure-default) need_server ;;
+esac
+
 case ${1:-} in
 test-start) cmd_test_start "${2:-}" ;;
 stop)
