@@ -23,8 +23,8 @@ bool portBroken(const QSerialPort* port)
         return true;
     }
     const QSerialPort::SerialPortError err = port->error();
-    return err == QSerialPort::ResourceError || err == QSerialPort::PermissionError ||
-           err == QSerialPort::DeviceNotFoundError;
+    return err == QSerialPort::ResourceError || err == QSerialPort::ReadError ||
+           err == QSerialPort::PermissionError || err == QSerialPort::DeviceNotFoundError;
 }
 
 } // namespace
@@ -58,6 +58,8 @@ int SerialChecker::sendCommand(QSerialPort* port, const QByteArray& data, const 
     if (!port->isOpen()) {
         return finish(PortNotOpen, QStringLiteral("port not open"));
     }
+    // Errors of earlier exchanges must not be taken for a failure of this one.
+    port->clearError();
     const int writeMs = clampTimeout(writeTimeoutMs);
     const int readMs = clampTimeout(readTimeoutMs);
 
@@ -98,7 +100,7 @@ int SerialChecker::sendCommand(QSerialPort* port, const QByteArray& data, const 
             resultCode = checkAnswer(answerBuf, okPatterns, errPatterns);
         } else if (portBroken(port)) {
             // Without this the loop would spin on a dead port until the read time-out.
-            finish(PortLost, port->errorString());
+            finish(PortLost, QStringLiteral("port lost"));
             break;
         }
     }

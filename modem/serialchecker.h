@@ -28,7 +28,7 @@ inline bool comStopRequested()
 //
 // Result codes: 100 + i OK pattern i matched, 200 + i error pattern i matched,
 // 301..313 the port could not be used, 401 no answer in time, 402 the port
-// failed while waiting, 999 user cancel.
+// failed while waiting ("port lost"), 999 user cancel.
 class SerialChecker : public QObject
 {
     Q_OBJECT

@@ -1,0 +1,256 @@
+// One AT exchange against a simulated modem on a pseudo-terminal: result
+// codes, time-outs and their clamps, the cancel, the drain and the port log.
+
+#include "app/comlog.h"
+#include "modem/serialchecker.h"
+#include "tools/modemsim/modemsim.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <thread>
+
+class TestSerialChecker : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void answeredInOneBurst();
+    void resultCodes_data();
+    void resultCodes();
+    void readTimeout_data();
+    void readTimeout();
+    void cancelWhileWaiting();
+    void cancelBeforeStart();
+    void unusablePort();
+    void staleInputKeptApart();
+    void splitAnswer();
+    void portLostWhileWaiting();
+    void portLog_data();
+    void portLog();
+
+private:
+    bool openPort();
+
+    QTemporaryDir dir;
+    ModemSim* sim = nullptr;
+    QSerialPort* port = nullptr;
+};
+
+namespace {
+const QStringList okList{QStringLiteral("OK\r")};
+const QStringList errList{QStringLiteral("ERROR"), QStringLiteral("NOT")};
+// Slack for a loaded machine on top of the bounds the exchange promises.
+constexpr int SlackMs = 700;
+} // namespace
+
+void TestSerialChecker::init()
+{
+    comRunState.store(1);
+    logLevel.store(0);
+    sim = new ModemSim(dir.filePath(QStringLiteral("modem")));
+    QVERIFY(sim->start());
+    sim->setEcho(false);
+    QVERIFY(openPort());
+}
+
+void TestSerialChecker::cleanup()
+{
+    delete port;
+    port = nullptr;
+    delete sim;
+    sim = nullptr;
+    comRunState.store(1);
+}
+
+bool TestSerialChecker::openPort()
+{
+    port = new QSerialPort;
+    port->setPortName(sim->portPath());
+    port->setBaudRate(115200);
+    return port->open(QIODevice::ReadWrite);
+}
+
+void TestSerialChecker::answeredInOneBurst()
+{
+    SerialChecker checker(nullptr, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(checker.sendCommand(port, "AT\r", okList, errList, 10000, 3000), 100);
+    // The drain waits three rounds for trailing lines even after a match.
+    QVERIFY2(clock.elapsed() >= 550, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(checker.errorText().isEmpty());
+    QVERIFY(checker.answer().contains("OK\r\n"));
+}
+
+void TestSerialChecker::resultCodes_data()
+{
+    QTest::addColumn<QByteArray>("errorAnswer");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("+CME ERROR") << QByteArray("+CME ERROR: 10") << QByteArray("AT+CCID\r") << 200;
+    QTest::newRow("SIM NOT READY") << QByteArray("SIM NOT READY") << QByteArray("AT+CCID\r") << 201;
+    QTest::newRow("COMMAND NOT SUPPORT")
+        << QByteArray("COMMAND NOT SUPPORT") << QByteArray("AT+WMSN\r") << 201;
+    QTest::newRow("OK") << QByteArray() << QByteArray("ATE0\r") << 100;
+}
+
+void TestSerialChecker::resultCodes()
+{
+    QFETCH(QByteArray, errorAnswer);
+    QFETCH(QByteArray, command);
+    QFETCH(int, code);
+    if (!errorAnswer.isEmpty()) {
+        sim->setFault(QString::fromLatin1(command.chopped(1)), ModemSim::Fault::Error, -1, errorAnswer);
+    }
+    SerialChecker checker(nullptr, nullptr);
+    QCOMPARE(checker.sendCommand(port, command, okList, errList, 10000, 10000), code);
+    QCOMPARE(checker.result(), code);
+    QVERIFY(checker.errorText().isEmpty());
+}
+
+void TestSerialChecker::readTimeout_data()
+{
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<int>("waited");
+
+    QTest::newRow("300 ms") << 300 << 300;
+    QTest::newRow("50 ms is raised to 100") << 50 << 100;
+}
+
+void TestSerialChecker::readTimeout()
+{
+    QFETCH(int, asked);
+    QFETCH(int, waited);
+    sim->setSilent(true);
+    SerialChecker checker(nullptr, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(checker.sendCommand(port, "AT\r", okList, errList, 10000, asked), 401);
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(checker.errorText(), QStringLiteral("recv time out"));
+    // The wait, one more round of 200 ms at most, then the 600 ms drain.
+    QVERIFY2(elapsed >= waited + 550, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed <= waited + 200 + 600 + SlackMs, qPrintable(QString::number(elapsed)));
+}
+
+void TestSerialChecker::cancelWhileWaiting()
+{
+    sim->setSilent(true);
+    QElapsedTimer clock;
+    clock.start();
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        comRunState.store(99);
+    });
+    SerialChecker checker(nullptr, nullptr);
+    const int code = checker.sendCommand(port, "AT+CMGR=1\r", okList, errList, 30000, 300000);
+    const qint64 elapsed = clock.elapsed();
+    stopper.join();
+    QCOMPARE(code, 999);
+    QCOMPARE(checker.errorText(), QStringLiteral("user cancel"));
+    QVERIFY2(elapsed <= 400 + 800 + SlackMs, qPrintable(QString::number(elapsed)));
+}
+
+void TestSerialChecker::cancelBeforeStart()
+{
+    comRunState.store(99);
+    SerialChecker cancelled(nullptr, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(cancelled.sendCommand(port, "ATI\r", okList, errList, 10000, 10000), 999);
+    QVERIFY(clock.elapsed() < 150);
+    QCOMPARE(cancelled.errorText(), QStringLiteral("user cancel"));
+
+    // The modem must have seen only the command sent after the cancel ended.
+    comRunState.store(1);
+    SerialChecker next(nullptr, nullptr);
+    QCOMPARE(next.sendCommand(port, "AT\r", okList, errList, 10000, 3000), 100);
+    QCOMPARE(sim->commandLog(), QStringList{QStringLiteral("AT")});
+}
+
+void TestSerialChecker::unusablePort()
+{
+    SerialChecker checker(nullptr, nullptr);
+    QCOMPARE(checker.sendCommand(nullptr, "AT\r", okList, errList, 100, 100), 301);
+    QCOMPARE(checker.errorText(), QStringLiteral("port is null"));
+    QCOMPARE(checker.sendCommand(port, QByteArray(), okList, errList, 100, 100), 302);
+    QCOMPARE(checker.errorText(), QStringLiteral("no data to send"));
+    port->close();
+    QCOMPARE(checker.sendCommand(port, "AT\r", okList, errList, 100, 100), 303);
+    QCOMPARE(checker.errorText(), QStringLiteral("port not open"));
+}
+
+void TestSerialChecker::staleInputKeptApart()
+{
+    sim->addMessage("0011000B916407281553F80000AA0AE8329BFD4697D9EC37");
+    QVERIFY(port->waitForReadyRead(3000));
+    SerialChecker checker(nullptr, nullptr);
+    QCOMPARE(checker.sendCommand(port, "AT\r", okList, errList, 10000, 3000), 100);
+    QVERIFY(checker.staleInput().contains("+CMTI:"));
+    QVERIFY(!checker.answer().contains("+CMTI:"));
+}
+
+void TestSerialChecker::splitAnswer()
+{
+    sim->setSplit(2, 60);
+    SerialChecker checker(nullptr, nullptr);
+    QCOMPARE(checker.sendCommand(port, "AT+CGSN\r", okList, errList, 10000, 10000), 100);
+    QVERIFY(checker.answer().contains("861234567890123"));
+}
+
+void TestSerialChecker::portLostWhileWaiting()
+{
+    sim->setVanishTime(-1);
+    sim->setFault(QStringLiteral("AT+CMGR=*"), ModemSim::Fault::Vanish);
+    sim->addMessage("0011000B916407281553F80000AA0AE8329BFD4697D9EC37", false);
+    SerialChecker checker(nullptr, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    const int code = checker.sendCommand(port, "AT+CMGR=1\r", okList, errList, 30000, 300000);
+    // Fails at once instead of waiting out the 300 s read time-out.
+    QCOMPARE(code, 402);
+    QCOMPARE(checker.errorText(), QStringLiteral("port lost"));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestSerialChecker::portLog_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::addColumn<bool>("sendLine");
+    QTest::addColumn<bool>("answerLine");
+
+    QTest::newRow("0x11") << 0x11 << true << true;
+    QTest::newRow("0x10") << 0x10 << true << false;
+    QTest::newRow("0x1") << 0x1 << false << true;
+    QTest::newRow("0") << 0 << false << false;
+}
+
+void TestSerialChecker::portLog()
+{
+    QFETCH(int, level);
+    QFETCH(bool, sendLine);
+    QFETCH(bool, answerLine);
+    const QString name = dir.filePath(QStringLiteral("comlog-%1.txt").arg(level));
+    ComLog log;
+    log.open(name);
+    logLevel.store(level);
+    sim->setFault(QStringLiteral("ATI"), ModemSim::Fault::Error, -1, "+CME ERROR: 4");
+    SerialChecker checker(nullptr, &log);
+    QCOMPARE(checker.sendCommand(port, "ATI\r", okList, errList, 10000, 10000), 200);
+    checker.logExchange();
+
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QCOMPARE(text.contains(" -  - SEND: ATI\n"), sendLine);
+    QCOMPARE(text.contains("+CME ERROR: 4"), answerLine);
+    QVERIFY(!text.contains('\r'));
+}
+
+QTEST_GUILESS_MAIN(TestSerialChecker)
+#include "tst_serialchecker.moc"
