@@ -1,65 +1,75 @@
-// The serial and MySQL settings dialogs: what they show, what OK writes, and
-// what cancel leaves alone.
+// The settings dialogs: what they show from theSetting, what OK writes to
+// settings.ini, the card map's row checks, and what cancel leaves alone.
+#include "config/dlgsetcard.h"
 #include "config/dlgsetcomm.h"
 #include "config/dlgsetmysql.h"
+#include "config/mycardmap.h"
 #include "config/mysetting.h"
 #include "widgets/xwidgets.h"
 
+#include <QApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QSettings>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QtTest>
 
+using Pairs = QList<QPair<QString, QString>>;
+Q_DECLARE_METATYPE(Pairs)
+
 namespace {
 
-QByteArray fileBytes(const QString& path)
+QByteArray iniBytes()
 {
-    QFile file(path);
+    QFile file(theSetting.iniPath());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Writes one key straight into settings.ini, as an operator editing it by hand.
-void writeKey(const QString& key, const QVariant& value)
+QVariant iniValue(const QString& key)
 {
-    QSettings ini(theSetting.iniPath(), QSettings::IniFormat);
-    ini.setValue(key, value);
+    return QSettings(theSetting.iniPath(), QSettings::IniFormat).value(key);
 }
 
-QVariant readKey(const QString& key)
+// As an operator editing settings.ini by hand.
+void writeIni(const QString& key, const QVariant& value)
 {
-    QSettings ini(theSetting.iniPath(), QSettings::IniFormat);
-    return ini.value(key);
+    QSettings(theSetting.iniPath(), QSettings::IniFormat).setValue(key, value);
 }
 
-XButtonPush* buttonNamed(QWidget* dialog, const QString& text)
+void clickButton(QWidget* dialog, const QString& text)
 {
-    for (XButtonPush* button : dialog->findChildren<XButtonPush*>()) {
+    for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
         if (button->text() == text) {
-            return button;
+            QTest::mouseClick(button, Qt::LeftButton);
+            return;
         }
     }
-    return nullptr;
+    QFAIL(qPrintable(QStringLiteral("no button ") + text));
 }
 
-// Every label and button shows its whole text in its box.
-void verifyTextsFit(QWidget* dialog, const char* shotName)
+Pairs mapPairs()
 {
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog));
-    for (QLabel* label : dialog->findChildren<QLabel*>()) {
-        QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));
-        QVERIFY2(label->sizeHint().height() <= label->height(), qPrintable(label->text()));
+    Pairs pairs;
+    for (int i = 0; i < theSetting.cardMap->simList.size(); ++i) {
+        pairs.append({theSetting.cardMap->simList.at(i), theSetting.cardMap->phoneList.at(i)});
     }
-    for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
-        QVERIFY2(button->sizeHint().width() <= button->width(), qPrintable(button->text()));
-    }
-    const QByteArray shots = qgetenv("VLSMS_SHOT_DIR");
-    if (!shots.isEmpty()) {
-        dialog->grab().save(QString::fromLocal8Bit(shots) + QLatin1Char('/') + QLatin1String(shotName));
-    }
+    return pairs;
 }
+
+Pairs tableRows(DlgSetCard& dlg)
+{
+    Pairs rows;
+    const QStandardItemModel* model = dlg.table()->itemModel();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        rows.append({model->item(row, 0)->text(), model->item(row, 1)->text()});
+    }
+    return rows;
+}
+
+const Pairs savedPairs{{QStringLiteral("89860012345678901234"), QStringLiteral("13800000001")},
+                       {QStringLiteral("89860098765432109876"), QString()}};
 
 } // namespace
 
@@ -70,319 +80,244 @@ class TestDlgSettings : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
+    void cleanup() { dir.reset(); }
 
-    void commShowsSettings_data();
-    void commShowsSettings();
-    void commOkWrites_data();
-    void commOkWrites();
-    void commOkUnchangedLeavesFile();
-    void commCancelAndClose_data();
-    void commCancelAndClose();
-
-    void mysqlShowsSettings();
-    void mysqlOkWrites_data();
-    void mysqlOkWrites();
-    void mysqlOkUnchangedLeavesFile();
-    void mysqlPortTakesDigitsOnly();
-    void mysqlCancel();
-
+    void commShows();
+    void commOk_data();
+    void commOk();
+    void mysqlShows();
+    void mysqlOk_data();
+    void mysqlOk();
+    void cancelChangesNothing_data();
+    void cancelChangesNothing();
     void longHandWrittenValuesSurvive();
+
+    void cardSave_data();
+    void cardSave();
+    void cardAddAndDelete();
+    void cardOpenEditorIsSaved();
+
     void textsFit();
 
 private:
     QScopedPointer<QTemporaryDir> dir;
+    QStringList messages;
 };
 
 void TestDlgSettings::initTestCase()
 {
     xInstallFonts();
+    xSetMessageHook([this](const QString& title, const QString& text, QWidget* focusWidget) {
+        messages << title + QLatin1Char('|') + text + QLatin1Char('|') +
+                        focusWidget->metaObject()->className();
+        return int(QMessageBox::Ok);
+    });
 }
 
+// A fresh settings.ini with the defaults, one excluded port and two card pairs.
 void TestDlgSettings::init()
 {
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
     qputenv("APPDATA", dir->path().toLocal8Bit());
-    // A fresh file with every default.
     theSetting.loadIni();
     theSetting.ignorePorts = QStringLiteral("COM1");
+    for (const auto& pair : savedPairs) {
+        theSetting.cardMap->addPair(pair.first, pair.second);
+    }
     theSetting.saveIni();
-    QVERIFY(QFile::exists(theSetting.iniPath()));
+    messages.clear();
 }
 
-void TestDlgSettings::cleanup()
+// A rate that memory corrected to 9600 shows as 9600.
+void TestDlgSettings::commShows()
 {
-    dir.reset();
-}
-
-void TestDlgSettings::commShowsSettings_data()
-{
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("flow");
-    QTest::addColumn<QString>("ignore");
-    QTest::addColumn<int>("index");
-
-    QTest::newRow("115200, flow on") << 115200 << 1 << "COM1,COM3" << 1;
-    QTest::newRow("9600, flow off") << 9600 << 0 << "" << 0;
-    QTest::newRow("another rate shows 9600") << 57600 << 0 << "COM2" << 0;
-}
-
-void TestDlgSettings::commShowsSettings()
-{
-    QFETCH(int, baud);
-    QFETCH(int, flow);
-    QFETCH(QString, ignore);
-    QFETCH(int, index);
-
-    theSetting.baudRate = baud;
-    theSetting.flowControl = flow;
-    theSetting.ignorePorts = ignore;
+    theSetting.baudRate = 57600;
+    theSetting.flowControl = 1;
     DlgSetComm dlg(nullptr);
     QCOMPARE(dlg.windowTitle(), QStringLiteral("请选择硬件连接参数"));
-    QCOMPARE(dlg.size(), QSize(500, 280));
-    QCOMPARE(dlg.baudBox()->count(), 2);
     QCOMPARE(dlg.baudBox()->itemText(0), QStringLiteral("9600"));
     QCOMPARE(dlg.baudBox()->itemText(1), QStringLiteral("115200"));
-    QCOMPARE(dlg.baudBox()->currentIndex(), index);
-    QCOMPARE(dlg.flowCheck()->isChecked(), flow != 0);
-    QCOMPARE(dlg.ignoreEdit()->text(), ignore);
-    QCOMPARE(dlg.ignoreEdit()->maxLength(), 300);
+    QCOMPARE(dlg.baudBox()->currentIndex(), 0);
+    QVERIFY(dlg.flowCheck()->isChecked());
+    QCOMPARE(dlg.ignoreEdit()->text(), QStringLiteral("COM1"));
+    theSetting.baudRate = 115200;
+    QCOMPARE(DlgSetComm(nullptr).baudBox()->currentIndex(), 1);
 }
 
-void TestDlgSettings::commOkWrites_data()
+void TestDlgSettings::commOk_data()
 {
     QTest::addColumn<int>("index");
     QTest::addColumn<bool>("checked");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("flow");
+    QTest::addColumn<bool>("written");
     QTest::addColumn<QString>("ignore");
 
-    QTest::newRow("baud rate") << 0 << false << "COM1" << 9600 << 0 << "COM1";
-    QTest::newRow("flow control") << 1 << true << "COM1" << 115200 << 1 << "COM1";
-    QTest::newRow("ports trimmed") << 1 << false << "  COM1,COM5 " << 115200 << 0 << "COM1,COM5";
-    QTest::newRow("blanks only stored empty") << 1 << false << "   " << 115200 << 0 << "";
+    QTest::newRow("baud rate changed") << 0 << false << "COM1" << true << "COM1";
+    QTest::newRow("flow control changed") << 1 << true << "COM1" << true << "COM1";
+    QTest::newRow("ports trimmed") << 1 << false << "  COM1,COM5 " << true << "COM1,COM5";
+    QTest::newRow("blanks only stored empty") << 1 << false << "   " << true << "";
+    QTest::newRow("unchanged after trimming") << 1 << false << " COM1 " << false << "COM1";
 }
 
-void TestDlgSettings::commOkWrites()
+void TestDlgSettings::commOk()
 {
     QFETCH(int, index);
     QFETCH(bool, checked);
     QFETCH(QString, typed);
-    QFETCH(int, baud);
-    QFETCH(int, flow);
+    QFETCH(bool, written);
     QFETCH(QString, ignore);
 
-    QFile::remove(theSetting.iniPath());
+    // An odd speed that only memory corrected shows whether the file was rewritten.
+    writeIni(QStringLiteral("DEF_SPEED"), 50);
+    theSetting.loadIni();
+    const QByteArray before = iniBytes();
     DlgSetComm dlg(nullptr);
     dlg.baudBox()->setCurrentIndex(index);
     dlg.flowCheck()->setChecked(checked);
     dlg.ignoreEdit()->setText(typed);
-    QTest::mouseClick(buttonNamed(&dlg, QStringLiteral("确定")), Qt::LeftButton);
+    clickButton(&dlg, QStringLiteral("确定"));
 
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QCOMPARE(theSetting.baudRate, baud);
-    QCOMPARE(theSetting.flowControl, flow);
+    QCOMPARE(theSetting.baudRate, index == 1 ? 115200 : 9600);
+    QCOMPARE(theSetting.flowControl, checked ? 1 : 0);
     QCOMPARE(theSetting.ignorePorts, ignore);
-    // The whole file is written, not only the changed key.
-    QCOMPARE(readKey(QStringLiteral("DEF_BAUD")).toInt(), baud);
-    QCOMPARE(readKey(QStringLiteral("DEF_FLOW")).toInt(), flow);
-    QCOMPARE(readKey(QStringLiteral("DEF_IGNORE")).toString(), ignore);
-    QCOMPARE(readKey(QStringLiteral("DEF_SPEED")).toInt(), 200);
-    QCOMPARE(readKey(QStringLiteral("MYSQL_DBNAME")).toString(), QStringLiteral("smsserver"));
-    QCOMPARE(readKey(QStringLiteral("CARD/NUM")).toInt(), 0);
+    if (!written) {
+        QCOMPARE(iniBytes(), before);
+        return;
+    }
+    QCOMPARE(iniValue(QStringLiteral("DEF_BAUD")).toInt(), theSetting.baudRate);
+    QCOMPARE(iniValue(QStringLiteral("DEF_FLOW")).toInt(), theSetting.flowControl);
+    QCOMPARE(iniValue(QStringLiteral("DEF_IGNORE")).toString(), ignore);
+    // The whole file is written, the card map with it; it stays owner-only.
+    QCOMPARE(iniValue(QStringLiteral("DEF_SPEED")).toInt(), 200);
+    QCOMPARE(iniValue(QStringLiteral("CARD/NUM")).toInt(), 2);
     QCOMPARE(QFile::permissions(theSetting.iniPath()) & 0x0077, QFileDevice::Permissions());
 }
 
-void TestDlgSettings::commOkUnchangedLeavesFile()
+void TestDlgSettings::mysqlShows()
 {
-    // Values that only memory corrected (57600 loads as 9600) stay in the file too.
-    writeKey(QStringLiteral("DEF_BAUD"), 57600);
-    theSetting.loadIni();
-    QCOMPARE(theSetting.baudRate, 9600);
-    const QByteArray before = fileBytes(theSetting.iniPath());
-    const QDateTime stamp = QFileInfo(theSetting.iniPath()).lastModified();
+    theSetting.mysqlPort = 3307;
+    theSetting.mysqlPwd = QStringLiteral(" secret ");
+    DlgSetMysql dlg(nullptr);
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("请设置MYSQL数据库连接参数"));
+    const QStringList shown{dlg.hostEdit()->text(), dlg.portEdit()->text(), dlg.userEdit()->text(),
+                            dlg.pwdEdit()->text(), dlg.dbNameEdit()->text()};
+    QCOMPARE(shown, QStringList({"127.0.0.1", "3307", "root", " secret ", "smsserver"}));
+    QCOMPARE(dlg.pwdEdit()->echoMode(), QLineEdit::PasswordEchoOnEdit);
 
-    DlgSetComm dlg(nullptr);
-    dlg.ignoreEdit()->setText(QStringLiteral(" COM1 "));
-    dlg.onBtOk();
-    QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QCOMPARE(fileBytes(theSetting.iniPath()), before);
-    QCOMPARE(QFileInfo(theSetting.iniPath()).lastModified(), stamp);
-}
-
-void TestDlgSettings::commCancelAndClose_data()
-{
-    QTest::addColumn<bool>("byCloseButton");
-    QTest::newRow("cancel") << false;
-    QTest::newRow("window close") << true;
-}
-
-void TestDlgSettings::commCancelAndClose()
-{
-    QFETCH(bool, byCloseButton);
-
-    const QByteArray before = fileBytes(theSetting.iniPath());
-    DlgSetComm dlg(nullptr);
-    QVERIFY(dlg.windowFlags() & Qt::WindowCloseButtonHint);
+    // The port takes digits (and a sign) only, at most five.
     dlg.show();
-    dlg.baudBox()->setCurrentIndex(0);
-    dlg.flowCheck()->setChecked(true);
-    dlg.ignoreEdit()->setText(QStringLiteral("COM9"));
-    if (byCloseButton) {
-        dlg.close();
-    } else {
-        QTest::mouseClick(buttonNamed(&dlg, QStringLiteral("取消")), Qt::LeftButton);
+    dlg.portEdit()->clear();
+    QTest::keyClicks(dlg.portEdit(), QStringLiteral("3a3b0c799"));
+    QCOMPARE(dlg.portEdit()->text(), QStringLiteral("33079"));
+}
+
+void TestDlgSettings::mysqlOk_data()
+{
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<QStringList>("saved");
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("all trimmed but the password")
+        << QStringList{" 10.0.0.5 ", " 3310 ", " sms ", " pw ", " inbox "}
+        << QStringList{"10.0.0.5", "3310", "sms", " pw ", "inbox"} << true;
+    QTest::newRow("empty port stored as 0")
+        << QStringList{"127.0.0.1", "", "root", "73914", "smsserver"}
+        << QStringList{"127.0.0.1", "0", "root", "73914", "smsserver"} << true;
+    QTest::newRow("negative port kept")
+        << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver"}
+        << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver"} << true;
+    QTest::newRow("empty texts kept")
+        << QStringList{"", "3306", "", "", ""} << QStringList{"", "3306", "", "", ""} << true;
+    QTest::newRow("unchanged after trimming")
+        << QStringList{" 127.0.0.1", "03306", "root ", "73914", "smsserver"}
+        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver"} << false;
+}
+
+void TestDlgSettings::mysqlOk()
+{
+    QFETCH(QStringList, typed);
+    QFETCH(QStringList, saved);
+    QFETCH(bool, written);
+
+    const QByteArray before = iniBytes();
+    DlgSetMysql dlg(nullptr);
+    const QList<XEditLine*> edits{dlg.hostEdit(), dlg.portEdit(), dlg.userEdit(), dlg.pwdEdit(),
+                                  dlg.dbNameEdit()};
+    for (int i = 0; i < edits.size(); ++i) {
+        edits.at(i)->setText(typed.at(i));
     }
-    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    clickButton(&dlg, QStringLiteral("确定"));
+
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    const QStringList inMemory{theSetting.mysqlHost, QString::number(theSetting.mysqlPort),
+                               theSetting.mysqlUser, theSetting.mysqlPwd, theSetting.mysqlDbName};
+    QCOMPARE(inMemory, saved);
+    if (!written) {
+        QCOMPARE(iniBytes(), before);
+        return;
+    }
+    const QStringList inFile{iniValue("MYSQL_HOST").toString(), iniValue("MYSQL_PORT").toString(),
+                             iniValue("MYSQL_USER").toString(), iniValue("MYSQL_PWD").toString(),
+                             iniValue("MYSQL_DBNAME").toString()};
+    QCOMPARE(inFile, saved);
+    QCOMPARE(iniValue(QStringLiteral("DEF_IGNORE")).toString(), QStringLiteral("COM1"));
+}
+
+void TestDlgSettings::cancelChangesNothing_data()
+{
+    QTest::addColumn<int>("dialog");
+    QTest::addColumn<bool>("byClose");
+    QTest::newRow("serial, window closed") << 0 << true;
+    QTest::newRow("MySQL, cancel") << 1 << false;
+    QTest::newRow("card map, cancel") << 2 << false;
+}
+
+void TestDlgSettings::cancelChangesNothing()
+{
+    QFETCH(int, dialog);
+    QFETCH(bool, byClose);
+
+    const QByteArray before = iniBytes();
+    {
+        QScopedPointer<QDialog> dlg;
+        if (dialog == 0) {
+            auto* comm = new DlgSetComm(nullptr);
+            comm->baudBox()->setCurrentIndex(0);
+            comm->flowCheck()->setChecked(true);
+            comm->ignoreEdit()->setText(QStringLiteral("COM9"));
+            dlg.reset(comm);
+        } else if (dialog == 1) {
+            auto* mysql = new DlgSetMysql(nullptr);
+            mysql->hostEdit()->setText(QStringLiteral("elsewhere"));
+            mysql->pwdEdit()->clear();
+            dlg.reset(mysql);
+        } else {
+            auto* card = new DlgSetCard(nullptr);
+            card->onBtAdd();
+            card->table()->itemModel()->item(0, 1)->setText(QStringLiteral("1"));
+            card->table()->itemModel()->item(2, 0)->setText(QStringLiteral("999"));
+            dlg.reset(card);
+        }
+        QVERIFY(dlg->windowFlags() & Qt::WindowCloseButtonHint);
+        dlg->show();
+        if (byClose) {
+            dlg->close();
+        } else {
+            clickButton(dlg.data(), QStringLiteral("取消"));
+        }
+        QCOMPARE(dlg->result(), int(QDialog::Rejected));
+    }
     QCOMPARE(theSetting.baudRate, 115200);
     QCOMPARE(theSetting.flowControl, 0);
     QCOMPARE(theSetting.ignorePorts, QStringLiteral("COM1"));
-    QCOMPARE(fileBytes(theSetting.iniPath()), before);
-}
-
-void TestDlgSettings::mysqlShowsSettings()
-{
-    theSetting.mysqlHost = QStringLiteral("db.example");
-    theSetting.mysqlPort = 3307;
-    theSetting.mysqlUser = QStringLiteral("sms");
-    theSetting.mysqlPwd = QStringLiteral(" secret ");
-    theSetting.mysqlDbName = QStringLiteral("inbox");
-    DlgSetMysql dlg(nullptr);
-    QCOMPARE(dlg.windowTitle(), QStringLiteral("请设置MYSQL数据库连接参数"));
-    QCOMPARE(dlg.size(), QSize(500, 360));
-    QCOMPARE(dlg.hostEdit()->text(), QStringLiteral("db.example"));
-    QCOMPARE(dlg.portEdit()->text(), QStringLiteral("3307"));
-    QCOMPARE(dlg.userEdit()->text(), QStringLiteral("sms"));
-    QCOMPARE(dlg.pwdEdit()->text(), QStringLiteral(" secret "));
-    QCOMPARE(dlg.pwdEdit()->echoMode(), QLineEdit::PasswordEchoOnEdit);
-    QCOMPARE(dlg.dbNameEdit()->text(), QStringLiteral("inbox"));
-    QCOMPARE(dlg.hostEdit()->maxLength(), 30);
-    QCOMPARE(dlg.portEdit()->maxLength(), 5);
-    QCOMPARE(dlg.userEdit()->maxLength(), 32);
-}
-
-void TestDlgSettings::mysqlOkWrites_data()
-{
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("pwd");
-    QTest::addColumn<QString>("dbName");
-    QTest::addColumn<QString>("savedHost");
-    QTest::addColumn<int>("savedPort");
-    QTest::addColumn<QString>("savedUser");
-    QTest::addColumn<QString>("savedPwd");
-    QTest::addColumn<QString>("savedDbName");
-
-    QTest::newRow("all trimmed but the password") << " 10.0.0.5 "
-                                                  << " 3310 "
-                                                  << " sms "
-                                                  << " pw "
-                                                  << " inbox "
-                                                  << "10.0.0.5" << 3310 << "sms"
-                                                  << " pw "
-                                                  << "inbox";
-    QTest::newRow("empty port stored as 0") << "127.0.0.1"
-                                            << ""
-                                            << "root"
-                                            << "73914"
-                                            << "smsserver"
-                                            << "127.0.0.1" << 0 << "root"
-                                            << "73914"
-                                            << "smsserver";
-    QTest::newRow("negative port kept") << "127.0.0.1"
-                                        << "-5"
-                                        << "root"
-                                        << "73914"
-                                        << "smsserver"
-                                        << "127.0.0.1" << -5 << "root"
-                                        << "73914"
-                                        << "smsserver";
-    QTest::newRow("empty host and password kept empty") << ""
-                                                        << "3306"
-                                                        << "root"
-                                                        << ""
-                                                        << "smsserver"
-                                                        << "" << 3306 << "root"
-                                                        << ""
-                                                        << "smsserver";
-}
-
-void TestDlgSettings::mysqlOkWrites()
-{
-    QFETCH(QString, host);
-    QFETCH(QString, port);
-    QFETCH(QString, user);
-    QFETCH(QString, pwd);
-    QFETCH(QString, dbName);
-    QFETCH(QString, savedHost);
-    QFETCH(int, savedPort);
-    QFETCH(QString, savedUser);
-    QFETCH(QString, savedPwd);
-    QFETCH(QString, savedDbName);
-
-    DlgSetMysql dlg(nullptr);
-    dlg.hostEdit()->setText(host);
-    dlg.portEdit()->setText(port);
-    dlg.userEdit()->setText(user);
-    dlg.pwdEdit()->setText(pwd);
-    dlg.dbNameEdit()->setText(dbName);
-    QTest::mouseClick(buttonNamed(&dlg, QStringLiteral("确定")), Qt::LeftButton);
-
-    QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QCOMPARE(theSetting.mysqlHost, savedHost);
-    QCOMPARE(theSetting.mysqlPort, savedPort);
-    QCOMPARE(theSetting.mysqlUser, savedUser);
-    QCOMPARE(theSetting.mysqlPwd, savedPwd);
-    QCOMPARE(theSetting.mysqlDbName, savedDbName);
-    QCOMPARE(readKey(QStringLiteral("MYSQL_HOST")).toString(), savedHost);
-    QCOMPARE(readKey(QStringLiteral("MYSQL_PORT")).toInt(), savedPort);
-    QCOMPARE(readKey(QStringLiteral("MYSQL_PWD")).toString(), savedPwd);
-    QCOMPARE(readKey(QStringLiteral("DEF_IGNORE")).toString(), QStringLiteral("COM1"));
-
-    // What the dialog let through is put right at the next load.
-    theSetting.loadIni();
-    QVERIFY(theSetting.mysqlPort >= 1);
-    QVERIFY(!theSetting.mysqlHost.isEmpty());
-}
-
-void TestDlgSettings::mysqlOkUnchangedLeavesFile()
-{
-    const QByteArray before = fileBytes(theSetting.iniPath());
-    DlgSetMysql dlg(nullptr);
-    dlg.hostEdit()->setText(QStringLiteral(" 127.0.0.1"));
-    dlg.portEdit()->setText(QStringLiteral("03306"));
-    dlg.onBtOk();
-    QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QCOMPARE(fileBytes(theSetting.iniPath()), before);
-}
-
-void TestDlgSettings::mysqlPortTakesDigitsOnly()
-{
-    DlgSetMysql dlg(nullptr);
-    dlg.show();
-    XEditLine* port = dlg.portEdit();
-    port->clear();
-    port->setFocus();
-    QTest::keyClicks(port, QStringLiteral("3a3b0c7"));
-    QCOMPARE(port->text(), QStringLiteral("3307"));
-    QTest::keyClicks(port, QStringLiteral("99"));
-    QCOMPARE(port->text(), QStringLiteral("33079"));
-}
-
-void TestDlgSettings::mysqlCancel()
-{
-    const QByteArray before = fileBytes(theSetting.iniPath());
-    DlgSetMysql dlg(nullptr);
-    dlg.hostEdit()->setText(QStringLiteral("elsewhere"));
-    dlg.pwdEdit()->setText(QString());
-    QTest::mouseClick(buttonNamed(&dlg, QStringLiteral("取消")), Qt::LeftButton);
-    QCOMPARE(dlg.result(), int(QDialog::Rejected));
     QCOMPARE(theSetting.mysqlHost, QStringLiteral("127.0.0.1"));
     QCOMPARE(theSetting.mysqlPwd, QStringLiteral("73914"));
-    QCOMPARE(fileBytes(theSetting.iniPath()), before);
+    QCOMPARE(mapPairs(), savedPairs);
+    QCOMPARE(iniBytes(), before);
+    DlgSetCard reopened(nullptr);
+    QCOMPARE(tableRows(reopened), savedPairs);
 }
 
 // Values typed into settings.ini by hand may be longer than the edits allow;
@@ -392,31 +327,150 @@ void TestDlgSettings::longHandWrittenValuesSurvive()
     const QString host = QStringLiteral("mysql-primary.datacenter-east.example.com");
     const QString ports =
         QStringList(QVector<QString>(80, QStringLiteral("COM12")).toList()).join(QLatin1Char(','));
-    QVERIFY(host.size() > 30);
-    QVERIFY(ports.size() > 300);
-    writeKey(QStringLiteral("MYSQL_HOST"), host);
-    writeKey(QStringLiteral("DEF_IGNORE"), ports);
+    writeIni(QStringLiteral("MYSQL_HOST"), host);
+    writeIni(QStringLiteral("DEF_IGNORE"), ports);
     theSetting.loadIni();
-    const QByteArray before = fileBytes(theSetting.iniPath());
+    const QByteArray before = iniBytes();
 
     DlgSetMysql mysql(nullptr);
-    QCOMPARE(mysql.hostEdit()->text(), host);
+    QCOMPARE(mysql.hostEdit()->maxLength(), host.size());
     mysql.onBtOk();
     DlgSetComm comm(nullptr);
-    QCOMPARE(comm.ignoreEdit()->text(), ports);
+    QCOMPARE(comm.ignoreEdit()->maxLength(), ports.size());
     comm.onBtOk();
-
     QCOMPARE(theSetting.mysqlHost, host);
     QCOMPARE(theSetting.ignorePorts, ports);
-    QCOMPARE(fileBytes(theSetting.iniPath()), before);
+    QCOMPARE(iniBytes(), before);
 }
 
+void TestDlgSettings::cardSave_data()
+{
+    QTest::addColumn<Pairs>("rows");
+    QTest::addColumn<int>("badRow");
+    QTest::addColumn<Pairs>("saved");
+
+    const QString phone15 = QStringLiteral("123456789012345");
+    QTest::newRow("empty table empties the map") << Pairs{} << 0 << Pairs{};
+    QTest::newRow("cells trimmed, empty phone kept")
+        << Pairs{{" 111 ", " 138 "}, {"222", ""}} << 0 << Pairs{{"111", "138"}, {"222", ""}};
+    QTest::newRow("SIMs compare case-sensitively")
+        << Pairs{{"abc", ""}, {"ABC", ""}} << 0 << Pairs{{"abc", ""}, {"ABC", ""}};
+    QTest::newRow("phone of 15 characters between blanks")
+        << Pairs{{"111", "  " + phone15 + " "}} << 0 << Pairs{{"111", phone15}};
+    QTest::newRow("phone of 16 characters") << Pairs{{"111", ""}, {"222", phone15 + "6"}} << 2 << Pairs{};
+    QTest::newRow("blank SIM") << Pairs{{"111", ""}, {"   ", "138"}} << 2 << Pairs{};
+    QTest::newRow("duplicate SIM after trimming")
+        << Pairs{{"111", ""}, {"222", ""}, {" 111\t", ""}} << 3 << Pairs{};
+    QTest::newRow("three new empty rows") << Pairs{{"", ""}, {"", ""}, {"", ""}} << 1 << Pairs{};
+}
+
+void TestDlgSettings::cardSave()
+{
+    QFETCH(Pairs, rows);
+    QFETCH(int, badRow);
+    QFETCH(Pairs, saved);
+
+    const QByteArray before = iniBytes();
+    DlgSetCard dlg(nullptr);
+    QStandardItemModel* model = dlg.table()->itemModel();
+    model->removeRows(0, model->rowCount());
+    for (const auto& row : rows) {
+        dlg.onBtAdd();
+        model->item(model->rowCount() - 1, 0)->setText(row.first);
+        model->item(model->rowCount() - 1, 1)->setText(row.second);
+    }
+    dlg.onBtOk();
+
+    if (badRow > 0) {
+        QCOMPARE(messages,
+                 QStringList{QStringLiteral("错误提示|请检查第 %1 行的数据（SIM卡号不能为空，不能重复；"
+                                            "手机号码不能超过15位）|DlgSetCard")
+                                 .arg(badRow)});
+        QVERIFY(dlg.result() != QDialog::Accepted);
+        QCOMPARE(mapPairs(), savedPairs);
+        QCOMPARE(iniBytes(), before);
+        // Without the bad row and those after it the same dialog saves.
+        model->removeRows(badRow - 1, model->rowCount() - badRow + 1);
+        messages.clear();
+        dlg.onBtOk();
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(mapPairs().size(), badRow - 1);
+        return;
+    }
+    QVERIFY(messages.isEmpty());
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(mapPairs(), saved);
+    QCOMPARE(iniValue(QStringLiteral("CARD/NUM")).toInt(), saved.size());
+    for (int i = 0; i < saved.size(); ++i) {
+        QCOMPARE(iniValue(QStringLiteral("CARD/SIM_%1").arg(i)).toString(), saved.at(i).first);
+        QCOMPARE(iniValue(QStringLiteral("CARD/PHN_%1").arg(i)).toString(), saved.at(i).second);
+    }
+}
+
+void TestDlgSettings::cardAddAndDelete()
+{
+    DlgSetCard dlg(nullptr);
+    XViewTable* table = dlg.table();
+    QStandardItemModel* model = table->itemModel();
+    QVERIFY(!table->currentIndex().isValid());
+    dlg.onBtDel();
+    QCOMPARE(tableRows(dlg), savedPairs);
+
+    dlg.onBtAdd();
+    QCOMPARE(tableRows(dlg), savedPairs + Pairs({{"", ""}}));
+    table->setCurrentIndex(model->index(0, 1));
+    dlg.onBtDel();
+    QCOMPARE(tableRows(dlg), Pairs({savedPairs.at(1), {"", ""}}));
+    QCOMPARE(mapPairs(), savedPairs);
+}
+
+// Text still in an open cell editor when saving is reached is saved with it.
+void TestDlgSettings::cardOpenEditorIsSaved()
+{
+    DlgSetCard dlg(nullptr);
+    dlg.show();
+    QApplication::setActiveWindow(&dlg);
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    XViewTable* table = dlg.table();
+    table->setFocus();
+    // Every edit trigger is on: making the cell current opens its editor.
+    table->setCurrentIndex(table->itemModel()->index(1, 1));
+    QPointer<QLineEdit> editor;
+    QTRY_VERIFY_WITH_TIMEOUT((editor = table->viewport()->findChild<QLineEdit*>()) && editor->hasFocus(),
+                             2000);
+    QTest::keyClicks(editor, QStringLiteral("13900000002"));
+    dlg.onBtOk();
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(theSetting.cardMap->phoneList.value(1), QStringLiteral("13900000002"));
+}
+
+// Every label and button shows its whole text in its box with the font the
+// system resolves for the dialogs' font value.
 void TestDlgSettings::textsFit()
 {
     DlgSetComm comm(nullptr);
-    verifyTextsFit(&comm, "dlgsetcomm.png");
     DlgSetMysql mysql(nullptr);
-    verifyTextsFit(&mysql, "dlgsetmysql.png");
+    DlgSetCard card(nullptr);
+    const QList<QPair<QDialog*, QSize>> dialogs{
+        {&comm, QSize(500, 280)}, {&mysql, QSize(500, 360)}, {&card, QSize(500, 360)}};
+    const QByteArray shots = qgetenv("VLSMS_SHOT_DIR");
+    for (const auto& entry : dialogs) {
+        QDialog* dlg = entry.first;
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg));
+        QCOMPARE(dlg->size(), entry.second);
+        for (QLabel* label : dlg->findChildren<QLabel*>()) {
+            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));
+            QVERIFY2(label->sizeHint().height() <= label->height(), qPrintable(label->text()));
+        }
+        for (QPushButton* button : dlg->findChildren<QPushButton*>()) {
+            QVERIFY2(button->sizeHint().width() <= button->width(), qPrintable(button->text()));
+        }
+        if (!shots.isEmpty()) {
+            dlg->grab().save(QString::fromLocal8Bit(shots) + QLatin1Char('/') +
+                             dlg->metaObject()->className() + QStringLiteral(".png"));
+        }
+    }
 }
 
 QTEST_MAIN(TestDlgSettings)
