@@ -26,7 +26,6 @@ private slots:
     void marking();
     void expiry_data();
     void expiry();
-    void closedStore();
 
 private:
     QTemporaryDir* dir = nullptr;
@@ -100,13 +99,16 @@ void TstRecvPick::pickOrder_data()
 {
     QTest::addColumn<QString>("layout");
     QTest::addColumn<QStringList>("expected");
-    // g = part of a two-part group, s = single, i = part of an incomplete group
+    // g: part of a two-part group, i: part 1 of 3, d: 8-bit data, 1 and 0: a
+    // part giving that part count, anything else: a single with that text
     QTest::newRow("group older than single") << "g s g" << QStringList{"g1", "g2"};
     QTest::newRow("single older than group") << "s g g" << QStringList{"s"};
     QTest::newRow("incomplete group before single") << "i s" << QStringList{"s"};
     QTest::newRow("only an incomplete group") << "i" << QStringList{};
     QTest::newRow("nothing stored") << "" << QStringList{};
     QTest::newRow("8-bit data is never picked") << "d" << QStringList{};
+    QTest::newRow("part that is the only one") << "i 1" << QStringList{"1"};
+    QTest::newRow("part without a count") << "i 0" << QStringList{"0"};
 }
 
 void TstRecvPick::pickOrder()
@@ -120,6 +122,8 @@ void TstRecvPick::pickOrder()
             QVERIFY(part(groupPart, 2, QStringLiteral("g%1").arg(groupPart)) > 0);
         } else if (kind == QLatin1String("i")) {
             QVERIFY(part(1, 3, QStringLiteral("i"), bob) > 0);
+        } else if (kind == QLatin1String("1") || kind == QLatin1String("0")) {
+            QVERIFY(part(1, kind.toInt(), kind, bob, simB, 0x10) > 0);
         } else if (kind == QLatin1String("d")) {
             QVERIFY(store(deliver(alice, 0x04, QString(), QStringLiteral("0102"))) > 0);
         } else {
@@ -157,17 +161,6 @@ void TstRecvPick::groupCompletes()
     QCOMPARE(sms->sms_stamp, QStringLiteral("2019-05-23 14:30:05"));
     QCOMPARE(sms->txt_pdu, column(second, QStringLiteral("txt_pdu")).toString());
     QCOMPARE(sms->recv_time, column(second, QStringLiteral("recv_time")).toLongLong());
-
-    // A part that says it is the only one, or gives no count, stands alone.
-    for (const int count : {1, 0}) {
-        Picked alone;
-        const int id = part(1, count, QStringLiteral("x%1").arg(count), bob, simB, 0x10 + count);
-        QVERIFY(theSetting.markHandled(first, 1) && theSetting.markHandled(second, 1) &&
-                theSetting.markHandled(third, 1));
-        pick(alone);
-        QCOMPARE(alone.ids, QList<int>{id});
-        QVERIFY(theSetting.markHandled(id, 1));
-    }
 }
 
 void TstRecvPick::partStoredTwice()
@@ -293,23 +286,6 @@ void TstRecvPick::expiry()
         QCOMPARE(column(stale, QStringLiteral("hd_time")).toLongLong(), MySetting::storeNow());
     }
     QCOMPARE(flagOf(single), completeWaiting ? 0 : 10); // singles never expire
-}
-
-void TstRecvPick::closedStore()
-{
-    theSetting.closeLocalDb();
-    QList<MyRecvSms*> list;
-    QVERIFY(!theSetting.pickNext(list));
-    QVERIFY(list.isEmpty());
-    QCOMPARE(theSetting.firstSingle(), -1);
-    QString id;
-    QString sim;
-    QString sender;
-    int count = 0;
-    QCOMPARE(theSetting.firstCompleteGroup(id, sim, sender, count), -1);
-    QVERIFY(!theSetting.readSingle(1, list));
-    QVERIFY(!theSetting.markHandled(1, 1));
-    QVERIFY(!theSetting.expireParts());
 }
 
 QTEST_GUILESS_MAIN(TstRecvPick)
