@@ -130,7 +130,10 @@ void MyComThread::deliverAnswer(quint64 seq, StoreAnswer answer)
 
 bool MyComThread::keepGoing() const
 {
-    return running.load() && !comStopRequested();
+    // The running flag governs this thread's own loop; the commands may also
+    // be called on a port owned by another thread.
+    const bool ownLoop = QThread::currentThread() == this;
+    return (running.load() || !ownLoop) && !comStopRequested();
 }
 
 bool MyComThread::pause(int ms)
@@ -202,6 +205,32 @@ bool MyComThread::atSimNo(QSerialPort* port, const QByteArray& command)
     }
     setSimNo(value);
     return true;
+}
+
+bool MyComThread::readDeviceNo(QSerialPort* port)
+{
+    for (const QByteArray& command : deviceNoCommands()) {
+        if (!keepGoing()) {
+            break;
+        }
+        if (atDeviceNo(port, command)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MyComThread::readSimNo(QSerialPort* port)
+{
+    for (const QByteArray& command : simNoCommands()) {
+        if (!keepGoing()) {
+            break;
+        }
+        if (atSimNo(port, command)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool MyComThread::atListIndexes(QSerialPort* port, QStringList& indexes)
@@ -497,25 +526,15 @@ int MyComThread::tick(QSerialPort* port, int step)
     case 2:
         return atIdentify(port) ? 3 : fatal(3);
     case 3:
-        for (const QByteArray& command : deviceNoCommands()) {
-            if (!keepGoing()) {
-                break;
-            }
-            if (atDeviceNo(port, command)) {
-                emit threadOkMsg(4, deviceNo().toUtf8());
-                return 4;
-            }
+        if (readDeviceNo(port)) {
+            emit threadOkMsg(4, deviceNo().toUtf8());
+            return 4;
         }
         return fatal(4);
     case 4:
-        for (const QByteArray& command : simNoCommands()) {
-            if (!keepGoing()) {
-                break;
-            }
-            if (atSimNo(port, command)) {
-                emit threadOkMsg(5, simNo().toUtf8());
-                return 5;
-            }
+        if (readSimNo(port)) {
+            emit threadOkMsg(5, simNo().toUtf8());
+            return 5;
         }
         return fatal(5);
     case 5:

@@ -66,6 +66,9 @@ public:
     bool atDeviceNo(QSerialPort* port, const QByteArray& command);
     bool atSimNo(QSerialPort* port, const QByteArray& command);
     bool atPlain(QSerialPort* port, const QByteArray& command, int successBelow);
+    // Tries the forms in turn until one yields a number.
+    bool readDeviceNo(QSerialPort* port);
+    bool readSimNo(QSerialPort* port);
     bool atListIndexes(QSerialPort* port, QStringList& indexes);
     ReadResult atReadMessage(QSerialPort* port, const QString& index);
     bool atDeleteMessage(QSerialPort* port, const QString& index);
