@@ -42,7 +42,6 @@ private slots:
     void openGivesConnectedOnTheCallersThread();
     void openFailures_data();
     void openFailures();
-    void withoutConnection();
     void lostServer_data();
     void lostServer();
     void insertWritesEveryColumn_data();
@@ -214,19 +213,6 @@ void TestMysql5::openFailures()
     QVERIFY(!QSqlDatabase::contains(Mysql5::connectionName()));
     // Every wait on the server ends within the bound.
     QVERIFY2(elapsed < (Mysql5::waitSeconds() + 5) * 1000, qPrintable(QString::number(elapsed)));
-}
-
-void TestMysql5::withoutConnection()
-{
-    QString err = QStringLiteral("stale");
-    QVERIFY(!Mysql5::testConn(err));
-    QCOMPARE(err, QStringLiteral("database not contains"));
-    err = QStringLiteral("stale");
-    QVERIFY(!Mysql5::insertSms(QStringLiteral("1"), QStringLiteral("COM1"), QStringLiteral("2"),
-                               QStringLiteral("2024-01-01 00:00:00"), QStringLiteral("2024-01-01 00:00:00"),
-                               QStringLiteral("x"), err));
-    QCOMPARE(err, QString());
-    QVERIFY(!Mysql5::closeConn());
 }
 
 void TestMysql5::lostServer_data()
