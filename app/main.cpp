@@ -1,12 +1,14 @@
 #include "app/mainwindow.h"
 #include "app/quitsignal.h"
 #include "config/mysetting.h"
+#include "widgets/xfonts.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    xInstallFonts();
     // The program runs on whether or not the store opens; the window shows why
     // nothing is counted when it did not.
     theSetting.openLocalDb();
