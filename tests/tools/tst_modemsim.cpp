@@ -95,6 +95,7 @@ private slots:
     void faultsOnCommands();
     void splitAndDelayedAnswers();
     void silenceAndGarbage();
+    void closedMidAnswerLosesTheRest();
     void vanishesAndComesBack();
     void vanishesMidAnswer();
     void bankServesManyModems();
@@ -456,6 +457,25 @@ void TestModemSim::silenceAndGarbage()
     sim->setGarbage(false);
     QCOMPARE(exchange(port, "AT"), QByteArray("AT\r\r\nOK\r\n"));
     QCOMPARE(sim->commandCount(QStringLiteral("AT")), 3);
+}
+
+void TestModemSim::closedMidAnswerLosesTheRest()
+{
+    sim->setSplit(4, 40);
+    {
+        QSerialPort port;
+        QVERIFY(openPort(port, sim->portPath()));
+        port.write("ATI\r");
+        QVERIFY(port.waitForBytesWritten(1000));
+        QVERIFY(port.waitForReadyRead(1000));
+    }
+    // What the modem was still saying went nowhere; the next caller starts clean.
+    QSerialPort port;
+    QVERIFY(openPort(port, sim->portPath()));
+    sim->setSplit(0, 0);
+    QCOMPARE(exchange(port, "AT"), QByteArray("AT\r\r\nOK\r\n"));
+    QVERIFY(!listen(port, 200).contains("Revision"));
+    QCOMPARE(sim->commandLog(), QStringList({QStringLiteral("ATI"), QStringLiteral("AT")}));
 }
 
 void TestModemSim::vanishesAndComesBack()

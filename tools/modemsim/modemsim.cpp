@@ -4,14 +4,51 @@
 
 #include <QDateTime>
 #include <QMap>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <functional>
+#include <future>
+#include <mutex>
 
 namespace {
+
+// Taken around every hand-over between threads: held while an event is posted
+// and taken again before it runs. Qt's event queue already orders the two; the
+// mutex makes that order visible to thread checkers, which cannot see inside
+// the Qt library.
+std::mutex handover;
+
+// Runs f later in the thread of obj.
+void postTo(QObject* obj, std::function<void()> f)
+{
+    std::lock_guard<std::mutex> lock(handover);
+    QMetaObject::invokeMethod(
+        obj,
+        [f = std::move(f)] {
+            {
+                std::lock_guard<std::mutex> taken(handover);
+            }
+            f();
+        },
+        Qt::QueuedConnection);
+}
+
+// Runs f in the given thread (the thread of obj) and waits for it.
+void callIn(QObject* obj, QThread* thread, const std::function<void()>& f)
+{
+    if (QThread::currentThread() == thread) {
+        f();
+        return;
+    }
+    std::promise<void> done;
+    postTo(obj, [&] {
+        f();
+        done.set_value();
+    });
+    done.get_future().wait();
+}
 
 const QStringList defaultIccidCommands = {QStringLiteral("AT+CCID"), QStringLiteral("AT+ICCID"),
                                           QStringLiteral("AT^ICCID?"), QStringLiteral("AT+CXXCID"),
@@ -66,7 +103,8 @@ int tpduLength(const QByteArray& pdu)
 // modem's thread under one mutex.
 struct SimState
 {
-    mutable QMutex mutex;
+    // A standard mutex: thread checkers see it, unlike one inside the Qt library.
+    mutable std::mutex mutex;
 
     // configuration
     QString linkPath;
@@ -216,7 +254,7 @@ void SimEngine::emitSoon(std::function<void()> f)
 {
     // Signals go out in the owner's thread so that receivers and QSignalSpy see
     // them like any other signal of an object living there.
-    QMetaObject::invokeMethod(owner, std::move(f), Qt::QueuedConnection);
+    postTo(owner, std::move(f));
 }
 
 bool SimEngine::start(QString* error)
@@ -228,7 +266,7 @@ bool SimEngine::openPort(QString* error)
 {
     QString linkPath;
     {
-        QMutexLocker lock(&st->mutex);
+        std::lock_guard<std::mutex> lock(st->mutex);
         linkPath = st->linkPath;
     }
     if (!pty.open(linkPath, error))
@@ -246,7 +284,7 @@ bool SimEngine::openPort(QString* error)
     probe();
     const QString device = pty.devicePath();
     {
-        QMutexLocker lock(&st->mutex);
+        std::lock_guard<std::mutex> lock(st->mutex);
         st->devicePath = device;
         st->present = true;
         st->resetSession();
@@ -284,7 +322,7 @@ void SimEngine::detach()
     input.clear();
     lines.clear();
     out.clear();
-    probe();
+    probeTimer->start(25);
 }
 
 void SimEngine::closePort()
@@ -302,7 +340,7 @@ void SimEngine::closePort()
     input.clear();
     lines.clear();
     out.clear();
-    QMutexLocker lock(&st->mutex);
+    std::lock_guard<std::mutex> lock(st->mutex);
     st->devicePath.clear();
     st->present = false;
 }
@@ -344,7 +382,7 @@ void SimEngine::announce(int index)
     if (!peerThere())
         return;
     {
-        QMutexLocker lock(&st->mutex);
+        std::lock_guard<std::mutex> lock(st->mutex);
         if (st->cnmiMt == 0 || st->silent)
             return;
     }
@@ -381,7 +419,7 @@ void SimEngine::onReadable()
                     lines.append(cmd);
                     const QString text = QString::fromLatin1(cmd);
                     {
-                        QMutexLocker lock(&st->mutex);
+                        std::lock_guard<std::mutex> lock(st->mutex);
                         st->commandLog.append(text);
                     }
                     emitSoon([o = owner, text] { emit o->commandReceived(text); });
@@ -418,7 +456,7 @@ void SimEngine::pump()
             if (item.vanish) {
                 int back;
                 {
-                    QMutexLocker lock(&st->mutex);
+                    std::lock_guard<std::mutex> lock(st->mutex);
                     back = st->vanishMs;
                 }
                 vanish(back);
@@ -463,7 +501,7 @@ void SimEngine::handleLine(const QByteArray& raw)
 {
     const QString command = QString::fromLatin1(raw);
     QByteArray echo, body, final;
-    QMutexLocker lock(&st->mutex);
+    std::unique_lock<std::mutex> lock(st->mutex);
     if (st->silent)
         return;
     if (st->echo)
@@ -800,8 +838,7 @@ ModemSim::~ModemSim()
         if (QThread::currentThread() == thread)
             delete e;
         else
-            QMetaObject::invokeMethod(
-                e, [e] { e->deleteLater(); }, Qt::BlockingQueuedConnection);
+            callIn(e, thread, [e] { e->deleteLater(); });
     }
     if (ownThread) {
         thread->quit();
@@ -810,23 +847,13 @@ ModemSim::~ModemSim()
     }
 }
 
-namespace {
-template <typename F> void runIn(QObject* engine, QThread* thread, F f)
-{
-    if (QThread::currentThread() == thread)
-        f();
-    else
-        QMetaObject::invokeMethod(engine, f, Qt::BlockingQueuedConnection);
-}
-} // namespace
-
 bool ModemSim::start(QString* error)
 {
     if (started)
         return true;
     bool ok = false;
     QString why;
-    runIn(engine, thread, [&] { ok = engine->start(&why); });
+    callIn(engine, thread, [&] { ok = engine->start(&why); });
     if (!ok && error)
         *error = why;
     started = ok;
@@ -837,19 +864,19 @@ void ModemSim::stop()
 {
     if (!started || !engine)
         return;
-    runIn(engine, thread, [this] { engine->shutdown(); });
+    callIn(engine, thread, [this] { engine->shutdown(); });
     started = false;
 }
 
 QString ModemSim::portPath() const
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     return state->linkPath.isEmpty() ? state->devicePath : state->linkPath;
 }
 
 QString ModemSim::devicePath() const
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     return state->devicePath;
 }
 
@@ -857,7 +884,7 @@ int ModemSim::addMessage(const QByteArray& pduHex, bool announce)
 {
     int index = -1;
     {
-        QMutexLocker lock(&state->mutex);
+        std::lock_guard<std::mutex> lock(state->mutex);
         for (int i = state->indexBase; i < state->indexBase + state->capacity; ++i) {
             if (!state->occupied.contains(i)) {
                 index = i;
@@ -876,34 +903,33 @@ int ModemSim::addMessage(const QByteArray& pduHex, bool announce)
     }
     if (announce && engine) {
         SimEngine* e = engine;
-        QMetaObject::invokeMethod(
-            e, [e, index] { e->announce(index); }, Qt::QueuedConnection);
+        postTo(e, [e, index] { e->announce(index); });
     }
     return index;
 }
 
 QList<int> ModemSim::storedIndexes() const
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     return state->occupied.keys();
 }
 
 QByteArray ModemSim::messageAt(int index) const
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     const auto it = state->occupied.constFind(index);
     return it == state->occupied.cend() ? QByteArray() : state->history.at(it.value()).pdu;
 }
 
 QList<ModemSim::Record> ModemSim::history() const
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     return state->history;
 }
 
 void ModemSim::clearStore()
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     for (auto it = state->occupied.cbegin(); it != state->occupied.cend(); ++it)
         state->history[it.value()].deleted = true;
     state->occupied.clear();
@@ -912,7 +938,7 @@ void ModemSim::clearStore()
 
 #define SIM_SET(field, value)                                                                                \
     do {                                                                                                     \
-        QMutexLocker lock(&state->mutex);                                                                    \
+        std::lock_guard<std::mutex> lock(state->mutex);                                                      \
         state->field = value;                                                                                \
     } while (false)
 
@@ -987,14 +1013,14 @@ void ModemSim::setVanishTime(int ms)
 
 void ModemSim::setEcho(bool on)
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     state->echo = on;
     state->echoAtStart = on;
 }
 
 void ModemSim::setSplit(int chunkBytes, int delayMs)
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     state->splitBytes = qMax(0, chunkBytes);
     state->splitDelayMs = qMax(0, delayMs);
 }
@@ -1002,13 +1028,12 @@ void ModemSim::setSplit(int chunkBytes, int delayMs)
 void ModemSim::setUnsolicited(const QByteArray& text, int everyMs)
 {
     SimEngine* e = engine;
-    QMetaObject::invokeMethod(
-        e, [e, text, everyMs] { e->configureUnsolicited(text, everyMs); }, Qt::QueuedConnection);
+    postTo(e, [e, text, everyMs] { e->configureUnsolicited(text, everyMs); });
 }
 
 void ModemSim::setFault(const QString& command, Fault fault, int times, const QByteArray& text)
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     if (times == 0)
         return;
     state->faults.append({command.toUpper(), fault, times, text});
@@ -1022,7 +1047,7 @@ void ModemSim::clearFaults()
 void ModemSim::vanish(int backAfterMs)
 {
     SimEngine* e = engine;
-    runIn(e, thread, [e, backAfterMs] { e->vanish(backAfterMs); });
+    callIn(e, thread, [e, backAfterMs] { e->vanish(backAfterMs); });
 }
 
 void ModemSim::reappear()
@@ -1030,18 +1055,18 @@ void ModemSim::reappear()
     if (!started)
         return;
     SimEngine* e = engine;
-    runIn(e, thread, [e] { e->reappear(); });
+    callIn(e, thread, [e] { e->reappear(); });
 }
 
 bool ModemSim::isPresent() const
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     return state->present;
 }
 
 QStringList ModemSim::commandLog() const
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     return state->commandLog;
 }
 
@@ -1052,7 +1077,7 @@ void ModemSim::clearCommandLog()
 
 int ModemSim::commandCount(const QString& command) const
 {
-    QMutexLocker lock(&state->mutex);
+    std::lock_guard<std::mutex> lock(state->mutex);
     int n = 0;
     for (const QString& c : qAsConst(state->commandLog))
         n += commandMatches(command, c) ? 1 : 0;
