@@ -51,10 +51,16 @@ QWidget* xCreate(QWidget* parent, int type, const int& tag);
 // xCreate, then placed at the geometry; null when xCreate gives null.
 QWidget* xCreateAt(QWidget* parent, int type, const int& x, const int& y, const int& w, const int& h,
                    const int& tag);
-// xCreateAt for a known class: null when the code does not make a T.
+// xCreateAt for a known class: null, and nothing left behind, when the code
+// does not make a T.
 template <class T> T* xCreateAtAs(QWidget* parent, int type, int x, int y, int w, int h, int tag = 0)
 {
-    return qobject_cast<T*>(xCreateAt(parent, type, x, y, w, h, tag));
+    QWidget* widget = xCreateAt(parent, type, x, y, w, h, tag);
+    T* typed = qobject_cast<T*>(widget);
+    if (typed == nullptr) {
+        delete widget;
+    }
+    return typed;
 }
 
 // A new member added to the layout with the stretch; a width or height above

@@ -248,6 +248,7 @@ void TestXWidgets::factoriesRefuseBadInput()
         QCOMPARE(xCreateAt(&parent, type, 1, 2, 3, 4, 0), nullptr);
         QCOMPARE(xAddToLayout(box, type, 1, 10, 10, 0), nullptr);
     }
+    QCOMPARE(xCreateAtAs<XButtonPush>(&parent, XTypeLabel, 0, 0, 1, 1), nullptr);
     QCOMPARE(box->count(), 0);
     QVERIFY(parent.findChildren<QWidget*>().isEmpty());
     QCOMPARE(xAddToLayout(nullptr, XTypeWidget, 1, 10, 10, 0), nullptr);
