@@ -56,8 +56,6 @@ private slots:
     void addToLayout();
     void messageHookAnswers();
     void messageBoxAsShown();
-    void stackInnerRect_data();
-    void stackInnerRect();
     void imageDrawnFitted_data();
     void imageDrawnFitted();
 };
@@ -354,43 +352,6 @@ void TestXWidgets::messageBoxAsShown()
              int(QMessageBox::Ok));
     QCOMPARE(seen, QStringList({QStringLiteral("错误提示"), QStringLiteral("请检查"), QStringLiteral("1"),
                                 QStringLiteral("确定"), QStringLiteral("1"), QStringLiteral("1")}));
-}
-
-void TestXWidgets::stackInnerRect_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QRect>("expected");
-
-    // Widget 200 x 100; margins left 10, top 20, right 30, bottom 40; offsets
-    // 5 and -5; inner rectangle 50 x 30.
-    QTest::newRow("no anchor: centred") << 0x40 << QRect(75, 35, 50, 30);
-    QTest::newRow("left") << 1 << QRect(10, 35, 50, 30);
-    QTest::newRow("right") << 4 << QRect(120, 35, 50, 30);
-    QTest::newRow("left and right stretch") << 5 << QRect(10, 35, 160, 30);
-    QTest::newRow("top") << 2 << QRect(75, 20, 50, 30);
-    QTest::newRow("bottom") << 8 << QRect(75, 30, 50, 30);
-    QTest::newRow("all four edges") << 15 << QRect(10, 20, 160, 40);
-    QTest::newRow("centred with offsets") << 16 << QRect(80, 30, 50, 30);
-    QTest::newRow("only the low five bits count") << 31 + 32 << QRect(80, 30, 50, 30);
-}
-
-void TestXWidgets::stackInnerRect()
-{
-    QFETCH(int, mode);
-    QFETCH(QRect, expected);
-
-    XWidgetStack stack(nullptr, 0);
-    stack.resize(200, 100);
-    stack.placeMode = mode;
-    stack.marginLeft = 10;
-    stack.marginTop = 20;
-    stack.marginRight = 30;
-    stack.marginBottom = 40;
-    stack.offsetX = 5;
-    stack.offsetY = -5;
-    stack.innerWidth = 50;
-    stack.innerHeight = 30;
-    QCOMPARE(stack.innerRect(), expected);
 }
 
 void TestXWidgets::imageDrawnFitted_data()
