@@ -1,0 +1,151 @@
+// Faults in the middle of a read cycle: whatever goes wrong, every message
+// ends up stored exactly as sent, and none leaves the SIM before that.
+
+#include "modem/mycomworker.h"
+#include "modem/serialchecker.h"
+#include "testcontroller.h"
+#include "tools/modemsim/modemsim.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestComReadFaults : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void nothingLost_data();
+    void nothingLost();
+
+private:
+    QTemporaryDir dir;
+    ModemSim* sim = nullptr;
+    MyComWorker* worker = nullptr;
+    TestController* controller = nullptr;
+};
+
+namespace {
+enum class Fault
+{
+    ReadError,
+    Unreadable,
+    DeleteError,
+    Vanish,
+    GarbledList,
+    SplitAndUnsolicited
+};
+}
+Q_DECLARE_METATYPE(Fault)
+
+void TestComReadFaults::init()
+{
+    comRunState.store(1);
+    logLevel.store(0);
+    QDir::setCurrent(dir.path());
+    sim = new ModemSim(dir.filePath(QStringLiteral("modem")));
+    QVERIFY(sim->start());
+    worker = new MyComWorker;
+    worker->setParams(1, sim->portPath(), 100, 115200, 0);
+    controller = new TestController(worker);
+}
+
+void TestComReadFaults::cleanup()
+{
+    delete controller;
+    delete worker;
+    delete sim;
+    controller = nullptr;
+    worker = nullptr;
+    sim = nullptr;
+}
+
+void TestComReadFaults::nothingLost_data()
+{
+    QTest::addColumn<Fault>("fault");
+#ifdef VLSMS_PORT_FAULTS
+    QTest::newRow("port vanishes during a read") << Fault::Vanish;
+    QTest::newRow("garbled index list") << Fault::GarbledList;
+    QTest::newRow("answers split, with unsolicited lines") << Fault::SplitAndUnsolicited;
+#else
+    QTest::newRow("one read answered ERROR") << Fault::ReadError;
+    QTest::newRow("an entry that never reads") << Fault::Unreadable;
+    QTest::newRow("a delete answered ERROR") << Fault::DeleteError;
+#endif
+}
+
+void TestComReadFaults::nothingLost()
+{
+    QFETCH(Fault, fault);
+    const QList<QByteArray> pdus{testPdu(1), testPdu(2), testPdu(3)};
+    QList<QByteArray> expected = pdus;
+    switch (fault) {
+    case Fault::ReadError:
+        sim->setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Error, 1);
+        break;
+    case Fault::Unreadable:
+        sim->setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Error, -1, "+CMS ERROR: 500");
+        expected.removeAt(1);
+        break;
+    case Fault::DeleteError:
+        sim->setFault(QStringLiteral("AT+CMGD=1"), ModemSim::Fault::Error, 1);
+        break;
+    case Fault::Vanish:
+        sim->setVanishTime(1500);
+        sim->setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Vanish, 1);
+        break;
+    case Fault::GarbledList:
+        sim->setFault(QStringLiteral("AT+CMGD=?"), ModemSim::Fault::Garbage, 1);
+        break;
+    case Fault::SplitAndUnsolicited:
+        sim->setSplit(7, 15);
+        sim->setUnsolicitedInAnswer("+CMTI: \"SM\",9");
+        sim->setUnsolicited("^RSSI:14", 700);
+        break;
+    }
+    for (const QByteArray& pdu : pdus) {
+        sim->addMessage(pdu);
+    }
+    // Deletions of messages the store did not hold at that moment.
+    QList<QByteArray> deletedUnstored;
+    connect(sim, &ModemSim::messageDeleted, this, [&](int, const QByteArray& pdu) {
+        if (!controller->stored.contains(pdu)) {
+            deletedUnstored.append(pdu);
+        }
+    });
+    QVERIFY(worker->startWork());
+    QTRY_VERIFY_WITH_TIMEOUT(sim->storedIndexes().isEmpty(), 150000);
+
+    QList<QByteArray> stored = controller->stored.values();
+    std::sort(stored.begin(), stored.end());
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(stored, expected);
+    QCOMPARE(sim->commandCount(QStringLiteral("AT+CMGD=1,4")), 0);
+    // While the port is away the worker reports failed opens (code 1), nothing worse.
+    QVERIFY(std::all_of(controller->errCodes.cbegin(), controller->errCodes.cend(),
+                        [fault](int code) { return fault == Fault::Vanish && code == 1; }));
+    QCOMPARE(deletedUnstored,
+             fault == Fault::Unreadable ? QList<QByteArray>{testPdu(2)} : QList<QByteArray>());
+    // Whatever arrived is one of the messages, unchanged.
+    for (const QByteArray& pdu : controller->received) {
+        QVERIFY(pdus.contains(pdu));
+    }
+    worker->stopWork();
+
+    if (fault == Fault::Unreadable) {
+        QCOMPARE(sim->commandCount(QStringLiteral("AT+CMGR=2")), 3);
+        QFile log(QStringLiteral("comlog-1.txt"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("DROP UNREADABLE MESSAGE: index 2"));
+    }
+    if (fault == Fault::ReadError) {
+        QCOMPARE(sim->commandCount(QStringLiteral("AT+CMGR=2")), 2);
+    }
+    if (fault == Fault::Vanish) {
+        QVERIFY(controller->okCodes.count(1) >= 2);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestComReadFaults)
+#include "tst_comreadfaults.moc"
