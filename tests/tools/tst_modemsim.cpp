@@ -100,6 +100,7 @@ private slots:
     void vanishesMidAnswer();
     void bankServesManyModems();
     void commandDeliversFromInput();
+    void commandTakesStandardInput();
 
 private:
     QTemporaryDir dir;
@@ -590,6 +591,35 @@ void TestModemSim::commandDeliversFromInput()
     QCOMPARE(proc.exitCode(), 0);
     QVERIFY(proc.readAllStandardError().contains("no modem bad"));
     QVERIFY(!QFileInfo::exists(link2));
+}
+
+void TestModemSim::commandTakesStandardInput()
+{
+    QProcess proc;
+    proc.start(QStringLiteral(MODEMSIM_COMMAND),
+               {QStringLiteral("-d"), dir.filePath(QStringLiteral("stdin")), QStringLiteral("--echo"),
+                QStringLiteral("off"), QStringLiteral("--index-base"), QStringLiteral("0"),
+                QStringLiteral("--exit-when-done")});
+    QVERIFY(proc.waitForStarted());
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += proc.readAllStandardOutput()).contains("ready\n"), 5000);
+    // A line that arrives in pieces, and a last line without its line feed.
+    proc.write("1 " + pduA.left(10));
+    QVERIFY(proc.waitForBytesWritten(1000));
+    proc.write(pduA.mid(10) + "\n" + pduB);
+    proc.closeWriteChannel();
+    QTRY_VERIFY_WITH_TIMEOUT((out += proc.readAllStandardOutput()).contains("stored 1 1\n"), 5000);
+    QVERIFY(out.contains("stored 1 0\n"));
+
+    QSerialPort port;
+    QVERIFY(openPort(port, dir.filePath(QStringLiteral("stdin/modem1"))));
+    QCOMPARE(exchange(port, "AT+CMGR=0"), "\r\n+CMGR: 0,,29\r\n" + pduA + "\r\n\r\nOK\r\n");
+    QCOMPARE(exchange(port, "AT+CMGR=1"), "\r\n+CMGR: 0,,30\r\n" + pduB + "\r\n\r\nOK\r\n");
+    QCOMPARE(exchange(port, "AT+CMGD=0"), QByteArray("\r\nOK\r\n"));
+    QCOMPARE(exchange(port, "AT+CMGD=1"), QByteArray("\r\nOK\r\n"));
+    QVERIFY(proc.waitForFinished(5000));
+    QCOMPARE(proc.exitCode(), 0);
+    QVERIFY((out + proc.readAllStandardOutput()).contains("deleted 1 1\n"));
 }
 
 QTEST_GUILESS_MAIN(TestModemSim)

@@ -227,26 +227,28 @@ int main(int argc, char** argv)
         auto buffer = std::make_shared<QByteArray>();
         QObject::connect(sn, &QSocketNotifier::activated, &app, [sn, buffer, &feeder] {
             char chunk[4096];
+            bool atEnd = false;
             for (;;) {
                 const ssize_t n = ::read(0, chunk, sizeof chunk);
                 if (n > 0) {
                     buffer->append(chunk, int(n));
                     continue;
                 }
-                if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                    break;
-                // End of input: what is left is the last line.
-                sn->setEnabled(false);
-                if (!buffer->isEmpty())
-                    feeder.push(*buffer);
-                buffer->clear();
-                feeder.setEnded();
+                atEnd = n == 0 || (errno != EAGAIN && errno != EINTR);
                 break;
             }
             int nl;
             while ((nl = buffer->indexOf('\n')) >= 0) {
                 feeder.push(buffer->left(nl));
                 buffer->remove(0, nl + 1);
+            }
+            if (atEnd) {
+                // What is left is the last line, without its line feed.
+                sn->setEnabled(false);
+                if (!buffer->isEmpty())
+                    feeder.push(*buffer);
+                buffer->clear();
+                feeder.setEnded();
             }
             feeder.run();
         });
