@@ -48,11 +48,13 @@ inline constexpr const char* indexParts =
 inline constexpr const char* indexDone =
     "CREATE INDEX IF NOT EXISTS t_recv_ix_done ON t_recv (hd_time) WHERE sms_recvtype=0 AND hd_flag=1";
 // The number of received messages, kept up to date by triggers so that it
-// needs no count over the table. Seeded once from the table when made.
+// needs no count over the table. Seeded once from the table, when it has no
+// row yet: the count walks every row.
 inline constexpr const char* createTotal =
     "CREATE TABLE IF NOT EXISTS t_recv_total (id INTEGER PRIMARY KEY CHECK (id=1), num INTEGER NOT NULL)";
+inline constexpr const char* hasTotal = "SELECT count(*) AS num FROM t_recv_total";
 inline constexpr const char* seedTotal =
-    "INSERT OR IGNORE INTO t_recv_total (id,num) SELECT 1, count(tow_id) FROM t_recv WHERE sms_recvtype=0";
+    "INSERT INTO t_recv_total (id,num) SELECT 1, count(tow_id) FROM t_recv WHERE sms_recvtype=0";
 inline constexpr const char* triggerTotalInsert =
     "CREATE TRIGGER IF NOT EXISTS t_recv_total_ins AFTER INSERT ON t_recv WHEN new.sms_recvtype=0 "
     "BEGIN UPDATE t_recv_total SET num=num+1 WHERE id=1; END";

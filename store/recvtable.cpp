@@ -77,6 +77,18 @@ void setDurability()
     runSetup("PRAGMA synchronous=FULL", ignored);
 }
 
+int readCount(const char* sql)
+{
+    DatabaseBindQuery query;
+    if (!query.open(conn()) || !query.prepare(sqlText(sql)) || !query.exec()) {
+        return -1;
+    }
+    if (!query.next()) {
+        return 0;
+    }
+    return query.value(QStringLiteral("num")).toInt();
+}
+
 // Creates what a new file lacks and adds the lookup structures to any file,
 // all in one transaction so that a failure leaves the file as it was.
 bool prepareSchema(bool tableThere, QString& errorText)
@@ -97,13 +109,22 @@ bool prepareSchema(bool tableThere, QString& errorText)
     }
     const char* const lookups[] = {RecvSql::indexWait,          RecvSql::indexParts,
                                    RecvSql::indexDone,          RecvSql::createTotal,
-                                   RecvSql::seedTotal,          RecvSql::triggerTotalInsert,
-                                   RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
+                                   RecvSql::triggerTotalInsert, RecvSql::triggerTotalDelete,
+                                   RecvSql::triggerTotalUpdate};
     for (const char* sql : lookups) {
         if (!ok) {
             break;
         }
         ok = runSetup(sql, errorText);
+    }
+    if (ok) {
+        const int rows = readCount(RecvSql::hasTotal);
+        if (rows < 0) {
+            errorText = QStringLiteral("cannot read t_recv_total");
+            ok = false;
+        } else if (rows == 0) {
+            ok = runSetup(RecvSql::seedTotal, errorText);
+        }
     }
     if (ok && runSetup("COMMIT", errorText)) {
         return true;
@@ -139,18 +160,6 @@ QVariant newestValue(const char* sql, const QString& column)
         return QVariant();
     }
     return query.value(column);
-}
-
-int readCount(const char* sql)
-{
-    DatabaseBindQuery query;
-    if (!query.open(conn()) || !query.prepare(sqlText(sql)) || !query.exec()) {
-        return -1;
-    }
-    if (!query.next()) {
-        return 0;
-    }
-    return query.value(QStringLiteral("num")).toInt();
 }
 
 } // namespace
