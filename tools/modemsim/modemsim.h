@@ -34,7 +34,9 @@ struct SimState;
 // ModemSim object lives in, which needs a running event loop to receive them
 // (QSignalSpy::wait and QTRY_* provide one).
 //
-// Settings take effect from the next command the modem receives. POSIX only.
+// Settings take effect from the next command the modem receives. What the modem
+// says while no program has the port open is lost, as on a real line: a message
+// added then stays on the SIM, but its +CMTI never arrives. POSIX only.
 class ModemSim : public QObject
 {
     Q_OBJECT
