@@ -457,7 +457,10 @@ void TstRecvTable::lookupsNeedNoScan()
     }
     QVERIFY(!details.isEmpty());
     if (newestFirst) {
-        QCOMPARE(details, QStringList{QStringLiteral("SCAN t_recv")});
+        // Older SQLite releases word it "SCAN TABLE".
+        QCOMPARE(details.size(), 1);
+        QVERIFY2(QRegularExpression(QStringLiteral("^SCAN (TABLE )?t_recv$")).match(details.at(0)).hasMatch(),
+                 qPrintable(details.at(0)));
         return;
     }
     for (const QString& detail : details) {
