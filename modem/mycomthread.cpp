@@ -3,8 +3,6 @@
 #include "app/clock.h"
 #include "modem/serialchecker.h"
 
-#include <QDeadlineTimer>
-#include <QMutexLocker>
 #include <QRegExp>
 #include <QSerialPort>
 
@@ -82,6 +80,7 @@ bool MyComThread::startThread(int newId, const QString& newPortName, int newSpee
     flowControl = newFlowControl;
 
     running.store(true);
+    loopEnded.store(false);
     start();
     return true;
 }
@@ -89,43 +88,44 @@ bool MyComThread::startThread(int newId, const QString& newPortName, int newSpee
 void MyComThread::stopThread()
 {
     running.store(false);
-    answerArrived.wakeAll();
+    answerArrived.notify_all();
     quit();
     wait();
+    loopEnded.load(std::memory_order_acquire);
 }
 
 QString MyComThread::deviceNo() const
 {
-    QMutexLocker lock(&numbersMutex);
+    std::lock_guard<std::mutex> lock(numbersMutex);
     return devNo;
 }
 
 QString MyComThread::simNo() const
 {
-    QMutexLocker lock(&numbersMutex);
+    std::lock_guard<std::mutex> lock(numbersMutex);
     return simNumber;
 }
 
 void MyComThread::setDeviceNo(const QString& value)
 {
-    QMutexLocker lock(&numbersMutex);
+    std::lock_guard<std::mutex> lock(numbersMutex);
     devNo = value;
 }
 
 void MyComThread::setSimNo(const QString& value)
 {
-    QMutexLocker lock(&numbersMutex);
+    std::lock_guard<std::mutex> lock(numbersMutex);
     simNumber = value;
 }
 
 void MyComThread::deliverAnswer(quint64 seq, StoreAnswer answer)
 {
-    QMutexLocker lock(&answerMutex);
+    std::lock_guard<std::mutex> lock(answerMutex);
     if (seq > answeredSeq) {
         answeredSeq = seq;
         lastAnswer = answer;
     }
-    answerArrived.wakeAll();
+    answerArrived.notify_all();
 }
 
 bool MyComThread::keepGoing() const
@@ -277,7 +277,7 @@ MyComThread::ReadResult MyComThread::atReadMessage(QSerialPort* port, const QStr
         return ReadResult::Empty;
     }
     {
-        QMutexLocker lock(&answerMutex);
+        std::lock_guard<std::mutex> lock(answerMutex);
         ++emittedSeq;
     }
     emit threadOkMsg(6, pdu.toUtf8());
@@ -496,6 +496,7 @@ void MyComThread::run()
         pause(speed);
     }
     port.close();
+    loopEnded.store(true, std::memory_order_release);
 }
 
 int MyComThread::tick(QSerialPort* port, int step)
@@ -596,15 +597,16 @@ bool MyComThread::handshakeRounds(QSerialPort* port)
 
 bool MyComThread::waitForAnswer(quint64 seq)
 {
-    QMutexLocker lock(&answerMutex);
-    QDeadlineTimer deadline(answerTimeoutMs.load());
+    std::unique_lock<std::mutex> lock(answerMutex);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(answerTimeoutMs.load());
     // Bounded, and cut into short waits: the GUI thread may itself be
     // waiting in stopThread for this thread to end.
     while (answeredSeq < seq) {
-        if (!keepGoing() || deadline.hasExpired()) {
+        if (!keepGoing() || std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
-        answerArrived.wait(&answerMutex, QDeadlineTimer(qMin<qint64>(SliceMs, deadline.remainingTime())));
+        answerArrived.wait_for(lock, std::chrono::milliseconds(SliceMs));
     }
     return answeredSeq == seq &&
            (lastAnswer == StoreAnswer::Stored || lastAnswer == StoreAnswer::AlreadyStored);
@@ -649,7 +651,7 @@ bool MyComThread::readMessages(QSerialPort* port)
         readFailures.remove(index);
         quint64 seq = 0;
         {
-            QMutexLocker lock(&answerMutex);
+            std::lock_guard<std::mutex> lock(answerMutex);
             seq = emittedSeq;
         }
         if (waitForAnswer(seq)) {
@@ -657,7 +659,7 @@ bool MyComThread::readMessages(QSerialPort* port)
         } else if (logBit(LogPortExchange)) {
             QByteArray why = "no answer";
             {
-                QMutexLocker lock(&answerMutex);
+                std::lock_guard<std::mutex> lock(answerMutex);
                 if (answeredSeq == seq) {
                     why = answerName(lastAnswer);
                 }

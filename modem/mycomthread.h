@@ -4,13 +4,13 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 class QSerialPort;
 
@@ -117,6 +117,10 @@ private:
     void setSimNo(const QString& value);
 
     std::atomic<bool> running{false};
+    // Set as the last act of run(); read after wait() so that the end of the
+    // loop is ordered before whatever the stopping thread does next, in a way
+    // the thread sanitizer can follow.
+    std::atomic<bool> loopEnded{true};
     QString portName;
     int speed = 100;
     int baudRate = 115200;
@@ -125,13 +129,14 @@ private:
     ComLog log;
     int id = 1000;
 
-    mutable QMutex numbersMutex;
+    // Standard mutexes rather than Qt's: the thread sanitizer sees them.
+    mutable std::mutex numbersMutex;
     QString devNo;
     QString simNumber;
 
     // Answers of the controller to code-6 messages, matched by count.
-    QMutex answerMutex;
-    QWaitCondition answerArrived;
+    std::mutex answerMutex;
+    std::condition_variable answerArrived;
     quint64 emittedSeq = 0;
     quint64 answeredSeq = 0;
     StoreAnswer lastAnswer = StoreAnswer::Failed;
