@@ -5,12 +5,14 @@
 // the way the local store would.
 
 #include "modem/mycomworker.h"
+#include "modem/serialchecker.h"
+#include "tools/modemsim/modemsim.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QList>
 #include <QSet>
-
-#include <atomic>
+#include <QTemporaryDir>
 
 class TestController
 {
@@ -79,3 +81,22 @@ inline QByteArray testPdu(int n)
     return "0891683108200105F0040D9168311854139" + digits.left(1) + "F800001270407132" + digits +
            "2304F4F29C0E";
 }
+
+// One simulated modem, a worker on it and the controller played by the test,
+// with the port log written into a directory of its own.
+struct WorkerRig
+{
+    explicit WorkerRig(int id = 1) : sim(dir.filePath(QStringLiteral("modem"))), controller(&worker)
+    {
+        comRunState.store(1);
+        QDir::setCurrent(dir.path());
+        started = sim.start();
+        worker.setParams(id, sim.portPath(), 100, 115200, 0);
+    }
+
+    QTemporaryDir dir;
+    ModemSim sim;
+    MyComWorker worker;
+    TestController controller;
+    bool started = false;
+};

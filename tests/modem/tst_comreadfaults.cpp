@@ -1,14 +1,12 @@
 // Faults in the middle of a read cycle: whatever goes wrong, every message
 // ends up stored exactly as sent, and none leaves the SIM before that.
 
-#include "modem/mycomworker.h"
-#include "modem/serialchecker.h"
 #include "testcontroller.h"
-#include "tools/modemsim/modemsim.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 class TestComReadFaults : public QObject
 {
@@ -20,10 +18,7 @@ private slots:
     void nothingLost();
 
 private:
-    QTemporaryDir dir;
-    ModemSim* sim = nullptr;
-    MyComWorker* worker = nullptr;
-    TestController* controller = nullptr;
+    std::unique_ptr<WorkerRig> rig;
 };
 
 namespace {
@@ -41,24 +36,13 @@ Q_DECLARE_METATYPE(Fault)
 
 void TestComReadFaults::init()
 {
-    comRunState.store(1);
-    logLevel.store(0);
-    QDir::setCurrent(dir.path());
-    sim = new ModemSim(dir.filePath(QStringLiteral("modem")));
-    QVERIFY(sim->start());
-    worker = new MyComWorker;
-    worker->setParams(1, sim->portPath(), 100, 115200, 0);
-    controller = new TestController(worker);
+    rig = std::make_unique<WorkerRig>();
+    QVERIFY(rig->started);
 }
 
 void TestComReadFaults::cleanup()
 {
-    delete controller;
-    delete worker;
-    delete sim;
-    controller = nullptr;
-    worker = nullptr;
-    sim = nullptr;
+    rig.reset();
 }
 
 void TestComReadFaults::nothingLost_data()
@@ -82,68 +66,68 @@ void TestComReadFaults::nothingLost()
     QList<QByteArray> expected = pdus;
     switch (fault) {
     case Fault::ReadError:
-        sim->setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Error, 1);
+        rig->sim.setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Error, 1);
         break;
     case Fault::Unreadable:
-        sim->setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Error, -1, "+CMS ERROR: 500");
+        rig->sim.setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Error, -1, "+CMS ERROR: 500");
         expected.removeAt(1);
         break;
     case Fault::DeleteError:
-        sim->setFault(QStringLiteral("AT+CMGD=1"), ModemSim::Fault::Error, 1);
+        rig->sim.setFault(QStringLiteral("AT+CMGD=1"), ModemSim::Fault::Error, 1);
         break;
     case Fault::Vanish:
-        sim->setVanishTime(1500);
-        sim->setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Vanish, 1);
+        rig->sim.setVanishTime(1500);
+        rig->sim.setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Vanish, 1);
         break;
     case Fault::GarbledList:
-        sim->setFault(QStringLiteral("AT+CMGD=?"), ModemSim::Fault::Garbage, 1);
+        rig->sim.setFault(QStringLiteral("AT+CMGD=?"), ModemSim::Fault::Garbage, 1);
         break;
     case Fault::SplitAndUnsolicited:
-        sim->setSplit(7, 15);
-        sim->setUnsolicitedInAnswer("+CMTI: \"SM\",9");
-        sim->setUnsolicited("^RSSI:14", 700);
+        rig->sim.setSplit(7, 15);
+        rig->sim.setUnsolicitedInAnswer("+CMTI: \"SM\",9");
+        rig->sim.setUnsolicited("^RSSI:14", 700);
         break;
     }
     for (const QByteArray& pdu : pdus) {
-        sim->addMessage(pdu);
+        rig->sim.addMessage(pdu);
     }
     // Deletions of messages the store did not hold at that moment.
     QList<QByteArray> deletedUnstored;
-    connect(sim, &ModemSim::messageDeleted, this, [&](int, const QByteArray& pdu) {
-        if (!controller->stored.contains(pdu)) {
+    connect(&rig->sim, &ModemSim::messageDeleted, this, [&](int, const QByteArray& pdu) {
+        if (!rig->controller.stored.contains(pdu)) {
             deletedUnstored.append(pdu);
         }
     });
-    QVERIFY(worker->startWork());
-    QTRY_VERIFY_WITH_TIMEOUT(sim->storedIndexes().isEmpty(), 150000);
+    QVERIFY(rig->worker.startWork());
+    QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), 150000);
 
-    QList<QByteArray> stored = controller->stored.values();
+    QList<QByteArray> stored = rig->controller.stored.values();
     std::sort(stored.begin(), stored.end());
     std::sort(expected.begin(), expected.end());
     QCOMPARE(stored, expected);
-    QCOMPARE(sim->commandCount(QStringLiteral("AT+CMGD=1,4")), 0);
+    QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CMGD=1,4")), 0);
     // While the port is away the worker reports failed opens (code 1), nothing worse.
-    QVERIFY(std::all_of(controller->errCodes.cbegin(), controller->errCodes.cend(),
+    QVERIFY(std::all_of(rig->controller.errCodes.cbegin(), rig->controller.errCodes.cend(),
                         [fault](int code) { return fault == Fault::Vanish && code == 1; }));
     QCOMPARE(deletedUnstored,
              fault == Fault::Unreadable ? QList<QByteArray>{testPdu(2)} : QList<QByteArray>());
     // Whatever arrived is one of the messages, unchanged.
-    for (const QByteArray& pdu : controller->received) {
+    for (const QByteArray& pdu : rig->controller.received) {
         QVERIFY(pdus.contains(pdu));
     }
-    worker->stopWork();
+    rig->worker.stopWork();
 
     if (fault == Fault::Unreadable) {
-        QCOMPARE(sim->commandCount(QStringLiteral("AT+CMGR=2")), 3);
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CMGR=2")), 3);
         QFile log(QStringLiteral("comlog-1.txt"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("DROP UNREADABLE MESSAGE: index 2"));
     }
     if (fault == Fault::ReadError) {
-        QCOMPARE(sim->commandCount(QStringLiteral("AT+CMGR=2")), 2);
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CMGR=2")), 2);
     }
     if (fault == Fault::Vanish) {
-        QVERIFY(controller->okCodes.count(1) >= 2);
+        QVERIFY(rig->controller.okCodes.count(1) >= 2);
     }
 }
 

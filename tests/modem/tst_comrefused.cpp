@@ -1,13 +1,11 @@
 // Messages the local store did not accept stay on the SIM: the worker
 // deletes only what the controller answered as stored or already stored.
 
-#include "modem/mycomworker.h"
-#include "modem/serialchecker.h"
 #include "testcontroller.h"
-#include "tools/modemsim/modemsim.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 class TestComRefused : public QObject
 {
@@ -19,10 +17,7 @@ private slots:
     void unacceptedMessagesStay();
 
 private:
-    QTemporaryDir dir;
-    ModemSim* sim = nullptr;
-    MyComWorker* worker = nullptr;
-    TestController* controller = nullptr;
+    std::unique_ptr<WorkerRig> rig;
 };
 
 namespace {
@@ -31,23 +26,13 @@ constexpr int CycleMs = 60000;
 
 void TestComRefused::init()
 {
-    comRunState.store(1);
-    QDir::setCurrent(dir.path());
-    sim = new ModemSim(dir.filePath(QStringLiteral("modem")));
-    QVERIFY(sim->start());
-    worker = new MyComWorker;
-    worker->setParams(1, sim->portPath(), 100, 115200, 0);
-    controller = new TestController(worker);
+    rig = std::make_unique<WorkerRig>();
+    QVERIFY(rig->started);
 }
 
 void TestComRefused::cleanup()
 {
-    delete controller;
-    delete worker;
-    delete sim;
-    controller = nullptr;
-    worker = nullptr;
-    sim = nullptr;
+    rig.reset();
 }
 
 void TestComRefused::unacceptedMessagesStay_data()
@@ -60,24 +45,24 @@ void TestComRefused::unacceptedMessagesStay_data()
 void TestComRefused::unacceptedMessagesStay()
 {
     QFETCH(int, policy);
-    controller->policy = TestController::Policy(policy);
-    worker->setAnswerTimeoutMs(300);
-    sim->addMessage(testPdu(1));
-    sim->addMessage(testPdu(2));
-    QVERIFY(worker->startWork());
+    rig->controller.policy = TestController::Policy(policy);
+    rig->worker.setAnswerTimeoutMs(300);
+    rig->sim.addMessage(testPdu(1));
+    rig->sim.addMessage(testPdu(2));
+    QVERIFY(rig->worker.startWork());
 
     // Two whole cycles: both messages read twice, neither deleted.
-    QTRY_VERIFY_WITH_TIMEOUT(controller->received.size() >= 4, 2 * CycleMs);
-    QCOMPARE(sim->storedIndexes(), (QList<int>{1, 2}));
-    QCOMPARE(sim->commandCount(QStringLiteral("AT+CMGD=1")), 0);
-    QCOMPARE(sim->commandCount(QStringLiteral("AT+CMGD=1,4")), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(rig->controller.received.size() >= 4, 2 * CycleMs);
+    QCOMPARE(rig->sim.storedIndexes(), (QList<int>{1, 2}));
+    QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CMGD=1")), 0);
+    QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CMGD=1,4")), 0);
 
     // Once the store takes them they go.
-    controller->policy = TestController::Policy::Store;
-    QTRY_VERIFY_WITH_TIMEOUT(sim->storedIndexes().isEmpty(), CycleMs);
-    QCOMPARE(controller->stored.size(), 2);
-    QVERIFY(controller->errCodes.isEmpty());
-    worker->stopWork();
+    rig->controller.policy = TestController::Policy::Store;
+    QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), CycleMs);
+    QCOMPARE(rig->controller.stored.size(), 2);
+    QVERIFY(rig->controller.errCodes.isEmpty());
+    rig->worker.stopWork();
 }
 
 QTEST_GUILESS_MAIN(TestComRefused)

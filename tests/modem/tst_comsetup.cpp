@@ -1,14 +1,12 @@
 // ERROR answers during the set-up of a modem: which of them end the worker
 // with a code, which make it start over, and which it passes by.
 
-#include "modem/mycomworker.h"
-#include "modem/serialchecker.h"
 #include "testcontroller.h"
-#include "tools/modemsim/modemsim.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 class TestComSetup : public QObject
 {
@@ -20,10 +18,7 @@ private slots:
     void setupErrors();
 
 private:
-    QTemporaryDir dir;
-    ModemSim* sim = nullptr;
-    MyComWorker* worker = nullptr;
-    TestController* controller = nullptr;
+    std::unique_ptr<WorkerRig> rig;
 };
 
 namespace {
@@ -38,24 +33,13 @@ Q_DECLARE_METATYPE(Outcome)
 
 void TestComSetup::init()
 {
-    comRunState.store(1);
-    QDir::setCurrent(dir.path());
-    sim = new ModemSim(dir.filePath(QStringLiteral("modem")));
-    QVERIFY(sim->start());
-    worker = new MyComWorker;
-    worker->setParams(1, sim->portPath(), 100, 115200, 0);
-    controller = new TestController(worker);
+    rig = std::make_unique<WorkerRig>();
+    QVERIFY(rig->started);
 }
 
 void TestComSetup::cleanup()
 {
-    comRunState.store(99);
-    delete controller;
-    delete worker;
-    delete sim;
-    controller = nullptr;
-    worker = nullptr;
-    sim = nullptr;
+    rig.reset();
 }
 
 void TestComSetup::setupErrors_data()
@@ -96,39 +80,39 @@ void TestComSetup::setupErrors()
     QFETCH(int, errCode);
     QFETCH(QList<int>, okCodes);
     for (const QString& command : refused) {
-        sim->setFault(command, ModemSim::Fault::Error);
+        rig->sim.setFault(command, ModemSim::Fault::Error);
     }
-    sim->setSimPresent(simPresent);
-    sim->setIccid(iccid);
-    sim->setIccidStyle(ModemSim::IccidStyle::Bare);
-    sim->addMessage(testPdu(1));
-    QSignalSpy okSpy(worker, &MyComWorker::workOkMsg);
+    rig->sim.setSimPresent(simPresent);
+    rig->sim.setIccid(iccid);
+    rig->sim.setIccidStyle(ModemSim::IccidStyle::Bare);
+    rig->sim.addMessage(testPdu(1));
+    QSignalSpy okSpy(&rig->worker, &MyComWorker::workOkMsg);
     QVERIFY(okSpy.isValid());
-    QVERIFY(worker->startWork());
+    QVERIFY(rig->worker.startWork());
 
     switch (outcome) {
     case Outcome::Stops:
-        QTRY_COMPARE_WITH_TIMEOUT(controller->errCodes, QList<int>{errCode}, 30000);
-        QCOMPARE(controller->okCodes, okCodes);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->controller.errCodes, QList<int>{errCode}, 30000);
+        QCOMPARE(rig->controller.okCodes, okCodes);
         // The thread has ended: the port is not opened again.
         QVERIFY(!okSpy.wait(1500));
-        QCOMPARE(controller->okCodes, okCodes);
-        QCOMPARE(sim->storedIndexes(), QList<int>{1});
+        QCOMPARE(rig->controller.okCodes, okCodes);
+        QCOMPARE(rig->sim.storedIndexes(), QList<int>{1});
         break;
     case Outcome::StartsOver:
-        QTRY_VERIFY_WITH_TIMEOUT(controller->okCodes.size() >= okCodes.size(), 60000);
-        QCOMPARE(controller->okCodes.mid(0, okCodes.size()), okCodes);
-        QVERIFY(controller->errCodes.isEmpty());
-        QCOMPARE(sim->commandCount(QStringLiteral("AT+CMGD=?")), 0);
-        QCOMPARE(sim->storedIndexes(), QList<int>{1});
+        QTRY_VERIFY_WITH_TIMEOUT(rig->controller.okCodes.size() >= okCodes.size(), 60000);
+        QCOMPARE(rig->controller.okCodes.mid(0, okCodes.size()), okCodes);
+        QVERIFY(rig->controller.errCodes.isEmpty());
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CMGD=?")), 0);
+        QCOMPARE(rig->sim.storedIndexes(), QList<int>{1});
         break;
     case Outcome::Reads:
-        QTRY_VERIFY_WITH_TIMEOUT(sim->storedIndexes().isEmpty(), 60000);
-        QCOMPARE(controller->okCodes, okCodes);
-        QVERIFY(controller->errCodes.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), 60000);
+        QCOMPARE(rig->controller.okCodes, okCodes);
+        QVERIFY(rig->controller.errCodes.isEmpty());
         break;
     }
-    worker->stopWork();
+    rig->worker.stopWork();
 }
 
 QTEST_GUILESS_MAIN(TestComSetup)
