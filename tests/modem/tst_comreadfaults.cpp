@@ -93,7 +93,9 @@ void TestComReadFaults::nothingLost()
     }
     // Deletions of messages the store did not hold at that moment.
     QList<QByteArray> deletedUnstored;
+    int deletions = 0;
     connect(&rig->sim, &ModemSim::messageDeleted, this, [&](int, const QByteArray& pdu) {
+        ++deletions;
         if (!rig->controller.stored.contains(pdu)) {
             deletedUnstored.append(pdu);
         }
@@ -109,6 +111,7 @@ void TestComReadFaults::nothingLost()
     // While the port is away the worker reports failed opens (code 1), nothing worse.
     QVERIFY(std::all_of(rig->controller.errCodes.cbegin(), rig->controller.errCodes.cend(),
                         [fault](int code) { return fault == Fault::Vanish && code == 1; }));
+    QTRY_COMPARE_WITH_TIMEOUT(deletions, pdus.size(), 5000);
     QCOMPARE(deletedUnstored,
              fault == Fault::Unreadable ? QList<QByteArray>{testPdu(2)} : QList<QByteArray>());
     // Whatever arrived is one of the messages, unchanged.
