@@ -397,12 +397,22 @@ QStringList MyComThread::parseIndexList(const QString& answer, bool* isRange)
         *isRange = false;
     }
     QStringList indexes;
+    QString inner;
     QRegExp list(QStringLiteral("[(].*[)],"), Qt::CaseSensitive, QRegExp::RegExp);
-    const int pos = list.indexIn(answer, 0);
-    if (pos < 0 || list.matchedLength() < 4) {
-        return indexes;
+    if (list.indexIn(answer, 0) >= 0) {
+        if (list.matchedLength() < 4) {
+            return indexes;
+        }
+        inner = list.cap(0).mid(1, list.matchedLength() - 3);
+    } else {
+        // The list of deletion flags is optional: some modems give only the
+        // list of indexes.
+        QRegExp only(QStringLiteral("\\+CMGD:\\s*[(]([^)]*)[)]"), Qt::CaseSensitive, QRegExp::RegExp);
+        if (only.indexIn(answer, 0) < 0) {
+            return indexes;
+        }
+        inner = only.cap(1);
     }
-    const QString inner = list.cap(0).mid(1, list.matchedLength() - 3);
     const QStringList parts = inner.split(QLatin1Char(','), Qt::KeepEmptyParts);
     for (const QString& part : parts) {
         const QString index = part.trimmed();

@@ -81,8 +81,13 @@ void TestModemParse::parseRules_data()
     QTest::newRow("list: spaces and an empty part")
         << Rule::IndexList << "\r\n+CMGD: ( 1, ,7 ),(0-4)\r\n\r\nOK\r\n"
         << "1|7";
-    QTest::newRow("list: no second group") << Rule::IndexList << "\r\n+CMGD: (1,2)\r\n\r\nOK\r\n"
-                                           << QString();
+    QTest::newRow("list: no list of flags") << Rule::IndexList << "\r\n+CMGD: (1,2)\r\n\r\nOK\r\n"
+                                            << "1|2";
+    QTest::newRow("list: nothing stored, no list of flags")
+        << Rule::IndexList << "\r\n+CMGD: ()\r\n\r\nOK\r\n"
+        << QString();
+    QTest::newRow("list: a range, no list of flags") << Rule::IndexList << "\r\n+CMGD: (1-30)\r\n\r\nOK\r\n"
+                                                     << QString();
     QTest::newRow("listing: new-message line among entries")
         << Rule::Listing
         << "\r\n+CMTI: \"SM\",9\r\n+CMGL: 2,1,,23\r\n" + pdu + "\r\n+CMGL: 4,0,,23\r\n" + pdu +
