@@ -10,38 +10,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "appfixture.h"
+
+using namespace appfixture;
+
 namespace {
-
-// Messages built independently of the decoder (3GPP TS 23.040 layout).
-const char* const single7Bit = "0891683108200505F0040B813119325476F80000622160010300232BD2329C9D07D1DFA0FABC2"
-                               "C0794F1E1369C5D768DDF6D16082E4F8FCBA0DAA60CDAF0DEEB8D0F";
-const char* const ucs2Parts[] = {
-    "0891683108200505F0440B813108108300F00008622160010300238C0500037703014E004E8C4E0956DB4E94516D4E03516B4E5D"
-    "53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94"
-    "516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E00"
-    "4E8C4E0956DB4E94516D4E03",
-    "0891683108200505F0440B813108108300F00008622160010300238C050003770302516B4E5D53414E004E8C4E0956DB4E94516D"
-    "4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C"
-    "4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B"
-    "4E5D53414E004E8C4E0956DB",
-    "0891683108200505F0440B813108108300F00008622160010300237A0500037703034E94516D4E03516B4E5D53414E004E8C4E09"
-    "56DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D"
-    "53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D5341D83CDF89"};
-const char* const concat7Parts[] = {
-    "0891683108200505F0440D91683108000000F1000062216001030023A00608041234020154741914AFA7C76B9058FEBEBB41E637"
-    "1EA4AEB7E173D0DB5E9683E8E832881DD6E741E4F7190400C5643A180CB4416DCA9B14888A2E83E2F5F4780D12CBDF7737C8FCC6"
-    "83D4F5367C0E7ADBCB72101D5D06B1C3FA3C88FC3E8300A0984C07838136A84D79930251D16550BC9E1EAF4162F9FBEE0699DF78"
-    "90BADE86CF416F7B590EA2A3CB",
-    "0891683108200505F0440D91683108000000F10000622160010300235C060804123402022076589F0791DF6710001493E96030D0"
-    "06B5296F52202ABA0C8AD7D3E335482C7FDFDD20F31B0F52D7DBF039E86D2FCB41747419C40EEBF320F2FB0C028062321D0C06DA"
-    "A036E54D0A04"};
-const char* const alphaSender =
-    "0891683108200505F0040BD0CDBC30EC5E0300006221600103002311D9775D0E1ABFC965507A0E8AC96634";
-
-QString env(const char* name)
-{
-    return QString::fromLocal8Bit(qgetenv(name));
-}
 
 struct Expected
 {
@@ -71,33 +44,13 @@ private:
 
 void TestEndToEnd::initTestCase()
 {
-    QVERIFY2(!env("VLSMS_TEST_MYSQL_PORT").isEmpty(),
-             "VLSMS_TEST_MYSQL_* is not set: run the tests through tools/test.sh");
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("tst_admin"));
-    db.setHostName(env("VLSMS_TEST_MYSQL_HOST"));
-    db.setPort(env("VLSMS_TEST_MYSQL_PORT").toInt());
-    db.setUserName(env("VLSMS_TEST_MYSQL_USER"));
-    db.setPassword(env("VLSMS_TEST_MYSQL_PWD"));
-    db.setDatabaseName(env("VLSMS_TEST_MYSQL_DB"));
-    QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-    // Read texts back as four-byte UTF-8, as the program writes them.
-    QVERIFY(QSqlQuery(db).exec(QStringLiteral("SET NAMES utf8mb4")));
     database = QStringLiteral("vlsms_endtoend_%1").arg(QCoreApplication::applicationPid());
-    QSqlQuery query(db);
-    QVERIFY(query.exec("DROP DATABASE IF EXISTS " + database));
-    QVERIFY(query.exec("CREATE DATABASE " + database + " CHARACTER SET utf8mb4"));
-    QVERIFY2(query.exec("CREATE TABLE " + database + ".smsserver_in LIKE " + env("VLSMS_TEST_MYSQL_DB") +
-                        ".smsserver_in"),
-             qPrintable(query.lastError().text()));
+    makeTestDatabase(database);
 }
 
 void TestEndToEnd::cleanupTestCase()
 {
-    {
-        QSqlQuery query(QSqlDatabase::database(QStringLiteral("tst_admin")));
-        query.exec("DROP DATABASE IF EXISTS " + database);
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("tst_admin"));
+    dropTestDatabases({database});
 }
 
 void TestEndToEnd::messagesTravelFromSimToMysql()
@@ -115,23 +68,15 @@ void TestEndToEnd::messagesTravelFromSimToMysql()
     // Messages waiting on the SIMs before the program starts.
     QList<Expected> expected;
     bank.modem(0)->addMessage(single7Bit);
-    expected.append({QString::fromUtf8("Reply to user@example.com, price 5€ [ok]"), "13912345678", 0});
+    expected.append({QString::fromUtf8(single7BitText), "13912345678", 0});
     bank.modem(0)->addMessage(alphaSender);
-    expected.append({QStringLiteral("Your code is 1234"), "MyBank", 0});
+    expected.append({QString::fromUtf8(alphaSenderText), "MyBank", 0});
     for (const char* part : {ucs2Parts[1], ucs2Parts[2], ucs2Parts[0]}) {
         bank.modem(1)->addMessage(part);
     }
-    QString ucs2;
-    for (int i = 0; i < 19; ++i) {
-        ucs2 += QString::fromUtf8("一二三四五六七八九十");
-    }
-    expected.append({ucs2 + QString::fromUtf8("🎉"), "13800138000", 1});
+    expected.append({ucs2Text(), "13800138000", 1});
     bank.modem(2)->addMessage(concat7Parts[0]);
-    QString concat;
-    for (int i = 0; i < 4; ++i) {
-        concat += QString::fromUtf8("The quick brown fox jumps over the lazy dog @ 12:00 {€} ");
-    }
-    expected.append({concat, "8613800000001", 2});
+    expected.append({concat7Text(), "8613800000001", 2});
     // The same PDU on another SIM is another message.
     bank.modem(3)->addMessage(single7Bit);
     expected.append({expected.first().text, "13912345678", 3});
@@ -167,7 +112,7 @@ void TestEndToEnd::messagesTravelFromSimToMysql()
     program.start(QStringLiteral(VLSMS_BIN), QStringList());
     QVERIFY(program.waitForStarted(10000));
 
-    QSqlDatabase db = QSqlDatabase::database(QStringLiteral("tst_admin"));
+    QSqlDatabase db = adminDb();
     auto rows = [&] {
         QSqlQuery query(db);
         query.exec("SELECT COUNT(*) FROM " + database + ".smsserver_in");

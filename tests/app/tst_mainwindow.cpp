@@ -20,56 +20,11 @@
 
 #include <memory>
 
+#include "appfixture.h"
+
+using namespace appfixture;
+
 namespace {
-
-// Messages built independently of the decoder (3GPP TS 23.040 layout).
-const char* const single7Bit = "0891683108200505F0040B813119325476F80000622160010300232BD2329C9D07D1DFA0FABC2"
-                               "C0794F1E1369C5D768DDF6D16082E4F8FCBA0DAA60CDAF0DEEB8D0F";
-const char* const ucs2Parts[] = {
-    "0891683108200505F0440B813108108300F00008622160010300238C0500037703014E004E8C4E0956DB4E94516D4E03516B4E5D"
-    "53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94"
-    "516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E00"
-    "4E8C4E0956DB4E94516D4E03",
-    "0891683108200505F0440B813108108300F00008622160010300238C050003770302516B4E5D53414E004E8C4E0956DB4E94516D"
-    "4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C"
-    "4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B"
-    "4E5D53414E004E8C4E0956DB",
-    "0891683108200505F0440B813108108300F00008622160010300237A0500037703034E94516D4E03516B4E5D53414E004E8C4E09"
-    "56DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D"
-    "53414E004E8C4E0956DB4E94516D4E03516B4E5D53414E004E8C4E0956DB4E94516D4E03516B4E5D5341D83CDF89"};
-const char* const concat7Parts[] = {
-    "0891683108200505F0440D91683108000000F1000062216001030023A00608041234020154741914AFA7C76B9058FEBEBB41E637"
-    "1EA4AEB7E173D0DB5E9683E8E832881DD6E741E4F7190400C5643A180CB4416DCA9B14888A2E83E2F5F4780D12CBDF7737C8FCC6"
-    "83D4F5367C0E7ADBCB72101D5D06B1C3FA3C88FC3E8300A0984C07838136A84D79930251D16550BC9E1EAF4162F9FBEE0699DF78"
-    "90BADE86CF416F7B590EA2A3CB",
-    "0891683108200505F0440D91683108000000F10000622160010300235C060804123402022076589F0791DF6710001493E96030D0"
-    "06B5296F52202ABA0C8AD7D3E335482C7FDFDD20F31B0F52D7DBF039E86D2FCB41747419C40EEBF320F2FB0C028062321D0C06DA"
-    "A036E54D0A04"};
-const char* const alphaSender =
-    "0891683108200505F0040BD0CDBC30EC5E0300006221600103002311D9775D0E1ABFC965507A0E8AC96634";
-
-QString ucs2Text()
-{
-    QString text;
-    for (int i = 0; i < 19; ++i) {
-        text += QString::fromUtf8("一二三四五六七八九十");
-    }
-    return text + QString::fromUtf8("🎉");
-}
-
-QString concat7Text()
-{
-    QString text;
-    for (int i = 0; i < 4; ++i) {
-        text += QString::fromUtf8("The quick brown fox jumps over the lazy dog @ 12:00 {€} ");
-    }
-    return text;
-}
-
-QString env(const char* name)
-{
-    return QString::fromLocal8Bit(qgetenv(name));
-}
 
 QString u8(const char* text)
 {
@@ -121,7 +76,7 @@ private:
         file.write(text.toUtf8());
     }
 
-    static QSqlDatabase admin() { return QSqlDatabase::database(QStringLiteral("tst_admin")); }
+    static QSqlDatabase adminDb() { return QSqlDatabase::database(QStringLiteral("tst_admin")); }
 
     static QByteArray mainLog()
     {
@@ -186,40 +141,17 @@ private slots:
 
 void TestMainWindow::initTestCase()
 {
-    QVERIFY2(!env("VLSMS_TEST_MYSQL_PORT").isEmpty(),
-             "VLSMS_TEST_MYSQL_* is not set: run the tests through tools/test.sh");
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("tst_admin"));
-    db.setHostName(env("VLSMS_TEST_MYSQL_HOST"));
-    db.setPort(env("VLSMS_TEST_MYSQL_PORT").toInt());
-    db.setUserName(env("VLSMS_TEST_MYSQL_USER"));
-    db.setPassword(env("VLSMS_TEST_MYSQL_PWD"));
-    db.setDatabaseName(env("VLSMS_TEST_MYSQL_DB"));
-    QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-    // Read texts back as four-byte UTF-8, as the program writes them.
-    QVERIFY(QSqlQuery(db).exec(QStringLiteral("SET NAMES utf8mb4")));
     database = QStringLiteral("vlsms_mainwindow_%1").arg(QCoreApplication::applicationPid());
-    QSqlQuery query(db);
-    QVERIFY(query.exec("DROP DATABASE IF EXISTS " + database));
-    QVERIFY(query.exec("CREATE DATABASE " + database + " CHARACTER SET utf8mb4"));
-    QVERIFY2(query.exec("CREATE TABLE " + database + ".smsserver_in LIKE " + env("VLSMS_TEST_MYSQL_DB") +
-                        ".smsserver_in"),
-             qPrintable(query.lastError().text()));
+    makeTestDatabase(database);
     // A target whose table lacks the userphone column: every insert fails.
-    QVERIFY(query.exec("DROP DATABASE IF EXISTS " + database + "_broken"));
-    QVERIFY(query.exec("CREATE DATABASE " + database + "_broken CHARACTER SET utf8mb4"));
-    QVERIFY(
-        query.exec("CREATE TABLE " + database + "_broken.smsserver_in LIKE " + database + ".smsserver_in"));
+    makeTestDatabase(database + "_broken");
+    QSqlQuery query(adminDb());
     QVERIFY(query.exec("ALTER TABLE " + database + "_broken.smsserver_in DROP COLUMN userphone"));
 }
 
 void TestMainWindow::cleanupTestCase()
 {
-    {
-        QSqlQuery query(admin());
-        query.exec("DROP DATABASE IF EXISTS " + database);
-        query.exec("DROP DATABASE IF EXISTS " + database + "_broken");
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("tst_admin"));
+    dropTestDatabases({database, database + "_broken"});
 }
 
 void TestMainWindow::init()
@@ -231,7 +163,7 @@ void TestMainWindow::init()
     QVERIFY(theSetting.openLocalDb());
     theSetting.mysqlState = 0;
     theSetting.lastDbError.clear();
-    QSqlQuery(admin()).exec("DELETE FROM " + database + ".smsserver_in");
+    QSqlQuery(adminDb()).exec("DELETE FROM " + database + ".smsserver_in");
 }
 
 void TestMainWindow::cleanup()
@@ -559,12 +491,12 @@ void TestMainWindow::forwardOne_data()
     QTest::addColumn<QString>("sender");
 
     QTest::newRow("single 7-bit with '@' and extension characters")
-        << QStringList{single7Bit} << u8("Reply to user@example.com, price 5€ [ok]") << "13912345678";
+        << QStringList{single7Bit} << u8(single7BitText) << "13912345678";
     QTest::newRow("three-part UCS2 with an emoji, parts stored out of order")
         << QStringList{ucs2Parts[2], ucs2Parts[0], ucs2Parts[1]} << ucs2Text() << "13800138000";
     QTest::newRow("concatenated 7-bit, 16-bit reference")
         << QStringList{concat7Parts[0], concat7Parts[1]} << concat7Text() << "8613800000001";
-    QTest::newRow("alphanumeric sender") << QStringList{alphaSender} << u8("Your code is 1234") << "MyBank";
+    QTest::newRow("alphanumeric sender") << QStringList{alphaSender} << u8(alphaSenderText) << "MyBank";
 }
 
 void TestMainWindow::forwardOne()
@@ -583,7 +515,7 @@ void TestMainWindow::forwardOne()
     QCOMPARE(theSetting.countPending(), 0);
     QVERIFY(!w.forwardOne()); // nothing left
 
-    QSqlQuery query(admin());
+    QSqlQuery query(adminDb());
     QVERIFY(query.exec("SELECT process,type,encoding,DATE_FORMAT(message_date,'%Y-%m-%d %H:%i:%s'),"
                        "originator,text,gateway_id,userphone,receive_date FROM " +
                        database + ".smsserver_in"));
