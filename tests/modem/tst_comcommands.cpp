@@ -24,8 +24,6 @@ private slots:
     void storeListing();
     void readMessage_data();
     void readMessage();
-    void setupAnswerBands_data();
-    void setupAnswerBands();
 
 private:
     QTemporaryDir dir;
@@ -228,32 +226,6 @@ void TestComCommands::readMessage()
 
     QVERIFY(thread->atDeleteMessage(port, QStringLiteral("2")));
     QCOMPARE(sim->storedIndexes(), QList<int>{1});
-}
-
-void TestComCommands::setupAnswerBands_data()
-{
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("bound");
-    QTest::addColumn<bool>("passes");
-
-    // The modem's ERROR still lets these through: not every modem knows them.
-    QTest::newRow("AT+CLIP=1") << QByteArray("AT+CLIP=1\r") << 400 << true;
-    QTest::newRow("AT+CSMS=1") << QByteArray("AT+CSMS=1\r") << 400 << true;
-    QTest::newRow("AT+CNMI") << QByteArray("AT+CNMI=1,1,0,1,1\r") << 400 << true;
-    QTest::newRow("AT+CPMS") << QByteArray("AT+CPMS=\"SM\",\"SM\",\"SM\"\r") << 400 << true;
-    QTest::newRow("AT+CMEE=1") << QByteArray("AT+CMEE=1\r") << 200 << false;
-    QTest::newRow("AT+CREG=1") << QByteArray("AT+CREG=1\r") << 200 << false;
-    QTest::newRow("AT+CMGF=0") << QByteArray("AT+CMGF=0\r") << 200 << false;
-}
-
-void TestComCommands::setupAnswerBands()
-{
-    QFETCH(QByteArray, command);
-    QFETCH(int, bound);
-    QFETCH(bool, passes);
-    QVERIFY(thread->atPlain(port, command, bound));
-    sim->setFault(QString::fromLatin1(command.chopped(1)), ModemSim::Fault::Error);
-    QCOMPARE(thread->atPlain(port, command, bound), passes);
 }
 
 QTEST_GUILESS_MAIN(TestComCommands)
