@@ -6,7 +6,7 @@
 set -euo pipefail
 
 want=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite libqt5sql5-mysql
-      mariadb-server mariadb-client fonts-wqy-zenhei)
+      mariadb-server mariadb-client iproute2 fonts-wqy-zenhei)
 if [ "${1:-run}" = test ]; then
     want+=(clang-14 libclang-rt-14-dev)
 fi
