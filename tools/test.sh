@@ -26,8 +26,23 @@ trap 'bash "$root/tools/mariadb.sh" stop "$dbdir" || true' EXIT
 source "$dbdir/env.sh"
 
 status=0
-(cd "$build" && ctest -j2 --output-on-failure --timeout 600) || status=1
+(cd "$build" && ctest -j2 --output-on-failure --timeout 600) 2>&1 | tee "$build/ctest.log" || status=1
+summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$build/ctest.log" | tail -n 1 || true)
+total=$(echo "$summary" | sed -E 's/.* out of ([0-9]+).*/\1/')
+failed=$(echo "$summary" | sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/')
+if [ -z "$summary" ]; then
+    total=0 failed=0 status=1
+fi
 
-bash tools/pdu/fuzz.sh 60 "$build/fuzz" || status=1
+# libFuzzer is talkative: its log stays in the build directory unless it finds something.
+if bash tools/pdu/fuzz.sh 60 "$build/fuzz" >"$build/fuzz.log" 2>&1; then
+    tail -n 1 "$build/fuzz.log"
+else
+    tail -n 40 "$build/fuzz.log"
+    failed=$((failed + 1))
+    status=1
+fi
+total=$((total + 1))
 
+echo "tests: $((total - failed)) passed, $failed failed"
 exit $status
