@@ -21,7 +21,7 @@ cmake --build "$build/headless" -j2 --target vlsmslib vlsms-pdu vlsms-modemsim
 
 dbdir="$build/mariadb"
 bash tools/mariadb.sh test-start "$dbdir"
-trap 'bash "$root/tools/mariadb.sh" stop "$dbdir" || true' EXIT
+trap 'bash "$root/tools/mariadb.sh" stop "$dbdir" >/dev/null || true' EXIT
 # shellcheck disable=SC1091
 source "$dbdir/env.sh"
 
