@@ -3,6 +3,7 @@
 
 #include "widgets/xbuttons.h"
 #include "widgets/xfactory.h"
+#include "widgets/xfonts.h"
 #include "widgets/xinputs.h"
 #include "widgets/xpanels.h"
 #include "widgets/xviews.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-const QString uiFont = QString::fromUtf8("18px \"黑体\"");
+const QString uiFont = xTextFont();
 const QString windowGrey = QStringLiteral("rgb(234,234,234)");
 const QString barBlue = QStringLiteral("rgb(122,174,220)");
 const QString bodyWhite = QStringLiteral("white");

@@ -4,6 +4,7 @@
 #include "config/mysetting.h"
 #include "widgets/xbuttons.h"
 #include "widgets/xfactory.h"
+#include "widgets/xfonts.h"
 #include "widgets/xinputs.h"
 #include "widgets/xpanels.h"
 #include "widgets/xviews.h"
@@ -13,12 +14,6 @@
 
 namespace {
 
-// The text style of the dialog's titles, table and buttons.
-QString textFont()
-{
-    return QStringLiteral("18px \"黑体\"");
-}
-
 // A phone number longer than this is refused when saving.
 constexpr int PhoneMaxLength = 15;
 
@@ -26,7 +21,7 @@ XButtonPush* addButton(QWidget* parent, int x, int w, const QString& text)
 {
     auto* button = xCreateAtAs<XButtonPush>(parent, XTypeButtonPush, x, 315, w, 40);
     button->setText(text);
-    button->setXsFont(textFont(), 0, true);
+    button->setXsFont(xTextFont(), 0, true);
     return button;
 }
 
@@ -35,7 +30,7 @@ XLabel* addTitle(QWidget* parent, int x, int y, int w, const QString& text)
     auto* title = xCreateAtAs<XLabel>(parent, XTypeLabel, x, y, w, 30);
     title->setText(text);
     title->setXsColor(QStringLiteral("rgb(96,96,96)"), 0, false);
-    title->setXsFont(textFont(), 0, true);
+    title->setXsFont(xTextFont(), 0, true);
     return title;
 }
 
@@ -62,7 +57,7 @@ DlgSetCard::DlgSetCard(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Windo
     tbCards->itemModel()->setColumnCount(2);
     tbCards->setEditTriggers(QAbstractItemView::AllEditTriggers);
     tbCards->setXsBorder(QStringLiteral("none"), 0, false);
-    tbCards->setXsFont(textFont(), 0, true);
+    tbCards->setXsFont(xTextFont(), 0, true);
     tbCards->setColumnWidth(0, 250);
     tbCards->horizontalHeader()->setStretchLastSection(true);
     tbCards->horizontalHeader()->setVisible(false);

@@ -1,32 +1,19 @@
 #include "config/dlgsetcomm.h"
 
+#include "config/dlgfields.h"
 #include "config/mysetting.h"
 #include "widgets/xbuttons.h"
 #include "widgets/xfactory.h"
+#include "widgets/xfonts.h"
 #include "widgets/xinputs.h"
 
 namespace {
-
-// The text style of the dialog's labels, edits and buttons.
-QString textFont()
-{
-    return QStringLiteral("18px \"黑体\"");
-}
-
-// Shows a stored value in an edit limited to maxLength characters. A longer
-// value, written into settings.ini by hand, raises the limit to its length so
-// that opening the dialog and pressing OK never cuts it short.
-void showValue(XEditLine* edit, int maxLength, const QString& value)
-{
-    edit->setMaxLength(qMax(maxLength, value.length()));
-    edit->setText(value);
-}
 
 XLabel* addLabel(QWidget* parent, int y, const QString& text)
 {
     auto* label = xCreateAtAs<XLabel>(parent, XTypeLabel, 50, y, 150, 40);
     label->setText(text);
-    label->setXsFont(textFont(), 0, true);
+    label->setXsFont(xTextFont(), 0, true);
     return label;
 }
 
@@ -41,14 +28,14 @@ DlgSetComm::DlgSetComm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Windo
     cbBaud = xCreateAtAs<XComboBox>(this, XTypeComboBox, 200, 20, 220, 40);
     cbBaud->addItem(QStringLiteral("9600"));
     cbBaud->addItem(QStringLiteral("115200"));
-    cbBaud->setXsFont(textFont(), 0, true);
+    cbBaud->setXsFont(xTextFont(), 0, true);
 
     addLabel(this, 70, QStringLiteral("流  控："));
     ckFlow = xCreateAtAs<XButtonCheck>(this, XTypeButtonCheck, 200, 70, 200, 40);
 
     addLabel(this, 120, QStringLiteral("排  除："));
     edIgnore = xCreateAtAs<XEditLine>(this, XTypeEditLine, 200, 120, 200, 40);
-    edIgnore->setXsFont(textFont(), 0, true);
+    edIgnore->setXsFont(xTextFont(), 0, true);
 
     auto* hint = xCreateAtAs<XLabel>(this, XTypeLabel, 50, 160, 370, 40);
     hint->setText(QStringLiteral("（排除的串口将不再连接操作，串口之间逗号分隔）"));
@@ -57,16 +44,16 @@ DlgSetComm::DlgSetComm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Windo
 
     auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 220, 150, 40);
     ok->setText(QStringLiteral("确定"));
-    ok->setXsFont(textFont(), 0, true);
+    ok->setXsFont(xTextFont(), 0, true);
     auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 220, 150, 40);
     cancel->setText(QStringLiteral("取消"));
-    cancel->setXsFont(textFont(), 0, true);
+    cancel->setXsFont(xTextFont(), 0, true);
     connect(ok, &QPushButton::clicked, this, &DlgSetComm::onBtOk);
     connect(cancel, &QPushButton::clicked, this, &DlgSetComm::onBtCancel);
 
     cbBaud->setCurrentIndex(theSetting.baudRate == 115200 ? 1 : 0);
     ckFlow->setChecked(theSetting.flowControl != 0);
-    showValue(edIgnore, 300, theSetting.ignorePorts);
+    dlgShowValue(edIgnore, 300, theSetting.ignorePorts);
 }
 
 void DlgSetComm::onBtOk()

@@ -1,37 +1,24 @@
 #include "config/dlgsetmysql.h"
 
+#include "config/dlgfields.h"
 #include "config/mysetting.h"
 #include "widgets/xbuttons.h"
 #include "widgets/xfactory.h"
+#include "widgets/xfonts.h"
 #include "widgets/xinputs.h"
 
 #include <QIntValidator>
 
 namespace {
 
-// The text style of the dialog's labels, edits and buttons.
-QString textFont()
-{
-    return QStringLiteral("18px \"黑体\"");
-}
-
-// Shows a stored value in an edit limited to maxLength characters. A longer
-// value, written into settings.ini by hand, raises the limit to its length so
-// that opening the dialog and pressing OK never cuts it short.
-void showValue(XEditLine* edit, int maxLength, const QString& value)
-{
-    edit->setMaxLength(qMax(maxLength, value.length()));
-    edit->setText(value);
-}
-
 XEditLine* addField(QWidget* parent, int y, const QString& caption, int maxLength, const QString& value)
 {
     auto* label = xCreateAtAs<XLabel>(parent, XTypeLabel, 50, y, 150, 40);
     label->setText(caption);
-    label->setXsFont(textFont(), 0, true);
+    label->setXsFont(xTextFont(), 0, true);
     auto* edit = xCreateAtAs<XEditLine>(parent, XTypeEditLine, 200, y, 220, 40);
-    edit->setXsFont(textFont(), 0, true);
-    showValue(edit, maxLength, value);
+    edit->setXsFont(xTextFont(), 0, true);
+    dlgShowValue(edit, maxLength, value);
     return edit;
 }
 
@@ -52,10 +39,10 @@ DlgSetMysql::DlgSetMysql(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Win
 
     auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 280, 150, 40);
     ok->setText(QStringLiteral("确定"));
-    ok->setXsFont(textFont(), 0, true);
+    ok->setXsFont(xTextFont(), 0, true);
     auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 280, 150, 40);
     cancel->setText(QStringLiteral("取消"));
-    cancel->setXsFont(textFont(), 0, true);
+    cancel->setXsFont(xTextFont(), 0, true);
     connect(ok, &QPushButton::clicked, this, &DlgSetMysql::onBtOk);
     connect(cancel, &QPushButton::clicked, this, &DlgSetMysql::onBtCancel);
 }

@@ -234,26 +234,17 @@ MySetting::InsertOutcome MySetting::insertRecvOutcome(const QString& portNo, con
     if (!query.open(conn())) {
         return InsertOutcome::Failed;
     }
-    if (type != 0) {
-        if (!query.prepare(sqlText(RecvSql::insertRaw))) {
-            return InsertOutcome::Failed;
-        }
-        query.bindValue(0, portNo);
-        query.bindValue(1, devNo);
-        query.bindValue(2, simNo);
-        query.bindValue(3, txtPdu);
-        query.bindValue(4, storeNow());
-        query.bindValue(5, type);
-    } else {
-        if (!query.prepare(sqlText(RecvSql::insertDecoded))) {
-            return InsertOutcome::Failed;
-        }
-        query.bindValue(0, portNo);
-        query.bindValue(1, devNo);
-        query.bindValue(2, simNo);
-        query.bindValue(3, txtPdu);
-        query.bindValue(4, storeNow());
-        query.bindValue(5, 0);
+    // Both inserts start with the same six values; a decoded one adds the fields.
+    if (!query.prepare(sqlText(type != 0 ? RecvSql::insertRaw : RecvSql::insertDecoded))) {
+        return InsertOutcome::Failed;
+    }
+    query.bindValue(0, portNo);
+    query.bindValue(1, devNo);
+    query.bindValue(2, simNo);
+    query.bindValue(3, txtPdu);
+    query.bindValue(4, storeNow());
+    query.bindValue(5, type);
+    if (type == 0) {
         query.bindValue(6, deliver.pid);
         query.bindValue(7, textValue(deliver.sender));
         query.bindValue(8, textValue(deliver.stampText()));

@@ -25,6 +25,11 @@ void xInstallFonts()
 #endif
 }
 
+QString xTextFont()
+{
+    return QStringLiteral("18px \"") + heiti() + QStringLiteral("\"");
+}
+
 QString xResolvedHeiti()
 {
     QFont font(heiti());

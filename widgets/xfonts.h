@@ -8,5 +8,9 @@
 // application object exists and before any window is built.
 void xInstallFonts();
 
+// The font value of the window's and the dialogs' labels, edits, buttons and
+// tables: 18 pixels of 黑体.
+QString xTextFont();
+
 // The family that 黑体 resolves to on this system.
 QString xResolvedHeiti();
