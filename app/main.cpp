@@ -1,25 +1,28 @@
-#include "app/mainwindow.h"
-#include "app/quitsignal.h"
-#include "config/mysetting.h"
-#include "widgets/xfonts.h"
+#include "core/datadir.h"
+#include "core/instancelock.h"
+#include "core/mysetting.h"
+#include "core/quitsignal.h"
+#include "gui/mainwindow.h"
+#include "gui/xfonts.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     xInstallFonts();
-    // The program runs on whether or not the store opens; the window shows why
-    // nothing is counted when it did not.
-    theSetting.openLocalDb();
-    int code = 0;
-    {
-        MainWindow window(nullptr);
-        QuitSignal quit;
-        QObject::connect(&quit, &QuitSignal::requested, &window, &MainWindow::close);
-        window.show();
-        code = app.exec();
-        theSetting.closeLocalDb();
+    InstanceLock lock;
+    if (!lock.acquire()) {
+        const QString text = QString::fromUtf8("另一个程序（%1）正在使用数据目录 %2，本程序不能同时运行。")
+                                 .arg(lock.holder(), dataDir());
+        QMessageBox::critical(nullptr, QStringLiteral("vlsms"), text);
+        return 1;
     }
-    return code;
+    theSetting.loadIni();
+    MainWindow window(nullptr);
+    QuitSignal quit;
+    QObject::connect(&quit, &QuitSignal::requested, &window, &MainWindow::close);
+    window.show();
+    return app.exec();
 }

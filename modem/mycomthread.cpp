@@ -1,6 +1,6 @@
 #include "modem/mycomthread.h"
 
-#include "app/clock.h"
+#include "core/clock.h"
 #include "modem/serialchecker.h"
 
 #include <QRegExp>

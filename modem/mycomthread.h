@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/comlog.h"
+#include "core/comlog.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "modem/serialchecker.h"
 
-#include "app/comlog.h"
+#include "core/comlog.h"
 
 #include <QDateTime>
 #include <QRegExp>

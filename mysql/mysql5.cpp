@@ -1,14 +1,10 @@
 #include "mysql/mysql5.h"
 
-#include "config/mysetting.h"
-#include "store/databasebindquery.h"
+#include "core/databasebindquery.h"
 
-#include <QCoreApplication>
 #include <QSqlDatabase>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QThread>
 
 #include <atomic>
 
@@ -26,32 +22,6 @@ QString connectOptions()
     const QString seconds = QString::number(waitLimit.load());
     return QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%1;MYSQL_OPT_WRITE_TIMEOUT=%1")
         .arg(seconds);
-}
-
-// theSetting belongs to the GUI thread. A failed open on the connection
-// thread hands its text over through that thread's event queue; it is queued
-// ahead of the connection result, so the result's slot already sees it.
-void setLastDbError(const QString& text)
-{
-    if (QThread::currentThread() == theSetting.thread()) {
-        theSetting.lastDbError = text;
-        return;
-    }
-    QMetaObject::invokeMethod(
-        &theSetting, [text] { theSetting.lastDbError = text; }, Qt::QueuedConnection);
-}
-
-// Qt lets only the thread in which a driver lives use its connection. The
-// open happens on the connection thread so that a slow server does not freeze
-// the window; the queries then run on the application's thread.
-void handOverToAppThread(QSqlDatabase& db)
-{
-    QCoreApplication* app = QCoreApplication::instance();
-    QSqlDriver* driver = db.driver();
-    if (app != nullptr && driver != nullptr && driver->thread() == QThread::currentThread() &&
-        driver->thread() != app->thread()) {
-        driver->moveToThread(app->thread());
-    }
 }
 
 // The driver settles for three-byte UTF-8 with this client library, which
@@ -95,8 +65,9 @@ void Mysql5::setWaitSeconds(int seconds)
 }
 
 bool Mysql5::openConn(const QString& host, const int& port, const QString& user, const QString& pwd,
-                      const QString& dbName)
+                      const QString& dbName, QString& err)
 {
+    err.clear();
     const QString name = connectionName();
     if (QSqlDatabase::contains(name)) {
         return true;
@@ -112,16 +83,14 @@ bool Mysql5::openConn(const QString& host, const int& port, const QString& user,
         db.setDatabaseName(dbName);
         db.setConnectOptions(connectOptions());
         ok = db.open();
-        qDebug("open result: %s", ok ? "true" : "false");
         if (ok) {
             useFourByteUtf8(db);
-            handOverToAppThread(db);
         } else {
             error = db.lastError().text();
         }
     }
     if (!ok) {
-        setLastDbError(error);
+        err = error;
         QSqlDatabase::removeDatabase(name);
     }
     return ok;

@@ -5,9 +5,8 @@
 
 // The operations on the central MySQL database that receives one row per
 // complete message in smsserver_in. The connection is a named Qt SQL
-// connection that exists from a successful openConn until closeConn. openConn
-// runs on the connection thread; everything else runs on the GUI thread, which
-// is where an opened connection lives.
+// connection that exists from a successful openConn until closeConn; every
+// call must come from the one thread that opened it (the forwarder's).
 class Mysql5 : public QObject
 {
     Q_OBJECT
@@ -18,10 +17,10 @@ public:
     static QString connectionName();
 
     // Opens the connection; true when it is open (or was open already). On
-    // failure the driver's text goes to theSetting.lastDbError and no
-    // connection of the name is left behind.
+    // failure err holds the driver's text and no connection of the name is
+    // left behind.
     static bool openConn(const QString& host, const int& port, const QString& user, const QString& pwd,
-                         const QString& dbName);
+                         const QString& dbName, QString& err);
     // True when a connection existed and was closed and removed.
     static bool closeConn();
     // True when the server answers a trivial query; otherwise err says why.

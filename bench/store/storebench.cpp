@@ -1,10 +1,10 @@
-#include "app/clock.h"
-#include "config/mysetting.h"
-#include "store/databasebindquery.h"
+#include "core/clock.h"
+#include "core/databasebindquery.h"
+#include "core/mysetting.h"
 #include "store/databasetable.h"
 #include "store/myrecvsms.h"
 #include "store/recvsql.h"
-#include "tests/store/storefixture.h"
+#include "support/storefixture.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -97,7 +97,7 @@ bool buildStore(const QString& path, int size)
              "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
     Random random;
     // Three years of traffic ending now.
-    const qint64 end = MySetting::storeNow() - 7200;
+    const qint64 end = RecvStore::storeNow() - 7200;
     const qint64 span = 3LL * 365 * 86400;
     int written = 0;
     int groupRef = 0;
@@ -228,7 +228,7 @@ void benchSize(const QString& base, int size, bool rebuild)
     const QString dataRoot = base + QStringLiteral("/n%1").arg(size);
     const QString path = dataRoot + QStringLiteral("/VLSMS/sms-r.db");
     qputenv("APPDATA", dataRoot.toUtf8());
-    theSetting.closeLocalDb();
+    testStore().closeLocalDb();
     if (rebuild || !QFileInfo::exists(path)) {
         out << size << " rows: building" << Qt::endl;
         QDir(dataRoot).removeRecursively();
@@ -240,8 +240,8 @@ void benchSize(const QString& base, int size, bool rebuild)
     }
     QElapsedTimer openTimer;
     openTimer.start();
-    if (!theSetting.openLocalDb()) {
-        out << "    open failed: " << theSetting.localDbError() << Qt::endl;
+    if (!testStore().openLocalDb()) {
+        out << "    open failed: " << testStore().localDbError() << Qt::endl;
         return;
     }
     const qint64 openMs = openTimer.elapsed();
@@ -252,14 +252,14 @@ void benchSize(const QString& base, int size, bool rebuild)
         301, [] {},
         [] {
             QList<MyRecvSms*> list;
-            sink += theSetting.pickNext(list) ? 1 : 0;
+            sink += testStore().pickNext(list) ? 1 : 0;
             qDeleteAll(list);
-            sink += theSetting.countPending();
-            sink += theSetting.lastHandledTime().size();
+            sink += testStore().countPending();
+            sink += testStore().lastHandledTime().size();
         });
     // The fifth-minute expiry run on the same store.
     const double expiry = timeMedian(
-        101, [] {}, [] { sink += theSetting.expireParts() ? 1 : 0; });
+        101, [] {}, [] { sink += testStore().expireParts() ? 1 : 0; });
 
     // The message work is timed twice: as the store runs, with a flush of the
     // log to disk at every commit, and without that flush, which shows the
@@ -286,23 +286,23 @@ void benchSize(const QString& base, int size, bool rebuild)
             [&serial, &refused, runTag] {
                 const QString pdu = ucs2(QStringLiteral("13812345678"),
                                          QStringLiteral("验证码 %1 %2").arg(runTag).arg(++serial));
-                if (!theSetting.insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), simNumber(1),
-                                           pdu)) {
+                if (!testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), simNumber(1),
+                                            pdu)) {
                     ++refused;
                 }
-                sink += theSetting.countAll();
-                sink += theSetting.lastSender().size();
-                sink += theSetting.lastRecvTime().size();
-                sink += theSetting.countPending();
+                sink += testStore().countAll();
+                sink += testStore().lastSender().size();
+                sink += testStore().lastRecvTime().size();
+                sink += testStore().countPending();
             });
         // Forward the singles just stored so that the next step finds a group.
         for (;;) {
             QList<MyRecvSms*> list;
-            if (!theSetting.pickNext(list) || list.isEmpty()) {
+            if (!testStore().pickNext(list) || list.isEmpty()) {
                 break;
             }
             for (MyRecvSms* sms : qAsConst(list)) {
-                theSetting.markHandled(sms->tow_id, 1);
+                testStore().markHandled(sms->tow_id, 1);
             }
             qDeleteAll(list);
         }
@@ -315,19 +315,19 @@ void benchSize(const QString& base, int size, bool rebuild)
                 const QString sender =
                     QStringLiteral("139%1").arg((runTag + message) % 100000000, 8, 10, QLatin1Char('0'));
                 for (int index = 1; index <= 3; ++index) {
-                    if (!theSetting.insertRecv(QStringLiteral("COM4"), QStringLiteral("IMEI"), simNumber(2),
-                                               ucs2(sender,
-                                                    QStringLiteral("第%1段 %2").arg(index).arg(runTag),
-                                                    partHeader(message & 0xFF, 3, index)))) {
+                    if (!testStore().insertRecv(QStringLiteral("COM4"), QStringLiteral("IMEI"), simNumber(2),
+                                                ucs2(sender,
+                                                     QStringLiteral("第%1段 %2").arg(index).arg(runTag),
+                                                     partHeader(message & 0xFF, 3, index)))) {
                         ++refused;
                     }
                 }
             },
             [] {
                 QList<MyRecvSms*> list;
-                theSetting.pickNext(list);
+                testStore().pickNext(list);
                 for (MyRecvSms* sms : qAsConst(list)) {
-                    sink += theSetting.markHandled(sms->tow_id, 1) ? 1 : 0;
+                    sink += testStore().markHandled(sms->tow_id, 1) ? 1 : 0;
                 }
                 sink += list.size();
                 qDeleteAll(list);
@@ -342,7 +342,7 @@ void benchSize(const QString& base, int size, bool rebuild)
     if (refused > 0) {
         out << "    " << refused << " inserts refused: the figures above do not count" << Qt::endl;
     }
-    theSetting.closeLocalDb();
+    testStore().closeLocalDb();
 }
 
 } // namespace

@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "appfixture.h"
+#include "support/appfixture.h"
 
 using namespace appfixture;
 

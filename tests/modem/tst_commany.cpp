@@ -4,7 +4,7 @@
 
 #include "modem/mycomworker.h"
 #include "modem/serialchecker.h"
-#include "testcontroller.h"
+#include "support/testcontroller.h"
 #include "tools/modemsim/modembank.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // Faults in the middle of a read cycle: whatever goes wrong, every message
 // ends up stored exactly as sent, and none leaves the SIM before that.
 
-#include "testcontroller.h"
+#include "support/testcontroller.h"
 
 #include <QFile>
 #include <QtTest>

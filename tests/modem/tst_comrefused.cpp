@@ -1,7 +1,7 @@
 // Messages the local store did not accept stay on the SIM: the worker
 // deletes only what the controller answered as stored or already stored.
 
-#include "testcontroller.h"
+#include "support/testcontroller.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
 // The radio power cycle after fifteen minutes without a message, and a stop
 // that comes during one of its long pauses.
 
-#include "app/clock.h"
+#include "core/clock.h"
 #include "modem/mycomworker.h"
 #include "modem/serialchecker.h"
-#include "testcontroller.h"
+#include "support/testcontroller.h"
 #include "tools/modemsim/modemsim.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // ERROR answers during the set-up of a modem: which of them end the worker
 // with a code, which make it start over, and which it passes by.
 
-#include "testcontroller.h"
+#include "support/testcontroller.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -2,7 +2,7 @@
 // message read once, answered and deleted, and messages the store did not
 // accept left on the SIM.
 
-#include "testcontroller.h"
+#include "support/testcontroller.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
 // One AT exchange against a simulated modem on a pseudo-terminal: result
 // codes, time-outs and their clamps, the cancel, the drain and the port log.
 
-#include "app/comlog.h"
+#include "core/comlog.h"
 #include "modem/serialchecker.h"
 #include "tools/modemsim/modemsim.h"
 

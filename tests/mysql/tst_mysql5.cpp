@@ -1,7 +1,5 @@
-#include "config/mysetting.h"
 #include "mysql/mysql5.h"
-#include "mysql/mysql5thread.h"
-#include "tcprelay.h"
+#include "support/tcprelay.h"
 
 #include <QElapsedTimer>
 #include <QSqlDatabase>
@@ -28,9 +26,7 @@ private:
     QString db;
     const QString admin = QStringLiteral("tst_admin");
 
-    // Opens the forwarder's connection through the connection thread, as the
-    // window does, and returns the state it reports. Results are taken the
-    // window's way, queued to this thread.
+    // Opens the forwarder's connection and returns the link state it leads to.
     int connectThrough(int toPort, const QString& password, const QString& dbName);
     QSqlQuery adminQuery(const QString& sql);
     QVariant forwarderValue(const QString& sql);
@@ -39,7 +35,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void cleanup();
-    void openGivesConnectedOnTheCallersThread();
+    void openGivesConnected();
     void openFailures_data();
     void openFailures();
     void lostServer_data();
@@ -47,23 +43,12 @@ private slots:
     void insertWritesEveryColumn_data();
     void insertWritesEveryColumn();
     void insertIntoTableWithoutUserphone();
-    void restartWaitsForThePreviousAttempt();
 };
 
 int TestMysql5::connectThrough(int toPort, const QString& password, const QString& dbName)
 {
-    Mysql5Thread thread;
-    QObject window;
-    QList<int> results;
-    connect(&thread, &Mysql5Thread::connResult, &window,
-            [&results](int nResult) { results.append(nResult); });
-    thread.startConn(host, toPort, user, password, dbName);
-    if (!QTest::qWaitFor([&results] { return !results.isEmpty(); }, (Mysql5::waitSeconds() + 20) * 1000)) {
-        return -2;
-    }
-    thread.stopConn();
-    QCoreApplication::processEvents();
-    return results.size() == 1 ? results.first() : -3;
+    QString error;
+    return Mysql5::openConn(host, toPort, user, password, dbName, error) ? 2 : 3;
 }
 
 QSqlQuery TestMysql5::adminQuery(const QString& sql)
@@ -117,20 +102,13 @@ void TestMysql5::cleanupTestCase()
 void TestMysql5::cleanup()
 {
     Mysql5::closeConn();
-    theSetting.lastDbError.clear();
 }
 
-void TestMysql5::openGivesConnectedOnTheCallersThread()
+void TestMysql5::openGivesConnected()
 {
     QCOMPARE(connectThrough(port, pwd, db), 2);
     QVERIFY(QSqlDatabase::contains(Mysql5::connectionName()));
 
-    {
-        // Opened on the connection thread, used here.
-        const QSqlDatabase conn = QSqlDatabase::database(Mysql5::connectionName(), false);
-        QVERIFY(conn.isValid());
-        QCOMPARE(conn.driver()->thread(), QThread::currentThread());
-    }
     QString err = QStringLiteral("stale");
     QVERIFY(Mysql5::testConn(err));
     QCOMPARE(err, QString());
@@ -140,9 +118,10 @@ void TestMysql5::openGivesConnectedOnTheCallersThread()
              QStringLiteral("utf8mb4"));
 
     // A second open leaves the existing connection alone, whatever it is given.
-    QVERIFY(Mysql5::openConn(host, 1, user, QStringLiteral("wrong"), db));
+    QString openError;
+    QVERIFY(Mysql5::openConn(host, 1, user, QStringLiteral("wrong"), db, openError));
     QVERIFY(Mysql5::testConn(err));
-    QCOMPARE(theSetting.lastDbError, QString());
+    QCOMPARE(openError, QString());
 
     QVERIFY(Mysql5::closeConn());
     QVERIFY(!QSqlDatabase::contains(Mysql5::connectionName()));
@@ -186,30 +165,16 @@ void TestMysql5::openFailures()
         toPort = silent->port();
     }
 
-    // The window's slot runs queued on this thread and must find the failure
-    // text already in place.
-    Mysql5Thread thread;
-    QObject window;
-    QList<int> results;
-    QString textSeenBySlot;
-    connect(&thread, &Mysql5Thread::connResult, &window, [&](int nResult) {
-        results.append(nResult);
-        textSeenBySlot = theSetting.lastDbError;
-    });
-
     QElapsedTimer clock;
     clock.start();
-    thread.startConn(host, toPort, user, password.isEmpty() ? pwd : password, dbName.isEmpty() ? db : dbName);
-    QTRY_VERIFY_WITH_TIMEOUT(!results.isEmpty(), (Mysql5::waitSeconds() + 20) * 1000);
+    QString error;
+    const bool opened = Mysql5::openConn(host, toPort, user, password.isEmpty() ? pwd : password,
+                                         dbName.isEmpty() ? db : dbName, error);
     const qint64 elapsed = clock.elapsed();
-    QVERIFY(thread.stopConn());
-    QCoreApplication::processEvents();
 
-    QCOMPARE(results, QList<int>{3});
-    QVERIFY2(!theSetting.lastDbError.isEmpty(), "the driver's text is kept for the log");
-    QVERIFY2(theSetting.lastDbError.contains(errorPart, Qt::CaseInsensitive),
-             qPrintable(theSetting.lastDbError));
-    QCOMPARE(textSeenBySlot, theSetting.lastDbError);
+    QVERIFY(!opened);
+    QVERIFY2(!error.isEmpty(), "the driver's text is kept for the log");
+    QVERIFY2(error.contains(errorPart, Qt::CaseInsensitive), qPrintable(error));
     QVERIFY(!QSqlDatabase::contains(Mysql5::connectionName()));
     // Every wait on the server ends within the bound.
     QVERIFY2(elapsed < (Mysql5::waitSeconds() + 5) * 1000, qPrintable(QString::number(elapsed)));
@@ -250,8 +215,8 @@ void TestMysql5::lostServer()
     QVERIFY2(elapsed < (Mysql5::waitSeconds() + 5) * 1000, qPrintable(QString::number(elapsed)));
 
     // The stale connection is still registered, so a new open does not replace
-    // it; the window closes it before the next attempt.
-    QVERIFY(Mysql5::openConn(host, port, user, pwd, db));
+    // it; the forwarder closes it before the next attempt.
+    QVERIFY(Mysql5::openConn(host, port, user, pwd, db, err));
     QVERIFY(!Mysql5::testConn(err));
     clock.restart();
     QVERIFY(Mysql5::closeConn());
@@ -346,30 +311,6 @@ void TestMysql5::insertIntoTableWithoutUserphone()
     // The link itself is fine: the next test query still answers.
     QVERIFY2(Mysql5::testConn(err), qPrintable(err));
     QCOMPARE(err, QString());
-}
-
-void TestMysql5::restartWaitsForThePreviousAttempt()
-{
-    // Each start waits for the attempt before it. An attempt that had not
-    // begun is dropped silently; the last one always reports, and the runs
-    // after the first find the connection open.
-    Mysql5Thread thread;
-    QObject window;
-    QList<int> results;
-    connect(&thread, &Mysql5Thread::connResult, &window,
-            [&results](int nResult) { results.append(nResult); });
-    for (int i = 0; i < 3; ++i) {
-        QVERIFY(thread.startConn(host, port, user, pwd, db));
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(thread.isFinished() && !results.isEmpty(), (Mysql5::waitSeconds() + 20) * 1000);
-    QCoreApplication::processEvents();
-    QVERIFY(results.size() >= 1 && results.size() <= 3);
-    for (int result : qAsConst(results)) {
-        QCOMPARE(result, 2);
-    }
-    QString err;
-    QVERIFY2(Mysql5::testConn(err), qPrintable(err));
-    QVERIFY(thread.stopConn());
 }
 
 QTEST_GUILESS_MAIN(TestMysql5)

@@ -1,4 +1,4 @@
-#include "store/databasebindquery.h"
+#include "core/databasebindquery.h"
 #include "store/databasetable.h"
 
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
-#include "app/clock.h"
-#include "config/mysetting.h"
+#include "core/clock.h"
+#include "core/mysetting.h"
 #include "pdu/gsmop.h"
 #include "store/myrecvsms.h"
-#include "tests/store/storefixture.h"
+#include "support/storefixture.h"
 
 #include <QtTest>
 
@@ -41,7 +41,7 @@ const QString bob = QStringLiteral("13900000002");
 // Stores one message or part and answers its row id.
 int store(const QString& pdu, const QString& sim = simA)
 {
-    if (!theSetting.insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, pdu)) {
+    if (!testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, pdu)) {
         return -1;
     }
     return lastTowId();
@@ -65,7 +65,7 @@ struct Picked
 // Picks the next message; texts are the UCS2 payloads of its records.
 void pick(Picked& picked)
 {
-    picked.ok = theSetting.pickNext(picked.records);
+    picked.ok = testStore().pickNext(picked.records);
     for (const MyRecvSms* sms : qAsConst(picked.records)) {
         picked.ids << sms->tow_id;
         picked.texts << GsmOp::ucs2Text(sms->sms_userdata_value);
@@ -89,7 +89,7 @@ void TstRecvPick::init()
 
 void TstRecvPick::cleanup()
 {
-    theSetting.closeLocalDb();
+    testStore().closeLocalDb();
     AppClock::setOffsetMs(0);
     delete dir;
     dir = nullptr;
@@ -173,14 +173,14 @@ void TstRecvPick::partStoredTwice()
     pick(picked);
     QCOMPARE(picked.ids, (QList<int>{first, second}));
     for (const int id : qAsConst(picked.ids)) {
-        QVERIFY(theSetting.markHandled(id, 1));
+        QVERIFY(testStore().markHandled(id, 1));
     }
     Picked none;
     pick(none);
     QVERIFY(!none.ok);
     QCOMPARE(flagOf(again), 0);
     setStoreTime(column(again, QStringLiteral("recv_time")).toLongLong() + 3601);
-    QVERIFY(theSetting.expireParts());
+    QVERIFY(testStore().expireParts());
     QCOMPARE(flagOf(again), 9);
 }
 
@@ -213,10 +213,10 @@ void TstRecvPick::groupKey()
         QCOMPARE(picked.ids, (QList<int>{a1, a2}));
     } else {
         QCOMPARE(picked.texts, (QStringList{"A1", "A2"}));
-        QCOMPARE(theSetting.firstSingle(), -5);
+        QCOMPARE(testStore().firstSingle(), -5);
     }
     for (const int id : qAsConst(picked.ids)) {
-        QVERIFY(theSetting.markHandled(id, 1));
+        QVERIFY(testStore().markHandled(id, 1));
     }
     Picked rest;
     pick(rest);
@@ -233,21 +233,21 @@ void TstRecvPick::marking()
     const int p1 = part(1, 2, QStringLiteral("x"));
     const int p2 = part(2, 2, QStringLiteral("y"));
     const int s = store(ucs2(bob, QStringLiteral("z")));
-    QCOMPARE(theSetting.countPending(), 3);
+    QCOMPARE(testStore().countPending(), 3);
 
     setStoreTime(700000);
-    QVERIFY(theSetting.markHandled(p1, 10));
-    QVERIFY(theSetting.markHandled(p2, 10));
-    QCOMPARE(theSetting.countPending(), 1);
-    QCOMPARE(theSetting.lastHandledTime(), QStringLiteral("-"));
+    QVERIFY(testStore().markHandled(p1, 10));
+    QVERIFY(testStore().markHandled(p2, 10));
+    QCOMPARE(testStore().countPending(), 1);
+    QCOMPARE(testStore().lastHandledTime(), QStringLiteral("-"));
     QCOMPARE(column(p1, QStringLiteral("hd_time")).toLongLong(), qint64(700000));
 
     setStoreTime(700005);
-    QVERIFY(theSetting.markHandled(s, 1));
-    QCOMPARE(theSetting.lastHandledTime(), MySetting::timeText(700005));
+    QVERIFY(testStore().markHandled(s, 1));
+    QCOMPARE(testStore().lastHandledTime(), RecvStore::timeText(700005));
     QCOMPARE(flagOf(s), 1);
-    QCOMPARE(theSetting.countPending(), 0);
-    QVERIFY(!theSetting.markHandled(s + 100, 1));
+    QCOMPARE(testStore().countPending(), 0);
+    QVERIFY(!testStore().markHandled(s + 100, 1));
 }
 
 void TstRecvPick::expiry_data()
@@ -272,18 +272,18 @@ void TstRecvPick::expiry()
     QFETCH(int, flag);
     const int done = store(ucs2(bob, QStringLiteral("done")));
     if (everForwarded) {
-        QVERIFY(theSetting.markHandled(done, 1));
+        QVERIFY(testStore().markHandled(done, 1));
     }
     const int stale = part(1, 2, QStringLiteral("lonely"));
     const int single = store(ucs2(bob, QStringLiteral("unforwarded single")), simB);
     if (!completeWaiting) {
-        QVERIFY(theSetting.markHandled(single, 10));
+        QVERIFY(testStore().markHandled(single, 10));
     }
     setStoreTime(column(stale, QStringLiteral("recv_time")).toLongLong() + age);
-    QCOMPARE(theSetting.expireParts(), ran);
+    QCOMPARE(testStore().expireParts(), ran);
     QCOMPARE(flagOf(stale), flag);
     if (flag == 9) {
-        QCOMPARE(column(stale, QStringLiteral("hd_time")).toLongLong(), MySetting::storeNow());
+        QCOMPARE(column(stale, QStringLiteral("hd_time")).toLongLong(), RecvStore::storeNow());
     }
     QCOMPARE(flagOf(single), completeWaiting ? 0 : 10); // singles never expire
 }

@@ -1,9 +1,9 @@
-#include "app/clock.h"
-#include "config/mysetting.h"
+#include "core/clock.h"
+#include "core/mysetting.h"
 #include "store/databasetable.h"
 #include "store/myrecvsms.h"
 #include "store/recvsql.h"
-#include "tests/store/storefixture.h"
+#include "support/storefixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -100,7 +100,7 @@ void TstRecvTable::init()
 
 void TstRecvTable::cleanup()
 {
-    theSetting.closeLocalDb();
+    testStore().closeLocalDb();
     AppClock::setOffsetMs(0);
     delete dir;
     dir = nullptr;
@@ -109,43 +109,45 @@ void TstRecvTable::cleanup()
 void TstRecvTable::freshStore()
 {
     qputenv("APPDATA", (dir->path() + QStringLiteral("/two/levels")).toUtf8());
-    QVERIFY(theSetting.openLocalDb());
-    QVERIFY(theSetting.isLocalDbOpen());
-    QVERIFY(theSetting.localDbError().isEmpty());
+    QVERIFY(testStore().openLocalDb());
+    QVERIFY(testStore().isLocalDbOpen());
+    QVERIFY(testStore().localDbError().isEmpty());
     QVERIFY(QFile::exists(dir->path() + QStringLiteral("/two/levels/VLSMS/sms-r.db")));
     QCOMPARE(sqlOf(QStringLiteral("table"), QStringLiteral("t_recv")),
              QString::fromLatin1(RecvSql::createTable));
     QCOMPARE(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_un1")),
              QString::fromLatin1(RecvSql::createUnique));
-    QCOMPARE(theSetting.countAll(), 0);
-    QCOMPARE(theSetting.countPending(), 0);
-    QCOMPARE(theSetting.lastSender(), QStringLiteral("-"));
-    QCOMPARE(theSetting.lastRecvTime(), QStringLiteral("-"));
-    QCOMPARE(theSetting.lastHandledTime(), QStringLiteral("-"));
+    QCOMPARE(testStore().countAll(), 0);
+    QCOMPARE(testStore().countPending(), 0);
+    QCOMPARE(testStore().lastSender(), QStringLiteral("-"));
+    QCOMPARE(testStore().lastRecvTime(), QStringLiteral("-"));
+    QCOMPARE(testStore().lastHandledTime(), QStringLiteral("-"));
 
     // Opening again, as after a restart, keeps everything.
-    QVERIFY(theSetting.insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, ucs2(senderNo, "hi")));
-    theSetting.closeLocalDb();
-    QVERIFY(!theSetting.isLocalDbOpen());
-    QVERIFY(theSetting.openLocalDb());
-    QCOMPARE(theSetting.countAll(), 1);
+    QVERIFY(
+        testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, ucs2(senderNo, "hi")));
+    testStore().closeLocalDb();
+    QVERIFY(!testStore().isLocalDbOpen());
+    QVERIFY(testStore().openLocalDb());
+    QCOMPARE(testStore().countAll(), 1);
 }
 
 void TstRecvTable::closedStoreAnswers()
 {
-    QVERIFY(!theSetting.isLocalDbOpen());
-    QVERIFY(!theSetting.insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, ucs2(senderNo, "x")));
-    QCOMPARE(theSetting.countAll(), -1);
-    QCOMPARE(theSetting.countPending(), -1);
-    QCOMPARE(theSetting.lastSender(), QStringLiteral("-"));
-    QCOMPARE(theSetting.lastRecvTime(), QStringLiteral("-"));
-    QCOMPARE(theSetting.lastHandledTime(), QStringLiteral("-"));
+    QVERIFY(!testStore().isLocalDbOpen());
+    QVERIFY(
+        !testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, ucs2(senderNo, "x")));
+    QCOMPARE(testStore().countAll(), -1);
+    QCOMPARE(testStore().countPending(), -1);
+    QCOMPARE(testStore().lastSender(), QStringLiteral("-"));
+    QCOMPARE(testStore().lastRecvTime(), QStringLiteral("-"));
+    QCOMPARE(testStore().lastHandledTime(), QStringLiteral("-"));
     QList<MyRecvSms*> list;
-    QVERIFY(!theSetting.pickNext(list));
+    QVERIFY(!testStore().pickNext(list));
     QVERIFY(list.isEmpty());
-    QCOMPARE(theSetting.firstSingle(), -1);
-    QVERIFY(!theSetting.markHandled(1, 1));
-    QVERIFY(!theSetting.expireParts());
+    QCOMPARE(testStore().firstSingle(), -1);
+    QVERIFY(!testStore().markHandled(1, 1));
+    QVERIFY(!testStore().expireParts());
 }
 
 void TstRecvTable::insertColumns_data()
@@ -187,9 +189,9 @@ void TstRecvTable::insertColumns()
     QFETCH(QString, stored);
     QFETCH(QVariantList, columns);
     QVERIFY(openFreshStore(*dir));
-    const qint64 before = MySetting::storeNow();
-    QVERIFY(theSetting.insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, pdu));
-    const qint64 after = MySetting::storeNow();
+    const qint64 before = RecvStore::storeNow();
+    QVERIFY(testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, pdu));
+    const qint64 after = RecvStore::storeNow();
     const int id = lastTowId();
     QCOMPARE(column(id, QStringLiteral("port_no")).toString(), QStringLiteral("COM3"));
     QCOMPARE(column(id, QStringLiteral("dev_no")).toString(), QStringLiteral("IMEI"));
@@ -238,7 +240,7 @@ void TstRecvTable::insertRefusals()
     QFETCH(QString, simNo);
     QFETCH(QString, pdu);
     QVERIFY(openFreshStore(*dir));
-    QCOMPARE(theSetting.insertRecvOutcome(port, dev, simNo, pdu), MySetting::InsertOutcome::Failed);
+    QCOMPARE(testStore().insertRecvOutcome(port, dev, simNo, pdu), RecvStore::InsertOutcome::Failed);
     QCOMPARE(lastTowId(), 0);
 }
 
@@ -246,22 +248,22 @@ void TstRecvTable::duplicates()
 {
     QVERIFY(openFreshStore(*dir));
     const QString pdu = ucs2(senderNo, QStringLiteral("again"));
-    using Outcome = MySetting::InsertOutcome;
-    QCOMPARE(theSetting.insertRecvOutcome("COM3", "IMEI", sim, pdu), Outcome::Stored);
+    using Outcome = RecvStore::InsertOutcome;
+    QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, pdu), Outcome::Stored);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
-    QCOMPARE(theSetting.insertRecvOutcome("COM4", "IMEI2", sim, pdu), Outcome::AlreadyStored);
+    QCOMPARE(testStore().insertRecvOutcome("COM4", "IMEI2", sim, pdu), Outcome::AlreadyStored);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: ")));
-    QVERIFY(!theSetting.insertRecv("COM3", "IMEI", sim, QStringLiteral("+CMGR: 0\r\n") + pdu));
-    QCOMPARE(theSetting.countAll(), 1);
-    QCOMPARE(theSetting.insertRecvOutcome("COM5", "IMEI3", QStringLiteral("other-sim"), pdu),
+    QVERIFY(!testStore().insertRecv("COM3", "IMEI", sim, QStringLiteral("+CMGR: 0\r\n") + pdu));
+    QCOMPARE(testStore().countAll(), 1);
+    QCOMPARE(testStore().insertRecvOutcome("COM5", "IMEI3", QStringLiteral("other-sim"), pdu),
              Outcome::Stored);
-    QCOMPARE(theSetting.countAll(), 2);
+    QCOMPARE(testStore().countAll(), 2);
 }
 
 void TstRecvTable::countersAndNewest()
 {
     QVERIFY(openFreshStore(*dir));
-    auto insert = [](const QString& pdu) { return theSetting.insertRecv("COM3", "IMEI", sim, pdu); };
+    auto insert = [](const QString& pdu) { return testStore().insertRecv("COM3", "IMEI", sim, pdu); };
     QVERIFY(insert(ucs2(QStringLiteral("10086"), QStringLiteral("one"))));
     QVERIFY(insert(deliver(QStringLiteral("10010"), 0x00, QString(), QStringLiteral("31D98C56B3DD70"), 8)));
     QVERIFY(insert(deliver(QStringLiteral("10011"), 0x04, QString(), QStringLiteral("00")))); // 8-bit data
@@ -270,20 +272,20 @@ void TstRecvTable::countersAndNewest()
     QVERIFY(insert(ucs2(QStringLiteral("95555"), QStringLiteral("p1"), partHeader(1, 2, 1))));
     const int newest = lastTowId();
     QVERIFY(insert(statusReport(9))); // not a received message: changes no answer
-    QCOMPARE(theSetting.countAll(), 5);
-    QCOMPARE(theSetting.countPending(), 3);
-    QCOMPARE(theSetting.lastSender(), QStringLiteral("95555"));
-    QCOMPARE(theSetting.lastRecvTime(), MySetting::timeText(column(newest, "recv_time").toLongLong()));
-    QCOMPARE(theSetting.lastHandledTime(), QStringLiteral("-"));
+    QCOMPARE(testStore().countAll(), 5);
+    QCOMPARE(testStore().countPending(), 3);
+    QCOMPARE(testStore().lastSender(), QStringLiteral("95555"));
+    QCOMPARE(testStore().lastRecvTime(), RecvStore::timeText(column(newest, "recv_time").toLongLong()));
+    QCOMPARE(testStore().lastHandledTime(), QStringLiteral("-"));
 }
 
 void TstRecvTable::storeTime()
 {
     // The test runs in UTC (see main).
-    QCOMPARE(MySetting::timeText(0), QStringLiteral("2020-09-13 12:26:40"));
-    QCOMPARE(MySetting::timeText(86400 + 3661), QStringLiteral("2020-09-14 13:27:41"));
+    QCOMPARE(RecvStore::timeText(0), QStringLiteral("2020-09-13 12:26:40"));
+    QCOMPARE(RecvStore::timeText(86400 + 3661), QStringLiteral("2020-09-14 13:27:41"));
     AppClock::setOffsetMs(0);
-    QCOMPARE(MySetting::storeNow(), QDateTime::currentSecsSinceEpoch() - 1600000000);
+    QCOMPARE(RecvStore::storeNow(), QDateTime::currentSecsSinceEpoch() - 1600000000);
 }
 
 void TstRecvTable::existingFile_data()
@@ -306,28 +308,28 @@ void TstRecvTable::existingFile()
     if (duplicateRows) {
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("t_recv_un1 cannot be made")));
     }
-    QVERIFY(theSetting.openLocalDb());
-    QCOMPARE(theSetting.countAll(), duplicateRows ? 3 : 2);
-    QCOMPARE(theSetting.lastHandledTime(), MySetting::timeText(200));
+    QVERIFY(testStore().openLocalDb());
+    QCOMPARE(testStore().countAll(), duplicateRows ? 3 : 2);
+    QCOMPARE(testStore().lastHandledTime(), RecvStore::timeText(200));
     QCOMPARE(sqlOf(QStringLiteral("table"), QStringLiteral("t_recv")),
              QString::fromLatin1(RecvSql::createTable));
     QCOMPARE(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_un1")).isEmpty(), duplicateRows);
 
     // The kept total follows every insert, also after a restart.
-    QVERIFY(theSetting.insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("new"))));
+    QVERIFY(testStore().insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("new"))));
     if (!duplicateRows) {
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
     }
-    QCOMPARE(theSetting.insertRecvOutcome("COM3", "IMEI", sim, QStringLiteral("CC")),
-             duplicateRows ? MySetting::InsertOutcome::Stored : MySetting::InsertOutcome::AlreadyStored);
-    theSetting.closeLocalDb();
+    QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, QStringLiteral("CC")),
+             duplicateRows ? RecvStore::InsertOutcome::Stored : RecvStore::InsertOutcome::AlreadyStored);
+    testStore().closeLocalDb();
     if (duplicateRows) {
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("t_recv_un1 cannot be made")));
     }
-    QVERIFY(theSetting.openLocalDb());
+    QVERIFY(testStore().openLocalDb());
     int scanned = -1;
     QVERIFY(DatabaseTable::execScalar("VLSMSDB", QString::fromLatin1(RecvSql::countAllScan), scanned));
-    QCOMPARE(theSetting.countAll(), scanned);
+    QCOMPARE(testStore().countAll(), scanned);
 }
 
 void TstRecvTable::unusableStore_data()
@@ -366,16 +368,16 @@ void TstRecvTable::unusableStore()
     }
     qputenv("APPDATA", dir->path().toUtf8());
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^LOCAL DB OPEN FAILED: ")));
-    QVERIFY(!theSetting.openLocalDb());
-    QVERIFY(!theSetting.isLocalDbOpen());
-    QVERIFY(!theSetting.localDbError().isEmpty());
+    QVERIFY(!testStore().openLocalDb());
+    QVERIFY(!testStore().isLocalDbOpen());
+    QVERIFY(!testStore().localDbError().isEmpty());
     QVERIFY(!QSqlDatabase::contains(QStringLiteral("VLSMSDB")));
-    QCOMPARE(theSetting.countAll(), -1);
-    QVERIFY(!theSetting.insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("lost?"))));
+    QCOMPARE(testStore().countAll(), -1);
+    QVERIFY(!testStore().insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("lost?"))));
 
     const QString log = QString::fromUtf8(fileBytes(QStringLiteral("comlog-main.txt")));
     QVERIFY2(log.contains(path), qPrintable(log));
-    QVERIFY2(log.contains(theSetting.localDbError()), qPrintable(log));
+    QVERIFY2(log.contains(testStore().localDbError()), qPrintable(log));
     if (!before.isEmpty()) {
         QCOMPARE(fileBytes(path), before);
         QVERIFY(!QFile::exists(path + QStringLiteral("-wal")) || fileBytes(path + "-wal").isEmpty());
@@ -383,8 +385,8 @@ void TstRecvTable::unusableStore()
 
     // Once the cause is removed, the store opens.
     QVERIFY(QFile::remove(vlsms) || QDir(vlsms).removeRecursively());
-    QVERIFY(theSetting.openLocalDb());
-    QVERIFY(theSetting.localDbError().isEmpty());
+    QVERIFY(testStore().openLocalDb());
+    QVERIFY(testStore().localDbError().isEmpty());
 }
 
 void TstRecvTable::acceptedRowSurvivesKill()
@@ -405,9 +407,9 @@ void TstRecvTable::acceptedRowSurvivesKill()
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
     qputenv("APPDATA", dir->path().toUtf8());
-    QVERIFY(theSetting.openLocalDb());
-    QCOMPARE(theSetting.countAll(), 1);
-    QCOMPARE(theSetting.lastSender(), senderNo);
+    QVERIFY(testStore().openLocalDb());
+    QCOMPARE(testStore().countAll(), 1);
+    QCOMPARE(testStore().lastSender(), senderNo);
 }
 
 void TstRecvTable::lookupsNeedNoScan_data()
@@ -472,8 +474,8 @@ void TstRecvTable::lookupsNeedNoScan()
 // to be killed.
 static int insertAndWait()
 {
-    if (!theSetting.openLocalDb() ||
-        !theSetting.insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("survive")))) {
+    if (!testStore().openLocalDb() ||
+        !testStore().insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("survive")))) {
         return 1;
     }
     QTextStream(stdout) << "stored" << Qt::endl;

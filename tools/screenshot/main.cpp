@@ -7,10 +7,10 @@
 // _PORT, _USER, _PWD and _DB when they are set, else to the settings' defaults.
 // It runs on any Qt platform; -platform offscreen renders without a display.
 
-#include "app/mainwindow.h"
-#include "config/mysetting.h"
+#include "core/mysetting.h"
+#include "gui/mainwindow.h"
+#include "gui/xfonts.h"
 #include "tools/modemsim/modembank.h"
-#include "widgets/xfonts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -95,7 +95,7 @@ int main(int argc, char* argv[])
     ini.close();
 
     xInstallFonts();
-    theSetting.openLocalDb();
+    theSetting.loadIni();
     MainWindow window;
     window.resize(1560, 720);
     window.show();
@@ -105,7 +105,8 @@ int main(int argc, char* argv[])
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         ++polls;
-        const bool done = theSetting.countPending() == 0 && theSetting.countAll() >= delivered;
+        const RoadState& state = window.roadState();
+        const bool done = state.pending == 0 && state.total >= delivered;
         if ((done && polls > 6) || polls > 120) {
             poll.stop();
             QTimer::singleShot(1500, [&] {
@@ -116,7 +117,6 @@ int main(int argc, char* argv[])
     });
     poll.start(500);
     const int code = app.exec();
-    theSetting.closeLocalDb();
     std::printf("%s\n", qPrintable(output));
     return code;
 }

@@ -1,0 +1,109 @@
+// vlsmsd: the whole road of the window, without a display, for a service
+// manager. It serves the modems and forwards to MySQL exactly as the window
+// does, with the same data directory, settings, store and logs.
+#include "controller/controllerhost.h"
+#include "controller/statusfile.h"
+#include "core/comlog.h"
+#include "core/datadir.h"
+#include "core/instancelock.h"
+#include "core/mysetting.h"
+#include "core/quitsignal.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#define VLSMS_ISATTY _isatty
+#define VLSMS_FILENO _fileno
+#else
+#include <unistd.h>
+#define VLSMS_ISATTY isatty
+#define VLSMS_FILENO fileno
+#endif
+
+namespace {
+
+void say(FILE* stream, const QString& text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
+int printStatus()
+{
+    if (!InstanceLock::isHeld()) {
+        say(stderr, QStringLiteral("vlsmsd: no instance runs on %1\n").arg(dataDir()));
+        return 1;
+    }
+    QFile file(StatusFile::path());
+    if (!file.open(QIODevice::ReadOnly)) {
+        say(stderr, QStringLiteral("vlsmsd: an instance holds %1 but its status file %2 cannot be read: %3\n")
+                        .arg(dataDir(), file.fileName(), file.errorString()));
+        return 1;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    if (!doc.isObject()) {
+        say(stderr, QStringLiteral("vlsmsd: the status file %1 is not readable JSON\n").arg(file.fileName()));
+        return 1;
+    }
+    say(stdout, QStringLiteral("data directory: %1\n").arg(dataDir()) + RoadState::describe(doc.object()));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vlsmsd"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VLSMS_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Receives the SMS of a bank of GSM modems and forwards them to MySQL, as a service."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption dataDirOption(
+        QStringLiteral("data-dir"), QStringLiteral("Use DIR for settings.ini, sms-r.db and the status file."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption statusOption(
+        QStringLiteral("status"),
+        QStringLiteral("Print the state of the instance running on the data directory."));
+    parser.addOption(dataDirOption);
+    parser.addOption(statusOption);
+    parser.process(app);
+
+    if (parser.isSet(dataDirOption)) {
+        setDataDirOverride(parser.value(dataDirOption));
+    }
+    if (parser.isSet(statusOption)) {
+        return printStatus();
+    }
+
+    InstanceLock lock;
+    if (!lock.acquire()) {
+        say(stderr,
+            QStringLiteral("vlsmsd: %1 already runs on %2 (lock file %3); not starting a second one\n")
+                .arg(lock.holder(), dataDir(), lock.path()));
+        return 1;
+    }
+    // The journal collects standard error; a terminal user reads the log files.
+    ComLog::setMirrorToStderr(VLSMS_ISATTY(VLSMS_FILENO(stderr)) == 0);
+    theSetting.loadIni();
+
+    ControllerHost host;
+    StatusFile status;
+    QObject::connect(&host, &ControllerHost::stateChanged, &status, &StatusFile::update);
+    QuitSignal quit;
+    QObject::connect(&quit, &QuitSignal::requested, &app, &QCoreApplication::quit);
+    host.start();
+    const int code = app.exec();
+    host.stop();
+    status.remove();
+    return code;
+}

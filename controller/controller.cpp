@@ -1,0 +1,486 @@
+#include "controller/controller.h"
+
+#include "core/clock.h"
+#include "core/mycardmap.h"
+#include "modem/mycomworker.h"
+#include "modem/serialchecker.h"
+#include "mysql/forwarder.h"
+#include "pdu/gsmop.h"
+#include "store/myrecvsms.h"
+
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int comRunRunning = 1;
+
+enum HdFlag : int
+{
+    FlagForwarded = 1,
+    FlagRefused = 10
+};
+
+QStringList splitList(const QString& text)
+{
+    return text.split(QRegularExpression(QStringLiteral("[,\uFF0C]")));
+}
+
+} // namespace
+
+Controller::Controller(QObject* parent) : QObject(parent), handTimer(this)
+{
+    qRegisterMetaType<RoadState>();
+    mainLog.open(QStringLiteral("comlog-main.txt"));
+    connect(&handTimer, &QTimer::timeout, this, &Controller::tick);
+
+    forwarder = new Forwarder;
+    forwarder->moveToThread(&forwarderThread);
+    connect(forwarder, &Forwarder::linkOpened, this, &Controller::onLinkOpened);
+    connect(forwarder, &Forwarder::forwarded, this, &Controller::onForwarded);
+    forwarderThread.setObjectName(QStringLiteral("forwarder"));
+    forwarderThread.start();
+}
+
+Controller::~Controller()
+{
+    shutdown();
+}
+
+QStringList Controller::servedPorts(const QStringList& enumerated, const QString& extraPorts)
+{
+    QStringList names = enumerated;
+    for (const QString& entry : splitList(extraPorts)) {
+        const QString name = entry.trimmed();
+        if (!name.isEmpty()) {
+            names.append(name);
+        }
+    }
+    names.removeDuplicates();
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool Controller::isExcluded(const QString& portName, const QString& ignorePorts)
+{
+    const QStringList entries = splitList(ignorePorts);
+    return std::any_of(entries.cbegin(), entries.cend(),
+                       [&portName](const QString& entry) { return entry.trimmed() == portName; });
+}
+
+void Controller::start()
+{
+    settings.loadIni();
+    road.storeOpen = recvStore.openLocalDb();
+    road.storeError = recvStore.localDbError();
+    if (!road.storeOpen && !storeFaultLogged) {
+        storeFaultLogged = true;
+        logMain(QStringLiteral("LOCAL DB NOT OPEN: %1").arg(road.storeError));
+    }
+    setModemsOn(true);
+    setSyncOn(true);
+    refreshCounts();
+    publish();
+    handTimer.start(1000);
+}
+
+void Controller::shutdown()
+{
+    handTimer.stop();
+    stopWorkers();
+    road.ports.clear();
+    road.modemsOn = false;
+    if (forwarder != nullptr) {
+        Forwarder* doomed = forwarder;
+        forwarder = nullptr;
+        // The link is closed and removed in the thread that opened it.
+        QMetaObject::invokeMethod(
+            doomed, [doomed] { delete doomed; }, Qt::BlockingQueuedConnection);
+        forwarderThread.quit();
+        forwarderThread.wait();
+        road.syncOn = false;
+        road.link = LinkOff;
+        if (!unmarkedIds[0].isEmpty() || !unmarkedIds[1].isEmpty()) {
+            retryMarks();
+        }
+        recvStore.closeLocalDb();
+        road.storeOpen = false;
+        publish();
+        emit stopped();
+    }
+}
+
+// --- the modems -----------------------------------------------------------
+
+void Controller::setModemsOn(bool on)
+{
+    stopWorkers();
+    road.ports.clear();
+    road.modemsOn = on;
+    if (on) {
+        settings.loadIni();
+        startWorkers();
+    }
+    publish();
+}
+
+void Controller::startWorkers()
+{
+    QStringList enumerated = fixedPorts;
+    if (!hasFixedPorts) {
+        const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+        for (const QSerialPortInfo& info : infos) {
+            enumerated.append(info.portName());
+        }
+    }
+    const QStringList names = servedPorts(enumerated, settings.extraPorts);
+    for (int i = 0; i < names.size(); ++i) {
+        auto* worker = new MyComWorker(this);
+        worker->setParams(i + 1, names.at(i), settings.speed, settings.baudRate, settings.flowControl);
+        workers.append(worker);
+        connect(worker, &MyComWorker::workOkMsg, this, &Controller::onWorkOkMsg);
+        connect(worker, &MyComWorker::workErrMsg, this, &Controller::onWorkErrMsg);
+        PortState port;
+        port.name = names.at(i);
+        port.excluded = isExcluded(port.name, settings.ignorePorts);
+        port.stateText = port.excluded ? QStringLiteral("（排除）") : QStringLiteral("准备连接...");
+        road.ports.append(port);
+    }
+    comRunState.store(comRunRunning);
+    for (int i = 0; i < workers.size(); ++i) {
+        if (!road.ports.at(i).excluded) {
+            workers.at(i)->startWork();
+        }
+    }
+}
+
+void Controller::stopWorkers()
+{
+    comRunState.store(ComRunStopped);
+    const QList<MyComWorker*> running = workers;
+    workers.clear();
+    for (MyComWorker* worker : running) {
+        worker->stopWork();
+        worker->deleteLater();
+    }
+}
+
+void Controller::onWorkOkMsg(int nCheckID, int nMsg, const QByteArray& pduBuf)
+{
+    if (logBit(LogWorkerMsg)) {
+        if (nMsg >= 4) {
+            logMain(QStringLiteral("OKMSG: ID=%1, MSG=%2").arg(nCheckID).arg(nMsg));
+        }
+        if (!pduBuf.isEmpty()) {
+            mainLog.write(pduBuf);
+        }
+    }
+    if (nCheckID < 1 || nCheckID > road.ports.size() || nCheckID > workers.size()) {
+        return; // queued before a stop emptied the worker list
+    }
+    PortState& port = road.ports[nCheckID - 1];
+    switch (nMsg) {
+    case 1:
+        port.stateText = QStringLiteral("连接成功,检查AT响应...");
+        break;
+    case 2:
+        port.stateText = QStringLiteral("设备初始化...");
+        break;
+    case 4:
+        port.stateText = QStringLiteral("获取卡号...");
+        port.device = QString::fromUtf8(pduBuf);
+        break;
+    case 5:
+        port.stateText = QStringLiteral("工作中(0)...");
+        port.sim = QString::fromUtf8(pduBuf);
+        break;
+    case 6:
+        port.stateText = QStringLiteral("工作中(1)...");
+        storeMessage(nCheckID - 1, pduBuf);
+        break;
+    default:
+        return;
+    }
+    publish();
+}
+
+void Controller::onWorkErrMsg(int nCheckID, int nMsg)
+{
+    if (nCheckID < 1 || nCheckID > road.ports.size()) {
+        return;
+    }
+    static const char* const texts[] = {"端口连接异常！",       "连接失败,重试中...",
+                                        "AT响应异常,重试中...", "初始化异常,请检查设备！",
+                                        "设备号异常！",         "SIM卡异常！"};
+    if (nMsg < 0 || nMsg >= int(sizeof(texts) / sizeof(texts[0]))) {
+        return;
+    }
+    road.ports[nCheckID - 1].stateText = QString::fromUtf8(texts[nMsg]);
+    publish();
+}
+
+// The worker deletes the message from the SIM only once the store holds it.
+void Controller::storeMessage(int row, const QByteArray& pdu)
+{
+    MyComWorker* worker = workers.at(row);
+    const RecvStore::InsertOutcome outcome = recvStore.insertRecvOutcome(
+        worker->portName(), worker->deviceNo(), worker->simNo(), QString::fromUtf8(pdu));
+    switch (outcome) {
+    case RecvStore::InsertOutcome::Stored:
+        worker->answerMessage(StoreAnswer::Stored);
+        road.total = recvStore.countAll();
+        road.lastSender = recvStore.lastSender();
+        road.lastRecvTime = recvStore.lastRecvTime();
+        forwardMore();
+        break;
+    case RecvStore::InsertOutcome::AlreadyStored:
+        worker->answerMessage(StoreAnswer::AlreadyStored);
+        break;
+    case RecvStore::InsertOutcome::Failed:
+        worker->answerMessage(StoreAnswer::Failed);
+        break;
+    }
+}
+
+// --- the link and the forwarding cycle ----------------------------------
+
+void Controller::setSyncOn(bool on)
+{
+    road.syncOn = on;
+    road.linkError.clear();
+    QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
+    road.link = LinkOff;
+    if (on) {
+        settings.loadIni();
+        openLink();
+    }
+    publish();
+}
+
+void Controller::openLink()
+{
+    road.link = LinkConnecting;
+    QMetaObject::invokeMethod(forwarder, "openLink", Qt::QueuedConnection, Q_ARG(QString, settings.mysqlHost),
+                              Q_ARG(int, settings.mysqlPort), Q_ARG(QString, settings.mysqlUser),
+                              Q_ARG(QString, settings.mysqlPwd), Q_ARG(QString, settings.mysqlDbName));
+}
+
+void Controller::onLinkOpened(bool ok, const QString& error)
+{
+    // An attempt that was under way when the sync was switched off may still
+    // report; the link stays off.
+    if (!road.syncOn || road.link != LinkConnecting) {
+        return;
+    }
+    road.link = ok ? LinkUp : LinkError;
+    road.linkError = error;
+    publish();
+    forwardMore();
+}
+
+void Controller::linkStep()
+{
+    if (!road.syncOn || road.link == LinkOff || road.link == LinkConnecting) {
+        return;
+    }
+    if (road.link > LinkRetryLast) {
+        --road.link;
+    } else if (road.link == LinkRetryLast) {
+        openLink();
+    } else if (road.link == LinkUp) {
+        forwardMore();
+    } else {
+        if (!road.linkError.isEmpty()) {
+            logMain(road.linkError);
+        }
+        road.link = LinkRetryFirst;
+    }
+}
+
+// Hands the forwarder the next complete message once it is idle and every
+// earlier result is marked in the store.
+void Controller::forwardMore()
+{
+    if (!road.syncOn || road.link != LinkUp || batchInFlight || !recvStore.isLocalDbOpen() ||
+        !unmarkedIds[0].isEmpty() || !unmarkedIds[1].isEmpty() || forwarder == nullptr) {
+        return;
+    }
+    QList<MyRecvSms*> records;
+    if (!recvStore.pickNext(records) || records.isEmpty()) {
+        qDeleteAll(records);
+        return;
+    }
+    const MyRecvSms* first = records.first();
+    SmsRow row;
+    row.gatewayId = first->port_no;
+    row.originator = first->sms_sender;
+    row.messageDate = first->sms_stamp;
+    row.receiveDate = RecvStore::timeText(first->recv_time);
+    row.userPhone = settings.cardMap->phoneForSim(first->sim_no);
+    // The text is formed from the stored PDUs of the parts, so that 7-bit
+    // messages keep '@', the extension characters and the fill bits.
+    QStringList pdus;
+    for (const MyRecvSms* record : qAsConst(records)) {
+        pdus.append(record->txt_pdu);
+        row.towIds.append(record->tow_id);
+    }
+    row.text = GsmOp::messageText(pdus);
+    qDeleteAll(records);
+
+    batchInFlight = true;
+    const QList<SmsRow> batch{row};
+    QMetaObject::invokeMethod(forwarder, "forward", Qt::QueuedConnection, Q_ARG(QList<SmsRow>, batch));
+}
+
+void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error)
+{
+    batchInFlight = false;
+    bool linkLost = false;
+    for (int i = 0; i < rows.size() && i < fates.size(); ++i) {
+        const SmsRow& row = rows.at(i);
+        if (logBit(LogInsertCard)) {
+            logMain(QStringLiteral("insert card: (phone-%1)").arg(row.userPhone));
+            logMain(QStringLiteral("insert card: (comm-%1)").arg(row.gatewayId));
+            logMain(QStringLiteral("insert card: (sender-%1)").arg(row.originator));
+            logMain(QStringLiteral("insert card: (sendstamp-%1)").arg(row.messageDate));
+            logMain(QStringLiteral("insert card: (recvstamp-%1)").arg(row.receiveDate));
+            logMain(QStringLiteral("insert card: (txt-%1)").arg(row.text));
+        }
+        switch (fates.at(i)) {
+        case RowFate::Inserted:
+            unmarkedIds[0] += row.towIds;
+            ++road.forwarded;
+            break;
+        case RowFate::Refused:
+            unmarkedIds[1] += row.towIds;
+            logMain(error);
+            break;
+        case RowFate::NotSent:
+            linkLost = true;
+            break;
+        }
+    }
+    if (linkLost && road.link == LinkUp) {
+        logMain(error);
+        road.linkError = QStringLiteral("MYSQL CONECT LOST.");
+        road.link = LinkError;
+    }
+    retryMarks();
+    publish();
+    forwardMore();
+}
+
+bool Controller::markRows(const QList<int>& ids, int flag)
+{
+    bool ok = true;
+    for (int id : ids) {
+        ok = recvStore.markHandled(id, flag) && ok;
+    }
+    return ok;
+}
+
+// A forward is finished only once its mark is in the store; until then the
+// message must not be picked again, or it would reach the server twice.
+void Controller::retryMarks()
+{
+    const int flags[2] = {FlagForwarded, FlagRefused};
+    for (int i = 0; i < 2; ++i) {
+        if (unmarkedIds[i].isEmpty()) {
+            continue;
+        }
+        if (!markRows(unmarkedIds[i], flags[i])) {
+            if (!markFaultLogged) {
+                markFaultLogged = true;
+                logMain(QStringLiteral(
+                    "LOCAL DB MARK FAILED: forwarding paused until the store takes the marks"));
+            }
+            return;
+        }
+        unmarkedIds[i].clear();
+    }
+    if (markFaultLogged) {
+        markFaultLogged = false;
+        logMain(QStringLiteral("LOCAL DB MARK DONE: forwarding goes on"));
+    }
+    road.lastHandledTime = recvStore.lastHandledTime();
+}
+
+void Controller::requeueFailed()
+{
+    // Filled in with the forwarding's failure classes.
+    refreshCounts();
+    publish();
+}
+
+// --- the tick -------------------------------------------------------------
+
+void Controller::tick()
+{
+    if (tickCount > 90000000) {
+        tickCount = 0;
+    }
+    if (logBit(LogTick)) {
+        const int before = tickCount++;
+        if (before % 10 == 0) {
+            logMain(QStringLiteral("TICK-%1, STAT=%2").arg(tickCount).arg(road.link));
+        }
+    }
+    retryMarks();
+    linkStep();
+    dailyRestart();
+    clearOldParts();
+    refreshCounts();
+    publish();
+}
+
+void Controller::dailyRestart()
+{
+    if (!road.modemsOn) {
+        return;
+    }
+    const QDateTime now = AppClock::now();
+    const int day = now.date().day();
+    if (day != lastRestartDay && now.time().hour() == 1 && now.time().minute() == 1) {
+        lastRestartDay = day;
+        setModemsOn(true);
+        if (logBit(LogTick)) {
+            logMain(QStringLiteral("RESTART COMM WORK..."));
+        }
+    }
+}
+
+void Controller::clearOldParts()
+{
+    const int minute = AppClock::now().time().minute();
+    if (minute != lastClearMinute && minute % 5 == 0) {
+        lastClearMinute = minute;
+        recvStore.expireParts();
+        if (logBit(LogTick)) {
+            logMain(QStringLiteral("CLEAR OLD MULTI USER-DATA"));
+        }
+    }
+}
+
+void Controller::refreshCounts()
+{
+    if (!recvStore.isLocalDbOpen()) {
+        return;
+    }
+    road.total = recvStore.countAll();
+    road.pending = recvStore.countPending();
+    road.lastSender = recvStore.lastSender();
+    road.lastRecvTime = recvStore.lastRecvTime();
+    road.lastHandledTime = recvStore.lastHandledTime();
+}
+
+void Controller::publish()
+{
+    emit stateChanged(road);
+}
+
+void Controller::logMain(const QString& text)
+{
+    mainLog.write(text.toUtf8());
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "controller/roadstate.h"
+#include "core/comlog.h"
+#include "core/mysetting.h"
+#include "mysql/smsrow.h"
+#include "store/recvstore.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+
+class Forwarder;
+class MyComWorker;
+
+// The whole road of a message, without any widget: one worker per served
+// serial port, the local store, the forwarding cycle with its link retry, the
+// daily restart of the modems and the expiry of parts that never completed.
+// It lives in a thread of its own (see ControllerHost); the window and the
+// service send it commands through its slots and draw what stateChanged says.
+class Controller : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Controller(QObject* parent = nullptr);
+    ~Controller() override;
+
+    // The port names a run serves: the enumerated ports plus the extra ones,
+    // each once, sorted case-sensitively.
+    static QStringList servedPorts(const QStringList& enumerated, const QString& extraPorts);
+    // True when the port name equals one entry of the exclusion list (entries
+    // split at ',' or '，' and trimmed; the comparison is case-sensitive).
+    static bool isExcluded(const QString& portName, const QString& ignorePorts);
+
+    const RoadState& state() const { return road; }
+    RecvStore& store() { return recvStore; }
+    // The ports this run serves, as the system lists them; tests set it.
+    void setEnumeratedPorts(const QStringList& ports)
+    {
+        fixedPorts = ports;
+        hasFixedPorts = true;
+    }
+
+public slots:
+    // Opens the store and switches the modems and the sync on, as at start-up.
+    void start();
+    // Switches everything off and closes the store; the object may be
+    // destroyed afterwards.
+    void shutdown();
+    void setModemsOn(bool on);
+    void setSyncOn(bool on);
+    // Puts the messages the server refused back into the queue.
+    void requeueFailed();
+    // The one-second tick: link retry, forwarding, daily restart, expiry.
+    void tick();
+
+signals:
+    void stateChanged(const RoadState& state);
+    void stopped();
+
+private:
+    friend class TestController;
+
+    void startWorkers();
+    void stopWorkers();
+    void onWorkOkMsg(int nCheckID, int nMsg, const QByteArray& pduBuf);
+    void onWorkErrMsg(int nCheckID, int nMsg);
+    void storeMessage(int row, const QByteArray& pdu);
+    void openLink();
+    void onLinkOpened(bool ok, const QString& error);
+    void linkStep();
+    void forwardMore();
+    void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error);
+    bool markRows(const QList<int>& ids, int flag);
+    void retryMarks();
+    void dailyRestart();
+    void clearOldParts();
+    void refreshCounts();
+    void publish();
+    void logMain(const QString& text);
+
+    MySetting settings;
+    RecvStore recvStore;
+    ComLog mainLog;
+    RoadState road;
+    QTimer handTimer;
+    QStringList fixedPorts;
+    bool hasFixedPorts = false;
+    QList<MyComWorker*> workers;
+
+    QThread forwarderThread;
+    Forwarder* forwarder = nullptr;
+    bool batchInFlight = false;
+    // Rows inserted (flag 1) or refused (flag 10) whose mark has not reached
+    // the store yet: nothing more is forwarded until they are marked.
+    QList<int> unmarkedIds[2];
+    bool markFaultLogged = false;
+
+    int tickCount = 0;
+    int lastRestartDay = -1;
+    int lastClearMinute = -1;
+    bool storeFaultLogged = false;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+// The MySQL link as the forwarding cycle sees it. While it waits to try
+// again, LinkRetryFirst counts down to LinkRetryLast, one step a second.
+enum LinkState : int
+{
+    LinkOff = 0,
+    LinkConnecting = 1,
+    LinkUp = 2,
+    LinkError = 3,
+    LinkRetryLast = 90,
+    LinkRetryFirst = 99
+};
+
+// One served serial port, as the window's port table shows it.
+struct PortState
+{
+    QString name;
+    QString stateText;
+    QString device = QStringLiteral("-");
+    QString sim = QStringLiteral("-");
+    bool excluded = false;
+};
+
+// Everything the controller tells the world: the window draws it, the
+// service writes it to its status file.
+struct RoadState
+{
+    bool modemsOn = false;
+    bool syncOn = false;
+    QList<PortState> ports;
+    int link = LinkOff;
+    QString linkError;
+    bool storeOpen = false;
+    QString storeError;
+    int total = -1;
+    int pending = -1;
+    int failed = -1;
+    int forwarded = 0;
+    QString lastSender = QStringLiteral("-");
+    QString lastRecvTime = QStringLiteral("-");
+    QString lastHandledTime = QStringLiteral("-");
+
+    // The text of the link state shown to the operator.
+    static QString linkText(int link);
+
+    QJsonObject toJson() const;
+    // The lines vlsmsd --status prints for a status file's contents.
+    static QString describe(const QJsonObject& status);
+};
+
+Q_DECLARE_METATYPE(RoadState)

@@ -1,0 +1,65 @@
+#include "controller/statusfile.h"
+
+#include "core/datadir.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+StatusFile::StatusFile(QObject* parent) : QObject(parent), timer(this)
+{
+    connect(&timer, &QTimer::timeout, this, [this] {
+        if (dirty || !sinceWrite.isValid() || sinceWrite.elapsed() >= 9000) {
+            write();
+        }
+    });
+    timer.start(1000);
+}
+
+StatusFile::~StatusFile() = default;
+
+QString StatusFile::path()
+{
+    return dataDir() + QStringLiteral("/status.json");
+}
+
+void StatusFile::update(const RoadState& state)
+{
+    const QJsonObject next = state.toJson();
+    if (next != current) {
+        current = next;
+        dirty = true;
+    }
+}
+
+bool StatusFile::write()
+{
+    QJsonObject doc = current;
+    doc.insert(QStringLiteral("updated"),
+               QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    doc.insert(QStringLiteral("pid"), QCoreApplication::applicationPid());
+    QSaveFile file(path());
+    bool ok = file.open(QIODevice::WriteOnly);
+    if (ok) {
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        file.write(QJsonDocument(doc).toJson());
+        ok = file.commit();
+    }
+    sinceWrite.start();
+    dirty = false;
+    if (!ok && !writeFaultLogged) {
+        writeFaultLogged = true;
+        qWarning("status file %s cannot be written: %s", qUtf8Printable(path()),
+                 qUtf8Printable(file.errorString()));
+    }
+    writeFaultLogged = writeFaultLogged && !ok;
+    return ok;
+}
+
+void StatusFile::remove()
+{
+    timer.stop();
+    QFile::remove(path());
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// The per-user directory that holds settings.ini and sms-r.db. Read from the
+// environment afresh on every call, unless a directory was set explicitly.
+QString dataDir();
+
+// Makes dataDir() answer this directory (a service's --data-dir); an empty
+// path goes back to the environment.
+void setDataDirOverride(const QString& path);
+
+// Creates the data directory with all missing parents.
+void ensureDataDir();

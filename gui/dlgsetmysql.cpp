@@ -1,0 +1,77 @@
+#include "gui/dlgsetmysql.h"
+
+#include "gui/dlgfields.h"
+#include "core/mysetting.h"
+#include "gui/xbuttons.h"
+#include "gui/xfactory.h"
+#include "gui/xfonts.h"
+#include "gui/xinputs.h"
+
+#include <QIntValidator>
+
+namespace {
+
+XEditLine* addField(QWidget* parent, int y, const QString& caption, int maxLength, const QString& value)
+{
+    auto* label = xCreateAtAs<XLabel>(parent, XTypeLabel, 50, y, 150, 40);
+    label->setText(caption);
+    label->setXsFont(xTextFont(), 0, true);
+    auto* edit = xCreateAtAs<XEditLine>(parent, XTypeEditLine, 200, y, 220, 40);
+    edit->setXsFont(xTextFont(), 0, true);
+    dlgShowValue(edit, maxLength, value);
+    return edit;
+}
+
+} // namespace
+
+DlgSetMysql::DlgSetMysql(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(QStringLiteral("请设置MYSQL数据库连接参数"));
+    setFixedSize(500, 360);
+
+    edHost = addField(this, 20, QStringLiteral("地  址："), 30, theSetting.mysqlHost);
+    edPort = addField(this, 70, QStringLiteral("端  口："), 5, QString::number(theSetting.mysqlPort));
+    edPort->setValidator(new QIntValidator(this));
+    edUser = addField(this, 120, QStringLiteral("用户名："), 32, theSetting.mysqlUser);
+    edPwd = addField(this, 170, QStringLiteral("密  码："), 32, theSetting.mysqlPwd);
+    edPwd->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    edDbName = addField(this, 220, QStringLiteral("库  名："), 32, theSetting.mysqlDbName);
+
+    auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 280, 150, 40);
+    ok->setText(QStringLiteral("确定"));
+    ok->setXsFont(xTextFont(), 0, true);
+    auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 280, 150, 40);
+    cancel->setText(QStringLiteral("取消"));
+    cancel->setXsFont(xTextFont(), 0, true);
+    connect(ok, &QPushButton::clicked, this, &DlgSetMysql::onBtOk);
+    connect(cancel, &QPushButton::clicked, this, &DlgSetMysql::onBtCancel);
+}
+
+void DlgSetMysql::onBtOk()
+{
+    const QString host = edHost->text().trimmed();
+    bool isNumber = false;
+    int port = edPort->text().trimmed().toInt(&isNumber, 10);
+    if (!isNumber) {
+        port = 0;
+    }
+    const QString user = edUser->text().trimmed();
+    // A password may begin or end with blanks; it is kept as typed.
+    const QString pwd = edPwd->text();
+    const QString dbName = edDbName->text().trimmed();
+    if (host != theSetting.mysqlHost || port != theSetting.mysqlPort || user != theSetting.mysqlUser ||
+        pwd != theSetting.mysqlPwd || dbName != theSetting.mysqlDbName) {
+        theSetting.mysqlHost = host;
+        theSetting.mysqlPort = port;
+        theSetting.mysqlUser = user;
+        theSetting.mysqlPwd = pwd;
+        theSetting.mysqlDbName = dbName;
+        theSetting.saveIni();
+    }
+    accept();
+}
+
+void DlgSetMysql::onBtCancel()
+{
+    reject();
+}

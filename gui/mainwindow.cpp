@@ -1,0 +1,148 @@
+#include "gui/mainwindow.h"
+
+#include "gui/dlgsetcard.h"
+#include "gui/dlgsetcomm.h"
+#include "gui/dlgsetmysql.h"
+#include "gui/xbuttons.h"
+#include "gui/xinputs.h"
+#include "gui/xviews.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QStandardItemModel>
+
+namespace {
+
+enum PortColumn : int
+{
+    ColumnPort = 0,
+    ColumnState = 1,
+    ColumnDevice = 2,
+    ColumnSim = 3
+};
+
+QString tr8(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+QString countText(int count)
+{
+    return count < 0 ? QStringLiteral("-") : QString::number(count);
+}
+
+void setIfChanged(XLabel* label, const QString& text)
+{
+    if (label->text() != text) {
+        label->setText(text);
+    }
+}
+
+} // namespace
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::onAppStart()
+{
+    commRunning = true;
+    syncRunning = true;
+    btSetCom->setVisible(false);
+    btStartCom->setText(tr8("停止"));
+    btSetDB->setVisible(false);
+    btSetCard->setVisible(false);
+    btStartDB->setText(tr8("停止"));
+    host.start();
+}
+
+void MainWindow::onBtStartCom()
+{
+    commRunning = !commRunning;
+    btSetCom->setVisible(!commRunning);
+    btStartCom->setText(commRunning ? tr8("停止") : tr8("启动"));
+    host.setModemsOn(commRunning);
+}
+
+void MainWindow::onBtStartDB()
+{
+    syncRunning = !syncRunning;
+    btSetDB->setVisible(!syncRunning);
+    btSetCard->setVisible(!syncRunning);
+    btStartDB->setText(syncRunning ? tr8("停止") : tr8("启动"));
+    host.setSyncOn(syncRunning);
+}
+
+void MainWindow::onBtSetCom()
+{
+    DlgSetComm dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::onBtSetDB()
+{
+    DlgSetMysql dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::onBtSetCard()
+{
+    DlgSetCard dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::onBtDebug() {}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    appStartTimer.stop();
+    host.stop();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::showState(const RoadState& state)
+{
+    showPorts(state);
+    if (!state.storeOpen && !state.storeError.isEmpty()) {
+        const QString closed = tr8("本地库无法打开");
+        setIfChanged(lbRecvTotal, closed);
+        setIfChanged(lbLastNumber, closed);
+        setIfChanged(lbLastTime, closed);
+    } else {
+        setIfChanged(lbRecvTotal, countText(state.total));
+        setIfChanged(lbLastNumber, state.lastSender);
+        setIfChanged(lbLastTime, state.lastRecvTime);
+    }
+    setIfChanged(lbConnState, RoadState::linkText(state.link));
+    setIfChanged(lbPending, countText(state.pending));
+    setIfChanged(lbLastSync, state.lastHandledTime);
+}
+
+void MainWindow::showPorts(const RoadState& state)
+{
+    const int rows = state.ports.size();
+    if (portModel->rowCount() > rows) {
+        portModel->removeRows(rows, portModel->rowCount() - rows);
+    }
+    bool namesChanged = false;
+    for (int row = 0; row < rows; ++row) {
+        if (row >= portModel->rowCount()) {
+            portModel->insertRow(row);
+        }
+        const PortState& port = state.ports.at(row);
+        const QString texts[] = {port.name, port.stateText, port.device, port.sim};
+        for (int column = ColumnPort; column <= ColumnSim; ++column) {
+            const QModelIndex index = portModel->index(row, column);
+            if (index.data().toString() != texts[column]) {
+                portModel->setData(index, texts[column]);
+                // A cell too narrow for its text still shows all of it on hover.
+                portModel->setData(index, texts[column], Qt::ToolTipRole);
+                namesChanged = namesChanged || column == ColumnPort;
+            }
+        }
+    }
+    if (namesChanged) {
+        // The whole port name, however long: a path of a virtual port too.
+        portView->resizeColumnToContents(ColumnPort);
+        const int wanted = portView->columnWidth(ColumnPort) + 20;
+        portView->setColumnWidth(ColumnPort, qMax(160, qMin(wanted, 480)));
+    }
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "controller/controllerhost.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+class QCloseEvent;
+class QStandardItemModel;
+class XButtonPush;
+class XLabel;
+class XViewTree;
+
+// The program's one window: a view of the controller, which runs the whole
+// road in a thread of its own. The window draws the controller's state and
+// sends it the operator's commands; it never waits for a modem, the store or
+// the MySQL server.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The controller's state as last drawn.
+    const RoadState& roadState() const { return host.lastState(); }
+
+public slots:
+    void onAppStart();
+    void onBtSetCom();
+    void onBtStartCom();
+    void onBtStartDB();
+    void onBtSetDB();
+    void onBtSetCard();
+    void onBtDebug();
+    void showState(const RoadState& state);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    friend class TestMainWindow;
+
+    void buildLayout();
+    void showPorts(const RoadState& state);
+
+    QStandardItemModel* portModel = nullptr;
+    XViewTree* portView = nullptr;
+    XButtonPush* btSetCom = nullptr;
+    XButtonPush* btStartCom = nullptr;
+    XButtonPush* btDebug = nullptr;
+    XButtonPush* btStartDB = nullptr;
+    XButtonPush* btSetDB = nullptr;
+    XButtonPush* btSetCard = nullptr;
+    XLabel* lbRecvTotal = nullptr;
+    XLabel* lbLastNumber = nullptr;
+    XLabel* lbLastTime = nullptr;
+    XLabel* lbConnState = nullptr;
+    XLabel* lbPending = nullptr;
+    XLabel* lbLastSync = nullptr;
+    XLabel* lbNote = nullptr;
+    QTimer appStartTimer;
+    ControllerHost host;
+    bool commRunning = false;
+    bool syncRunning = false;
+};

@@ -1,0 +1,37 @@
+#include "gui/xfonts.h"
+
+#include <QDebug>
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
+
+namespace {
+
+QString heiti()
+{
+    return QStringLiteral("黑体");
+}
+
+} // namespace
+
+void xInstallFonts()
+{
+#ifndef Q_OS_WIN
+    const QString family = QStringLiteral("WenQuanYi Zen Hei");
+    if (!QFontDatabase().families().contains(family)) {
+        qWarning() << "font family" << family << "is not installed; Chinese texts may be clipped";
+    }
+    QFont::insertSubstitution(heiti(), family);
+#endif
+}
+
+QString xTextFont()
+{
+    return QStringLiteral("18px \"") + heiti() + QStringLiteral("\"");
+}
+
+QString xResolvedHeiti()
+{
+    QFont font(heiti());
+    return QFontInfo(font).family();
+}

@@ -1,0 +1,122 @@
+#include "gui/mainwindow.h"
+#include "gui/xbuttons.h"
+#include "gui/xinputs.h"
+#include "gui/xviews.h"
+
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString u8(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+// What only the window does: its toggles and how it draws the controller's
+// state. The road itself is tested without a window.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+    QString cell(MainWindow& w, int row, int column, int role = Qt::DisplayRole)
+    {
+        return w.portModel->data(w.portModel->index(row, column), role).toString();
+    }
+
+private slots:
+    void initTestCase();
+    void togglesShowAndHideButtons();
+    void drawsTheState_data();
+    void drawsTheState();
+};
+
+void TestMainWindow::initTestCase()
+{
+    qputenv("APPDATA", dir.path().toUtf8());
+}
+
+void TestMainWindow::togglesShowAndHideButtons()
+{
+    MainWindow w;
+    w.appStartTimer.stop();
+    w.show();
+    QCOMPARE(w.btStartCom->text(), u8("启动"));
+    for (XButtonPush* hidden : {w.btSetCom, w.btDebug, w.btSetDB, w.btSetCard}) {
+        QVERIFY(!hidden->isVisible());
+    }
+    w.onBtStartCom();
+    QCOMPARE(w.btStartCom->text(), u8("停止"));
+    QVERIFY(!w.btSetCom->isVisible());
+    w.onBtStartCom();
+    QCOMPARE(w.btStartCom->text(), u8("启动"));
+    QVERIFY(w.btSetCom->isVisible());
+
+    w.onBtStartDB();
+    QCOMPARE(w.btStartDB->text(), u8("停止"));
+    QVERIFY(!w.btSetDB->isVisible());
+    QVERIFY(!w.btSetCard->isVisible());
+    w.onBtStartDB();
+    QCOMPARE(w.btStartDB->text(), u8("启动"));
+    QVERIFY(w.btSetDB->isVisible());
+    QVERIFY(w.btSetCard->isVisible());
+}
+
+void TestMainWindow::drawsTheState_data()
+{
+    QTest::addColumn<int>("link");
+    QTest::addColumn<bool>("storeOpen");
+    QTest::addColumn<QString>("linkText");
+    QTest::addColumn<QString>("totalText");
+
+    QTest::newRow("connected, store open") << int(LinkUp) << true << u8("已连接") << "12";
+    QTest::newRow("third second of the countdown") << 92 << true << u8("准备再次尝试:3") << "12";
+    QTest::newRow("store closed") << int(LinkOff) << false << u8("未连接") << u8("本地库无法打开");
+}
+
+void TestMainWindow::drawsTheState()
+{
+    QFETCH(int, link);
+    QFETCH(bool, storeOpen);
+    QFETCH(QString, linkText);
+    QFETCH(QString, totalText);
+
+    MainWindow w;
+    w.appStartTimer.stop();
+    RoadState state;
+    const QString longName =
+        QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-if02-port0");
+    state.ports.append({QStringLiteral("COM3"), u8("工作中(0)..."), "861234567890123", "8986001", false});
+    state.ports.append({longName, u8("（排除）"), "-", "-", true});
+    state.link = link;
+    state.storeOpen = storeOpen;
+    state.storeError = storeOpen ? QString() : QStringLiteral("disk I/O error");
+    state.total = 12;
+    state.pending = 3;
+    w.showState(state);
+
+    QCOMPARE(w.portModel->rowCount(), 2);
+    QCOMPARE(cell(w, 0, 1), u8("工作中(0)..."));
+    QCOMPARE(cell(w, 0, 3), QStringLiteral("8986001"));
+    // A long port name is shown whole, or at least in its tooltip.
+    QCOMPARE(cell(w, 1, 0), longName);
+    QCOMPARE(cell(w, 1, 0, Qt::ToolTipRole), longName);
+    QVERIFY(w.portView->columnWidth(0) >= 160);
+    QCOMPARE(w.lbConnState->text(), linkText);
+    QCOMPARE(w.lbRecvTotal->text(), totalText);
+    QCOMPARE(w.lbPending->text(), QStringLiteral("3"));
+
+    // Fewer ports later: the table shrinks with the state.
+    state.ports.removeLast();
+    w.showState(state);
+    QCOMPARE(w.portModel->rowCount(), 1);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
