@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QSettings>
 
+#include <utility>
+
 MySetting theSetting;
 
 namespace {
@@ -109,6 +111,9 @@ bool MySetting::loadIni()
     mysqlUser = readText(ini, QStringLiteral("MYSQL_USER"), QStringLiteral("root"));
     mysqlPwd = readText(ini, QStringLiteral("MYSQL_PWD"), QStringLiteral("73914"));
     mysqlDbName = readText(ini, QStringLiteral("MYSQL_DBNAME"), QStringLiteral("smsserver"));
+    mysqlSslCa = textValue(ini, QStringLiteral("MYSQL_SSL_CA"));
+    mysqlSslCert = textValue(ini, QStringLiteral("MYSQL_SSL_CERT"));
+    mysqlSslKey = textValue(ini, QStringLiteral("MYSQL_SSL_KEY"));
 
     logLevel.store(ini.value(QStringLiteral("LOGLEVEL"), 0).toInt());
 
@@ -143,6 +148,16 @@ bool MySetting::saveIni()
     ini.setValue(QStringLiteral("MYSQL_USER"), mysqlUser);
     ini.setValue(QStringLiteral("MYSQL_PWD"), mysqlPwd);
     ini.setValue(QStringLiteral("MYSQL_DBNAME"), mysqlDbName);
+    // Written only when set, like the extra ports: a file without TLS stays as it was.
+    const std::pair<const char*, QString> tlsKeys[] = {
+        {"MYSQL_SSL_CA", mysqlSslCa}, {"MYSQL_SSL_CERT", mysqlSslCert}, {"MYSQL_SSL_KEY", mysqlSslKey}};
+    for (const auto& key : tlsKeys) {
+        if (!key.second.isEmpty()) {
+            ini.setValue(QLatin1String(key.first), key.second);
+        } else {
+            ini.remove(QLatin1String(key.first));
+        }
+    }
 
     const int pairs = cardMap->simList.size();
     ini.setValue(QStringLiteral("CARD/NUM"), pairs);

@@ -32,6 +32,12 @@ public:
     QString mysqlUser = QStringLiteral("root");
     QString mysqlPwd = QStringLiteral("73914");
     QString mysqlDbName = QStringLiteral("smsserver");
+    // TLS for the MySQL link: the CA that signed the server's certificate and,
+    // when the server asks for one, the client's certificate and key. All
+    // empty: the link is not encrypted.
+    QString mysqlSslCa;
+    QString mysqlSslCert;
+    QString mysqlSslKey;
     // Serial ports served besides the enumerated ones (DEF_EXTRA_PORTS), as typed.
     QString extraPorts;
 };
