@@ -16,6 +16,9 @@
 namespace {
 
 constexpr int comRunRunning = 1;
+// Messages handed to the forwarder at a time: one insert round trip and one
+// store transaction each.
+constexpr int BatchSize = 100;
 
 enum HdFlag : int
 {
@@ -299,38 +302,44 @@ void Controller::linkStep()
     }
 }
 
-// Hands the forwarder the next complete message once it is idle and every
-// earlier result is marked in the store.
+// Hands the forwarder the next complete messages, up to a batch, once it is
+// idle and every earlier result is marked in the store.
 void Controller::forwardMore()
 {
     if (!road.syncOn || road.link != LinkUp || batchInFlight || !recvStore.isLocalDbOpen() ||
         !unmarkedIds[0].isEmpty() || !unmarkedIds[1].isEmpty() || forwarder == nullptr) {
         return;
     }
-    QList<MyRecvSms*> records;
-    if (!recvStore.pickNext(records) || records.isEmpty()) {
+    QList<QList<MyRecvSms*>> messages;
+    const bool picked = recvStore.pickBatch(BatchSize, messages);
+    QList<SmsRow> batch;
+    for (QList<MyRecvSms*>& records : messages) {
+        const MyRecvSms* first = records.first();
+        SmsRow row;
+        row.gatewayId = first->port_no;
+        row.originator = first->sms_sender;
+        row.messageDate = first->sms_stamp;
+        row.receiveDate = RecvStore::timeText(first->recv_time);
+        row.userPhone = settings.cardMap->phoneForSim(first->sim_no);
+        // The text is formed from the stored PDUs of the parts, so that 7-bit
+        // messages keep '@', the extension characters and the fill bits.
+        QStringList pdus;
+        for (const MyRecvSms* record : qAsConst(records)) {
+            pdus.append(record->txt_pdu);
+            row.towIds.append(record->tow_id);
+        }
+        row.text = GsmOp::messageText(pdus);
         qDeleteAll(records);
+        batch.append(row);
+    }
+    if (!picked && !storeFaultLogged) {
+        storeFaultLogged = true;
+        logMain(QStringLiteral("LOCAL DB READ FAILED: no message can be picked for forwarding"));
+    }
+    if (batch.isEmpty()) {
         return;
     }
-    const MyRecvSms* first = records.first();
-    SmsRow row;
-    row.gatewayId = first->port_no;
-    row.originator = first->sms_sender;
-    row.messageDate = first->sms_stamp;
-    row.receiveDate = RecvStore::timeText(first->recv_time);
-    row.userPhone = settings.cardMap->phoneForSim(first->sim_no);
-    // The text is formed from the stored PDUs of the parts, so that 7-bit
-    // messages keep '@', the extension characters and the fill bits.
-    QStringList pdus;
-    for (const MyRecvSms* record : qAsConst(records)) {
-        pdus.append(record->txt_pdu);
-        row.towIds.append(record->tow_id);
-    }
-    row.text = GsmOp::messageText(pdus);
-    qDeleteAll(records);
-
     batchInFlight = true;
-    const QList<SmsRow> batch{row};
     QMetaObject::invokeMethod(forwarder, "forward", Qt::QueuedConnection, Q_ARG(QList<SmsRow>, batch));
 }
 
@@ -372,15 +381,6 @@ void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fa
     forwardMore();
 }
 
-bool Controller::markRows(const QList<int>& ids, int flag)
-{
-    bool ok = true;
-    for (int id : ids) {
-        ok = recvStore.markHandled(id, flag) && ok;
-    }
-    return ok;
-}
-
 // A forward is finished only once its mark is in the store; until then the
 // message must not be picked again, or it would reach the server twice.
 void Controller::retryMarks()
@@ -390,11 +390,12 @@ void Controller::retryMarks()
         if (unmarkedIds[i].isEmpty()) {
             continue;
         }
-        if (!markRows(unmarkedIds[i], flags[i])) {
+        if (!recvStore.markBatch(unmarkedIds[i], flags[i])) {
             if (!markFaultLogged) {
                 markFaultLogged = true;
-                logMain(QStringLiteral(
-                    "LOCAL DB MARK FAILED: forwarding paused until the store takes the marks"));
+                road.alert =
+                    QStringLiteral("LOCAL DB MARK FAILED: forwarding paused until the store takes the marks");
+                logMain(road.alert);
             }
             return;
         }
@@ -402,6 +403,7 @@ void Controller::retryMarks()
     }
     if (markFaultLogged) {
         markFaultLogged = false;
+        road.alert.clear();
         logMain(QStringLiteral("LOCAL DB MARK DONE: forwarding goes on"));
     }
     road.lastHandledTime = recvStore.lastHandledTime();

@@ -73,7 +73,6 @@ private:
     void linkStep();
     void forwardMore();
     void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error);
-    bool markRows(const QList<int>& ids, int flag);
     void retryMarks();
     void dailyRestart();
     void clearOldParts();

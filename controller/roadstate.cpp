@@ -45,7 +45,8 @@ QJsonObject RoadState::toJson() const
                        {QStringLiteral("forwarded"), forwarded},
                        {QStringLiteral("last_sender"), lastSender},
                        {QStringLiteral("last_received"), lastRecvTime},
-                       {QStringLiteral("last_forwarded"), lastHandledTime}};
+                       {QStringLiteral("last_forwarded"), lastHandledTime},
+                       {QStringLiteral("alert"), alert}};
 }
 
 QString RoadState::describe(const QJsonObject& status)
@@ -67,6 +68,9 @@ QString RoadState::describe(const QJsonObject& status)
     out += QLatin1Char('\n');
     if (!status.value(QStringLiteral("store_open")).toBool()) {
         out += QStringLiteral("store:          not open (%1)\n").arg(text("store_error"));
+    }
+    if (!text("alert").isEmpty()) {
+        out += QStringLiteral("alert:          %1\n").arg(text("alert"));
     }
     out += QStringLiteral("received:       %1\n").arg(text("received"));
     out += QStringLiteral("pending:        %1\n").arg(text("pending"));

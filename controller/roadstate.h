@@ -45,6 +45,8 @@ struct RoadState
     QString lastSender = QStringLiteral("-");
     QString lastRecvTime = QStringLiteral("-");
     QString lastHandledTime = QStringLiteral("-");
+    // A fault the operator must see while it lasts (empty: none).
+    QString alert;
 
     // The text of the link state shown to the operator.
     static QString linkText(int link);

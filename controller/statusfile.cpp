@@ -11,6 +11,10 @@
 StatusFile::StatusFile(QObject* parent) : QObject(parent), timer(this)
 {
     connect(&timer, &QTimer::timeout, this, [this] {
+        // Nothing to say before the controller has said anything.
+        if (current.isEmpty()) {
+            return;
+        }
         if (dirty || !sinceWrite.isValid() || sinceWrite.elapsed() >= 9000) {
             write();
         }

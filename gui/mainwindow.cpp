@@ -95,6 +95,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     appStartTimer.stop();
     host.stop();
+    statusFile.remove();
     QMainWindow::closeEvent(event);
 }
 
@@ -114,6 +115,7 @@ void MainWindow::showState(const RoadState& state)
     setIfChanged(lbConnState, RoadState::linkText(state.link));
     setIfChanged(lbPending, countText(state.pending));
     setIfChanged(lbLastSync, state.lastHandledTime);
+    setIfChanged(lbNote, state.alert);
 }
 
 void MainWindow::showPorts(const RoadState& state)

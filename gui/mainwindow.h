@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controller/controllerhost.h"
+#include "controller/statusfile.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -61,6 +62,9 @@ private:
     XLabel* lbNote = nullptr;
     QTimer appStartTimer;
     ControllerHost host;
+    // The same status file as the service's, so that `vlsmsd --status` also
+    // reports a window running on the data directory.
+    StatusFile statusFile;
     bool commRunning = false;
     bool syncRunning = false;
 };

@@ -97,6 +97,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     connect(btSetDB, &XButtonPush::clicked, this, &MainWindow::onBtSetDB);
     connect(btSetCard, &XButtonPush::clicked, this, &MainWindow::onBtSetCard);
     connect(&host, &ControllerHost::stateChanged, this, &MainWindow::showState);
+    connect(&host, &ControllerHost::stateChanged, &statusFile, &StatusFile::update);
 
     appStartTimer.setSingleShot(true);
     connect(&appStartTimer, &QTimer::timeout, this, &MainWindow::onAppStart);

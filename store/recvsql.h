@@ -106,6 +106,15 @@ inline constexpr const char* readGroup =
     "sms_codetype, sms_part_index,sms_part_count,txt_pdu FROM t_recv WHERE " VLSMS_FORWARDABLE
     " AND sms_part_type<>0 AND sim_no=? AND sms_sender IS ? AND sms_part_id IS ? AND sms_part_count=? "
     "GROUP BY sms_part_index ORDER BY sms_part_index";
+// The same two questions for a batch: the oldest singles and the oldest
+// complete groups, each up to a number of rows.
+inline constexpr const char* firstSingles =
+    "SELECT tow_id FROM t_recv WHERE " VLSMS_FORWARDABLE " AND sms_part_type=0 ORDER BY tow_id LIMIT ?";
+inline constexpr const char* firstCompleteGroups =
+    "SELECT MIN(tow_id) AS xid, sim_no, sms_sender, sms_part_id, sms_part_count, "
+    "COUNT(DISTINCT(sms_part_index)) AS num FROM t_recv WHERE " VLSMS_FORWARDABLE " AND sms_part_type<>0 "
+    "GROUP BY sim_no, sms_sender, sms_part_id, sms_part_count HAVING num>=sms_part_count ORDER BY xid LIMIT "
+    "?";
 inline constexpr const char* markHandled = "UPDATE t_recv SET hd_flag=?, hd_time=? WHERE tow_id=?";
 inline constexpr const char* expireParts =
     "UPDATE t_recv SET hd_flag=9, hd_time=? WHERE (?-recv_time)>3600 AND sms_part_type<>0 AND sms_recvtype=0 "

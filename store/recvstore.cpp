@@ -13,6 +13,8 @@
 #include <QDebug>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
 
 const qint64 storeEpoch = 1600000000;
@@ -492,6 +494,80 @@ bool RecvStore::markHandled(int towId, int hdFlag)
     query.bindValue(1, storeNow());
     query.bindValue(2, towId);
     return execQuery(query) == 0 && query.numRowsAffected() == 1;
+}
+
+bool RecvStore::pickBatch(int max, QList<QList<MyRecvSms*>>& messages)
+{
+    if (!localDbOpen || max < 1) {
+        return false;
+    }
+    struct Head
+    {
+        int firstId;
+        QString partId;
+        QString simNo;
+        QString sender;
+        int partCount; // 0 for a single
+    };
+    QList<Head> heads;
+    DatabaseBindQuery singles;
+    if (runQuery(singles, RecvSql::firstSingles) != 0) {
+        return false;
+    }
+    singles.bindValue(0, max);
+    if (execQuery(singles) != 0) {
+        return false;
+    }
+    while (singles.next()) {
+        heads.append({singles.value(QStringLiteral("tow_id")).toInt(), QString(), QString(), QString(), 0});
+    }
+    DatabaseBindQuery groups;
+    if (runQuery(groups, RecvSql::firstCompleteGroups) != 0) {
+        return false;
+    }
+    groups.bindValue(0, max);
+    if (execQuery(groups) != 0) {
+        return false;
+    }
+    while (groups.next()) {
+        heads.append({groups.value(QStringLiteral("xid")).toInt(),
+                      groups.value(QStringLiteral("sms_part_id")).toString(),
+                      groups.value(QStringLiteral("sim_no")).toString(),
+                      groups.value(QStringLiteral("sms_sender")).toString(),
+                      groups.value(QStringLiteral("sms_part_count")).toInt()});
+    }
+    std::sort(heads.begin(), heads.end(), [](const Head& a, const Head& b) { return a.firstId < b.firstId; });
+    bool ok = true;
+    for (int i = 0; i < heads.size() && i < max && ok; ++i) {
+        const Head& head = heads.at(i);
+        QList<MyRecvSms*> parts;
+        ok = head.partCount == 0 ? readSingle(head.firstId, parts)
+                                 : readGroup(head.partId, head.simNo, head.sender, head.partCount, parts);
+        if (!parts.isEmpty()) {
+            messages.append(parts);
+        }
+    }
+    return ok;
+}
+
+bool RecvStore::markBatch(const QList<int>& towIds, int hdFlag)
+{
+    if (!localDbOpen) {
+        return false;
+    }
+    QString error;
+    if (!runSetup("BEGIN IMMEDIATE", error)) {
+        return false;
+    }
+    bool ok = true;
+    for (int id : towIds) {
+        ok = ok && markHandled(id, hdFlag);
+    }
+    if (ok && runSetup("COMMIT", error)) {
+        return true;
+    }
+    runSetup("ROLLBACK", error);
+    return false;
 }
 
 bool RecvStore::expireParts()

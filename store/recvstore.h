@@ -46,7 +46,12 @@ public:
     bool readSingle(int towId, QList<MyRecvSms*>& list);
     bool readGroup(const QString& partId, const QString& simNo, const QString& sender, int partCount,
                    QList<MyRecvSms*>& list);
+    // Up to max complete messages in the order pickNext would give them, each
+    // as the list of its parts; the caller owns the records.
+    bool pickBatch(int max, QList<QList<MyRecvSms*>>& messages);
     bool markHandled(int towId, int hdFlag);
+    // Marks all the rows or none, in one transaction.
+    bool markBatch(const QList<int>& towIds, int hdFlag);
     bool expireParts();
 
 private:

@@ -25,10 +25,11 @@ struct Expected
 
 } // namespace
 
-// The real vlsms executable, offscreen, against simulated modems on
-// pseudo-terminals and the test MariaDB: every message delivered to a SIM
-// arrives in smsserver_in exactly once, and closing the window ends the
-// process with exit code 0.
+// The real programs, the window (offscreen) and the service, against
+// simulated modems on pseudo-terminals and the test MariaDB: every message
+// delivered to a SIM arrives in smsserver_in exactly once, a second process on
+// the same data directory is refused, and SIGTERM ends the process with exit
+// code 0.
 class TestEndToEnd : public QObject
 {
     Q_OBJECT
@@ -36,6 +37,7 @@ class TestEndToEnd : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void messagesTravelFromSimToMysql_data();
     void messagesTravelFromSimToMysql();
 
 private:
@@ -53,8 +55,17 @@ void TestEndToEnd::cleanupTestCase()
     dropTestDatabases({database});
 }
 
+void TestEndToEnd::messagesTravelFromSimToMysql_data()
+{
+    QTest::addColumn<bool>("service");
+    QTest::newRow("the window") << false;
+    QTest::newRow("the service") << true;
+}
+
 void TestEndToEnd::messagesTravelFromSimToMysql()
 {
+    QFETCH(bool, service);
+    QSqlQuery(adminDb()).exec("DELETE FROM " + database + ".smsserver_in");
     QTemporaryDir dir;
     ModemBank bank;
     QString error;
@@ -109,8 +120,25 @@ void TestEndToEnd::messagesTravelFromSimToMysql()
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(dir.path());
     program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(QStringLiteral(VLSMS_BIN), QStringList());
+    const QStringList dataDirArgs{QStringLiteral("--data-dir"), appData + "/VLSMS"};
+    if (service) {
+        program.start(QStringLiteral(VLSMSD_BIN), dataDirArgs);
+    } else {
+        program.start(QStringLiteral(VLSMS_BIN), QStringList());
+    }
     QVERIFY(program.waitForStarted(10000));
+    // Runs the service's command line on the same data directory.
+    auto serviceCommand = [&](const QStringList& args, QByteArray* out = nullptr) {
+        QProcess command;
+        command.start(QStringLiteral(VLSMSD_BIN), dataDirArgs + args);
+        if (!command.waitForFinished(20000)) {
+            return -1;
+        }
+        if (out != nullptr) {
+            *out = command.readAllStandardOutput() + command.readAllStandardError();
+        }
+        return command.exitCode();
+    };
 
     QSqlDatabase db = adminDb();
     auto rows = [&] {
@@ -149,13 +177,26 @@ void TestEndToEnd::messagesTravelFromSimToMysql()
         }
     }
 
-    program.terminate(); // what closing the window does, from outside
+    // The running instance reports its ports; a second one is refused.
+    QByteArray status;
+    QTRY_VERIFY_WITH_TIMEOUT(serviceCommand({QStringLiteral("--status")}, &status) == 0 &&
+                                 status.contains(bank.portPaths().last().toUtf8()),
+                             15000);
+    QVERIFY2(status.contains("received:"), status.constData());
+    QByteArray refusal;
+    QCOMPARE(serviceCommand({}, &refusal), 1);
+    QVERIFY2(refusal.contains("already runs"), refusal.constData());
+
+    program.terminate(); // SIGTERM: what a service manager or closing the window does
     QElapsedTimer closing;
     closing.start();
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
-    qInfo("window closed, process ended after %lld ms", closing.elapsed());
+    qInfo("process ended %lld ms after SIGTERM", closing.elapsed());
+    QByteArray after;
+    QCOMPARE(serviceCommand({QStringLiteral("--status")}, &after), 1);
+    QVERIFY2(after.contains("no instance runs"), after.constData());
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

@@ -122,6 +122,7 @@ private slots:
     void forwardsEachKindOfMessage();
     void refusedRowIsMarkedTen();
     void drainsWithoutATick();
+    void markThatFailsPausesForwarding();
 
     void dailyRestartAtOneOhOne();
     void expiryOnFifthMinutes();
@@ -418,8 +419,43 @@ void TestController::drainsWithoutATick()
             "COM7", "dev", QStringLiteral("8986000000000000%1").arg(i, 4, 10, QChar('0')), single7Bit));
     }
     c.forwardMore();
-    QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 20, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
+    QCOMPARE(rowsInMysql(), 20);
+}
+
+// Another process holds the store's write lock while a batch is inserted:
+// the marks fail, nothing more is sent (the same messages would go twice),
+// and the marks go in once the lock is gone.
+void TestController::markThatFailsPausesForwarding()
+{
+    Controller& c = connectedRoad();
+    QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+    QVERIFY(c.store().insertRecv("COM7", "dev", sim1, alphaSender));
+    {
+        QSqlDatabase foreign =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+        foreign.setDatabaseName(dir->path() + "/VLSMS/sms-r.db");
+        QVERIFY(foreign.open());
+        QSqlQuery lock(foreign);
+        QVERIFY2(lock.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(lock.lastError().text()));
+
+        c.forwardMore();
+        QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 2, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(mainLog().contains("LOCAL DB MARK FAILED"), 20000);
+        QVERIFY(!c.state().alert.isEmpty());
+        c.tick(); // the mark is tried again and fails again; nothing is sent again
+        QTest::qWait(200);
+        QCOMPARE(rowsInMysql(), 2);
+        QCOMPARE(c.store().countPending(), 2);
+
+        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        foreign.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+    c.tick();
     QCOMPARE(c.store().countPending(), 0);
+    QVERIFY(c.state().alert.isEmpty());
+    QCOMPARE(rowsInMysql(), 2);
 }
 
 void TestController::dailyRestartAtOneOhOne()

@@ -19,6 +19,7 @@ private slots:
     void cleanup();
     void pickOrder_data();
     void pickOrder();
+    void batchOrder();
     void groupCompletes();
     void partStoredTwice();
     void groupKey_data();
@@ -134,6 +135,50 @@ void TstRecvPick::pickOrder()
     pick(picked);
     QCOMPARE(picked.ok, !expected.isEmpty());
     QCOMPARE(picked.texts, expected);
+
+    // A batch starts with the same message.
+    QList<QList<MyRecvSms*>> batch;
+    QVERIFY(testStore().pickBatch(100, batch));
+    QStringList first;
+    for (const MyRecvSms* sms : batch.value(0)) {
+        first << GsmOp::ucs2Text(sms->sms_userdata_value);
+    }
+    QCOMPARE(first, expected);
+    for (auto& message : batch) {
+        qDeleteAll(message);
+    }
+}
+
+// A batch holds the oldest complete messages in the order of their first
+// part, up to its size, and one transaction marks them all.
+void TstRecvPick::batchOrder()
+{
+    QVERIFY(store(ucs2(alice, QStringLiteral("s1"))) > 0);
+    QVERIFY(part(1, 2, QStringLiteral("g1")) > 0);
+    QVERIFY(store(ucs2(alice, QStringLiteral("s2"))) > 0);
+    QVERIFY(part(1, 3, QStringLiteral("i"), bob) > 0);
+    QVERIFY(part(2, 2, QStringLiteral("g2")) > 0);
+    QVERIFY(store(ucs2(alice, QStringLiteral("s3"))) > 0);
+
+    QList<QList<MyRecvSms*>> batch;
+    QVERIFY(testStore().pickBatch(3, batch));
+    QStringList texts;
+    QList<int> ids;
+    for (const QList<MyRecvSms*>& message : qAsConst(batch)) {
+        QStringList parts;
+        for (const MyRecvSms* sms : message) {
+            parts << GsmOp::ucs2Text(sms->sms_userdata_value);
+            ids << sms->tow_id;
+        }
+        texts << parts.join(QLatin1Char('+'));
+        qDeleteAll(message);
+    }
+    QCOMPARE(texts, (QStringList{"s1", "g1+g2", "s2"}));
+    QVERIFY(testStore().markBatch(ids, 1));
+    QCOMPARE(testStore().countPending(), 2); // s3 and the incomplete part
+    Picked next;
+    pick(next);
+    QCOMPARE(next.texts, QStringList{"s3"});
 }
 
 void TstRecvPick::groupCompletes()
