@@ -14,10 +14,10 @@ bash tools/deps.sh test
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLSMS_WERROR=ON >/dev/null
 cmake --build "$build" -j2
 
-# The widget-free library and the tools must build without Qt Widgets.
+# The service, the road below the window and the tools must build without Qt Widgets.
 cmake -S "$root" -B "$build/headless" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLSMS_WERROR=ON \
       -DVLSMS_GUI=OFF -DVLSMS_BENCH=OFF >/dev/null
-cmake --build "$build/headless" -j2 --target vlsmslib vlsms-pdu vlsms-modemsim
+cmake --build "$build/headless" -j2 --target vlsmsd vlsms-pdu vlsms-modemsim
 
 dbdir="$build/mariadb"
 bash tools/mariadb.sh test-start "$dbdir"
