@@ -2,6 +2,7 @@
 #include "core/clock.h"
 #include "mysql/forwarder.h"
 #include "mysql/mysql5.h"
+#include "tools/modemsim/modemsim.h"
 
 #include <QFile>
 #include <QSerialPortInfo>
@@ -115,6 +116,7 @@ private slots:
     void workerCodes_data();
     void workerCodes();
     void storeThatCannotOpenIsShown();
+    void simCopyStaysUntilTheStoreHoldsIt();
 
     void linkCycle_data();
     void linkCycle();
@@ -288,6 +290,41 @@ void TestController::storeThatCannotOpenIsShown()
     QVERIFY(!states.isEmpty());
     QVERIFY(!states.last().at(0).value<RoadState>().storeOpen);
     QVERIFY(mainLog().contains("LOCAL DB NOT OPEN"));
+}
+
+// A simulated modem delivers while the store refuses every write: the
+// message stays on the SIM and nothing counts it as received; once the
+// store takes it, it is stored once and deleted from the SIM.
+void TestController::simCopyStaysUntilTheStoreHoldsIt()
+{
+    ModemSim sim(dir->filePath(QStringLiteral("modem1")));
+    QString error;
+    QVERIFY2(sim.start(&error), qPrintable(error));
+    sim.setIccid(sim1);
+    writeSettings("DEF_SPEED=100\nDEF_EXTRA_PORTS=" + sim.portPath() + "\n");
+    Controller& c = makeRoad();
+    QVERIFY(c.store().openLocalDb());
+    QSqlDatabase foreign = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+    foreign.setDatabaseName(dir->path() + "/VLSMS/sms-r.db");
+    QVERIFY(foreign.open());
+    {
+        QSqlQuery lock(foreign);
+        QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        sim.addMessage(single7Bit);
+        c.setModemsOn(true);
+        // The store answers "failed" after its busy wait; the worker keeps the copy.
+        // Read twice: the first answer was in before the second read.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.history().value(0).timesRead >= 2, 60000);
+        QCOMPARE(sim.storedIndexes().size(), 1);
+        QVERIFY(!sim.history().first().deleted);
+        QCOMPARE(c.store().countAll(), 0);
+        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+    }
+    foreign.close();
+    QTRY_VERIFY_WITH_TIMEOUT(sim.storedIndexes().isEmpty(), 60000);
+    QCOMPARE(c.store().countAll(), 1);
+    c.setModemsOn(false);
+    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
 }
 
 // The link's state machine, one tick at a time: what each start leads to
