@@ -3,6 +3,7 @@
 #include "core/mysetting.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,10 +25,27 @@ private:
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(text.toUtf8());
     }
+    static QByteArray fileBytes(const QString& path)
+    {
+        if (QFileInfo(path).isDir()) {
+            return "<dir>";
+        }
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+    }
     QVariant fileValue(const QString& key) const
     {
         const QVariant value = QSettings(ini(), QSettings::IniFormat).value(key);
         return value.type() == QVariant::StringList ? value.toStringList().join(',') : value;
+    }
+
+    // What the last test wrote to the main log in the working directory.
+    QString mainLog()
+    {
+        QFile file(QStringLiteral("comlog-main.txt"));
+        const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        QFile::remove(file.fileName());
+        return text;
     }
 
 private slots:
@@ -37,6 +55,9 @@ private slots:
     void corrections_data();
     void corrections();
     void blanksCountAsText();
+    void brokenFile_data();
+    void brokenFile();
+    void hugeCardCount();
     void cardMapFromFile();
     void saveWritesEveryKeyAndKeepsStaleCards();
     void logLevelIsReadNeverWritten();
@@ -59,6 +80,7 @@ void TestSettings::init()
     theSetting.extraPorts.clear();
     theSetting.cardMap->clearPairs();
     logLevel = 0;
+    mainLog();
 }
 
 void TestSettings::cleanup()
@@ -96,107 +118,44 @@ void TestSettings::corrections_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("inMemory");
     QTest::addColumn<QString>("inFileAfterLoad");
-
-    QTest::newRow("baud 57600: 9600 in memory only") << "DEF_BAUD"
-                                                     << "57600"
-                                                     << "9600"
-                                                     << "57600";
-    QTest::newRow("baud -1: 115200 written back") << "DEF_BAUD"
-                                                  << "-1"
-                                                  << "115200"
-                                                  << "115200";
-    QTest::newRow("baud not numeric: 9600") << "DEF_BAUD"
-                                            << "fast"
-                                            << "9600"
-                                            << "fast";
-    QTest::newRow("baud 9600 stays") << "DEF_BAUD"
-                                     << "9600"
-                                     << "9600"
-                                     << "9600";
-    QTest::newRow("flow 2: 0 in memory only") << "DEF_FLOW"
-                                              << "2"
-                                              << "0"
-                                              << "2";
-    QTest::newRow("flow -3: 0 written back") << "DEF_FLOW"
-                                             << "-3"
-                                             << "0"
-                                             << "0";
-    QTest::newRow("flow 1 stays") << "DEF_FLOW"
-                                  << "1"
-                                  << "1"
-                                  << "1";
-    QTest::newRow("speed 50: 200 in memory only") << "DEF_SPEED"
-                                                  << "50"
-                                                  << "200"
-                                                  << "50";
-    QTest::newRow("speed 20000: 10000") << "DEF_SPEED"
-                                        << "20000"
-                                        << "10000"
-                                        << "20000";
-    QTest::newRow("speed 100 stays") << "DEF_SPEED"
-                                     << "100"
-                                     << "100"
-                                     << "100";
-    QTest::newRow("speed 10000 stays") << "DEF_SPEED"
-                                       << "10000"
-                                       << "10000"
-                                       << "10000";
-    QTest::newRow("speed -1: 200 written back") << "DEF_SPEED"
-                                                << "-1"
-                                                << "200"
-                                                << "200";
-    QTest::newRow("speed not numeric: 200 in memory") << "DEF_SPEED"
-                                                      << "x"
-                                                      << "200"
-                                                      << "x";
-    QTest::newRow("port 0: 3306 written back") << "MYSQL_PORT"
-                                               << "0"
-                                               << "3306"
-                                               << "3306";
-    QTest::newRow("port -5: 3306 written back") << "MYSQL_PORT"
-                                                << "-5"
-                                                << "3306"
-                                                << "3306";
-    QTest::newRow("port not numeric: 3306 written back") << "MYSQL_PORT"
-                                                         << "abc"
-                                                         << "3306"
-                                                         << "3306";
-    QTest::newRow("port 3307 stays") << "MYSQL_PORT"
-                                     << "3307"
-                                     << "3307"
-                                     << "3307";
-    QTest::newRow("empty host: default written back") << "MYSQL_HOST"
-                                                      << ""
-                                                      << "127.0.0.1"
-                                                      << "127.0.0.1";
-    QTest::newRow("empty user: root") << "MYSQL_USER"
-                                      << ""
-                                      << "root"
-                                      << "root";
-    QTest::newRow("empty password: default") << "MYSQL_PWD"
-                                             << ""
-                                             << "73914"
-                                             << "73914";
-    QTest::newRow("empty database: smsserver") << "MYSQL_DBNAME"
-                                               << ""
-                                               << "smsserver"
-                                               << "smsserver";
-    QTest::newRow("host kept") << "MYSQL_HOST"
-                               << "db.example"
-                               << "db.example"
-                               << "db.example";
-    QTest::newRow("ignore list quoted") << "DEF_IGNORE"
-                                        << "\"COM1, COM3\""
-                                        << "COM1, COM3"
-                                        << "COM1, COM3";
-    QTest::newRow("ignore list typed without quotes") << "DEF_IGNORE"
-                                                      << "COM1,COM3"
-                                                      << "COM1,COM3"
-                                                      << "COM1,COM3";
-    QTest::newRow("password with a comma typed without quotes") << "MYSQL_PWD"
-                                                                << "pa,ss"
-                                                                << "pa,ss"
-                                                                << "pa,ss";
+    QTest::addColumn<bool>("logged");
+    // A stored value is never rewritten at load; an empty text takes its default in the file too.
+    const auto row = [](const char* name, const char* key, const char* stored, const char* memory,
+                        const char* file,
+                        bool logged) { QTest::newRow(name) << key << stored << memory << file << logged; };
+    row("baud 57600: 9600", "DEF_BAUD", "57600", "9600", "57600", true);
+    row("baud 230400: 9600, not the nearest", "DEF_BAUD", "230400", "9600", "230400", true);
+    row("baud -1 reads as unset: 115200", "DEF_BAUD", "-1", "115200", "-1", true);
+    row("baud -5 reads as unset: 115200", "DEF_BAUD", "-5", "115200", "-5", true);
+    row("baud not numeric: 9600", "DEF_BAUD", "fast", "9600", "fast", true);
+    row("baud 9600 stays", "DEF_BAUD", "9600", "9600", "9600", false);
+    row("flow 2: 0", "DEF_FLOW", "2", "0", "2", true);
+    row("flow -3: 0", "DEF_FLOW", "-3", "0", "-3", true);
+    row("flow 1 stays", "DEF_FLOW", "1", "1", "1", false);
+    row("speed 50: 200", "DEF_SPEED", "50", "200", "50", true);
+    row("speed 20000: 10000", "DEF_SPEED", "20000", "10000", "20000", true);
+    row("speed 100 stays", "DEF_SPEED", "100", "100", "100", false);
+    row("speed 10000 stays", "DEF_SPEED", "10000", "10000", "10000", false);
+    row("speed -1: 200", "DEF_SPEED", "-1", "200", "-1", true);
+    row("speed not numeric: 200", "DEF_SPEED", "x", "200", "x", true);
+    row("port 0: 3306", "MYSQL_PORT", "0", "3306", "0", true);
+    row("port -5: 3306", "MYSQL_PORT", "-5", "3306", "-5", true);
+    row("port 999999: 65535", "MYSQL_PORT", "999999", "65535", "999999", true);
+    row("port past 64 bits: 65535", "MYSQL_PORT", "99999999999999999999999", "65535",
+        "99999999999999999999999", true);
+    row("port not numeric: 3306", "MYSQL_PORT", "abc", "3306", "abc", true);
+    row("port 65535 stays", "MYSQL_PORT", "65535", "65535", "65535", false);
+    row("log level 785 stays", "LOGLEVEL", "785", "785", "785", false);
+    row("log level -1 (every bit) stays", "LOGLEVEL", "-1", "-1", "-1", false);
+    row("log level past 32 bits: the largest", "LOGLEVEL", "8589934592", "2147483647", "8589934592", true);
+    row("empty host: default written back", "MYSQL_HOST", "", "127.0.0.1", "127.0.0.1", false);
+    row("empty user: root", "MYSQL_USER", "", "root", "root", false);
+    row("empty password: default", "MYSQL_PWD", "", "73914", "73914", false);
+    row("empty database: smsserver", "MYSQL_DBNAME", "", "smsserver", "smsserver", false);
+    row("host kept", "MYSQL_HOST", "db.example", "db.example", "db.example", false);
+    row("ignore list quoted", "DEF_IGNORE", "\"COM1, COM3\"", "COM1, COM3", "COM1, COM3", false);
+    row("ignore list typed without quotes", "DEF_IGNORE", "COM1,COM3", "COM1,COM3", "COM1,COM3", false);
+    row("password with a comma typed without quotes", "MYSQL_PWD", "pa,ss", "pa,ss", "pa,ss", false);
 }
 
 void TestSettings::corrections()
@@ -205,9 +164,10 @@ void TestSettings::corrections()
     QFETCH(QString, stored);
     QFETCH(QString, inMemory);
     QFETCH(QString, inFileAfterLoad);
+    QFETCH(bool, logged);
 
     writeIni(QStringLiteral("[General]\n%1=%2\n").arg(key, stored));
-    theSetting.loadIni();
+    QVERIFY(theSetting.loadIni());
     const QHash<QString, QString> memory = {
         {"DEF_BAUD", QString::number(theSetting.baudRate)},
         {"DEF_FLOW", QString::number(theSetting.flowControl)},
@@ -218,9 +178,11 @@ void TestSettings::corrections()
         {"MYSQL_USER", theSetting.mysqlUser},
         {"MYSQL_PWD", theSetting.mysqlPwd},
         {"MYSQL_DBNAME", theSetting.mysqlDbName},
+        {"LOGLEVEL", QString::number(logLevel.load())},
     };
     QCOMPARE(memory.value(key), inMemory);
     QCOMPARE(fileValue(key).toString(), inFileAfterLoad);
+    QCOMPARE(mainLog().contains(QStringLiteral("SETTINGS: %1=").arg(key)), logged);
 }
 
 void TestSettings::blanksCountAsText()
@@ -228,6 +190,66 @@ void TestSettings::blanksCountAsText()
     writeIni(QStringLiteral("[General]\nMYSQL_PWD=\"  \"\n"));
     theSetting.loadIni();
     QCOMPARE(theSetting.mysqlPwd, QStringLiteral("  "));
+}
+
+void TestSettings::brokenFile_data()
+{
+    QTest::addColumn<QByteArray>("content"); // "<dir>": settings.ini is a directory, unreadable even to root
+    QTest::addColumn<bool>("broken");
+
+    QTest::newRow("lines of prose") << QByteArray("hello world\nthis is not ini\n") << true;
+    QTest::newRow("binary bytes") << QByteArray("DEF_BAUD=9600\n\x00\x01\x7f\xfe", 18) << true;
+    QTest::newRow("section never closed") << QByteArray("[General\nDEF_BAUD=9600\n") << true;
+    QTest::newRow("JSON") << QByteArray("{\"DEF_BAUD\": 9600}\n") << true;
+    QTest::newRow("a directory") << QByteArray("<dir>") << true;
+    QTest::newRow("empty file") << QByteArray() << false;
+    QTest::newRow("byte-order mark and comments")
+        << QByteArray("\xEF\xBB\xBF; by hand\r\n# note\r\n[General]\r\nDEF_BAUD=9600\r\n") << false;
+    QTest::newRow("value continued after a backslash") << QByteArray("DEF_IGNORE=COM1,\\\nCOM2\n") << false;
+    QTest::newRow("quoted value across lines") << QByteArray("MYSQL_PWD=\"a\nb\"\n") << false;
+}
+
+// A file that cannot be read is never written: the defaults run, and the
+// first save keeps the file aside as settings.ini.bad.
+void TestSettings::brokenFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, broken);
+    if (content == "<dir>") {
+        QVERIFY(QDir().mkpath(ini()));
+    } else {
+        writeIni(QString());
+        QFile file(ini());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    theSetting.mysqlHost = QStringLiteral("db.example");
+    theSetting.cardMap->addPair(QStringLiteral("1"), QStringLiteral("2"));
+
+    QCOMPARE(theSetting.loadIni(), !broken);
+    QCOMPARE(theSetting.loadError().isEmpty(), !broken);
+    if (!broken) {
+        return;
+    }
+    QCOMPARE(theSetting.mysqlHost, QStringLiteral("127.0.0.1"));
+    QCOMPARE(theSetting.cardMap->simList.size(), 0);
+    QVERIFY(mainLog().contains(ini()));
+    QCOMPARE(fileBytes(ini()), content);
+
+    theSetting.mysqlPort = 3307;
+    QVERIFY(theSetting.saveIni());
+    QCOMPARE(fileBytes(ini() + QStringLiteral(".bad")), content);
+    QVERIFY(theSetting.loadIni());
+    QCOMPARE(theSetting.mysqlPort, 3307);
+}
+
+// Only the pairs present are read, however large NUM is.
+void TestSettings::hugeCardCount()
+{
+    writeIni(QStringLiteral("[CARD]\nNUM=2147483647\nSIM_0=a\nPHN_0=1\nSIM_7=b\nPHN_7=2\nSIM_01=c\n"));
+    QVERIFY(theSetting.loadIni());
+    QCOMPARE(theSetting.cardMap->simList, QStringList({"a", "b"}));
+    QVERIFY(mainLog().contains(QStringLiteral("CARD/NUM=2147483647 is out of range")));
 }
 
 void TestSettings::cardMapFromFile()
