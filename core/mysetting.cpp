@@ -39,7 +39,7 @@ enum class Save
 struct IntKey
 {
     const char* name;
-    int MySetting::*field; // null: LOGLEVEL, kept in the global logLevel
+    int MySetting::*field; // null: not a field (LOGLEVEL goes to the global logLevel)
     int fallback;
     qint64 low;
     qint64 high;
@@ -59,6 +59,10 @@ const IntKey intKeys[] = {
     {"MYSQL_PORT", &MySetting::mysqlPort,   3306,    1,       65535,   3306,    65535,   false, Save::Always},
     {"LOGLEVEL",   nullptr,                 0,       INT_MIN, INT_MAX, INT_MIN, INT_MAX, false, Save::Never},
 };
+// The number of card pairs, written by saveIni from the map. At most 10000:
+// each pair added is looked up among those before it.
+const IntKey cardCount =
+    {"CARD/NUM",   nullptr,                 0,       0,       10000,   0,       10000,   false, Save::Never};
 // clang-format on
 
 // A text key. With a default, an absent or empty value takes it, in memory
@@ -86,10 +90,8 @@ const TextKey textKeys[] = {
 };
 // clang-format on
 
-// The card map: [CARD] NUM pairs SIM_<i>, PHN_<i>, i from 0. NUM is read in
-// 0..MySetting::maxCardPairs; saveIni leaves pairs at or above a new NUM in
-// the file, and loadIni ignores them.
-const char cardCount[] = "CARD/NUM";
+// The card map: [CARD] NUM pairs SIM_<i>, PHN_<i>, i from 0. saveIni leaves
+// pairs at or above a new NUM in the file, and loadIni ignores them.
 
 // A settings file is a few kilobytes; anything this large is something else.
 const qint64 maxIniBytes = 4 * 1024 * 1024;
@@ -279,9 +281,7 @@ QString readText(QSettings& ini, const TextKey& key)
 // Only the pairs present are read, so a huge NUM costs nothing.
 void readCards(QSettings& ini, MyCardMap& map, QStringList& notes)
 {
-    const IntKey numKey{cardCount, nullptr,    0, 0, MySetting::maxCardPairs, 0, MySetting::maxCardPairs,
-                        false,     Save::Never};
-    const int pairs = readInt(ini, numKey, notes);
+    const int pairs = readInt(ini, cardCount, notes);
     ini.beginGroup(QStringLiteral("CARD"));
     const QStringList keys = ini.childKeys();
     QList<int> indexes;
@@ -333,7 +333,7 @@ void writeKeys(QSettings& ini, const MySetting& settings)
         }
     }
     const MyCardMap& map = *settings.cardMap;
-    ini.setValue(QLatin1String(cardCount), map.simList.size());
+    ini.setValue(QLatin1String(cardCount.name), map.simList.size());
     for (int i = 0; i < map.simList.size(); ++i) {
         ini.setValue(QStringLiteral("CARD/SIM_%1").arg(i), map.simList.at(i));
         ini.setValue(QStringLiteral("CARD/PHN_%1").arg(i), map.phoneList.at(i));

@@ -53,9 +53,6 @@ public:
     // Serial ports served besides the enumerated ones (DEF_EXTRA_PORTS), as typed.
     QString extraPorts;
 
-    // The most card pairs read from the file; CARD/NUM above it is cut down.
-    static constexpr int maxCardPairs = 10000;
-
 private:
     void useDefaults();
 
