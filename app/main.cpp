@@ -10,6 +10,7 @@
 
 int main(int argc, char* argv[])
 {
+    keepNewFilesPrivate();
     QApplication app(argc, argv);
     xInstallFonts();
     InstanceLock lock;

@@ -59,6 +59,7 @@ int printStatus()
 
 int main(int argc, char* argv[])
 {
+    keepNewFilesPrivate();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vlsmsd"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VLSMS_VERSION));
@@ -94,7 +95,13 @@ int main(int argc, char* argv[])
     }
     // The journal collects standard error; a terminal user reads the log files.
     ComLog::setMirrorToStderr(VLSMS_ISATTY(VLSMS_FILENO(stderr)) == 0);
-    theSetting.loadIni();
+    if (!theSetting.loadIni()) {
+        // The window could run on the defaults and show it; a service would
+        // do so unseen, against the wrong server and ports.
+        say(stderr, QStringLiteral("vlsmsd: the settings file %1 %2; not starting\n")
+                        .arg(theSetting.iniPath(), theSetting.loadError()));
+        return 1;
+    }
 
     ControllerHost host;
     StatusFile status;

@@ -1,9 +1,14 @@
 #include "core/datadir.h"
 
 #include <QDir>
+#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcessEnvironment>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -50,5 +55,15 @@ void ensureDataDir()
     const QString path = dataDir();
     if (!QDir().exists(path)) {
         QDir().mkpath(path);
+        // It holds the messages and the MySQL password. A directory somebody
+        // made beforehand keeps the mode they gave it.
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
+}
+
+void keepNewFilesPrivate()
+{
+#ifdef Q_OS_UNIX
+    ::umask(S_IRWXG | S_IRWXO);
+#endif
 }

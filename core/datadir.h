@@ -10,5 +10,11 @@ QString dataDir();
 // path goes back to the environment.
 void setDataDirOverride(const QString& path);
 
-// Creates the data directory with all missing parents.
+// Creates the data directory with all missing parents; the directory itself
+// is made private to its owner.
 void ensureDataDir();
+
+// Every file and directory the process creates from now on is private to its
+// user (on Unix, the umask): the store and its journal files, the status and
+// lock files, the logs. Called first thing by the programs.
+void keepNewFilesPrivate();

@@ -1,9 +1,11 @@
 #include "gui/mainwindow.h"
 
+#include "core/mysetting.h"
 #include "gui/dlgsetcard.h"
 #include "gui/dlgsetcomm.h"
 #include "gui/dlgsetmysql.h"
 #include "gui/xbuttons.h"
+#include "gui/xfactory.h"
 #include "gui/xinputs.h"
 #include "gui/xviews.h"
 
@@ -52,6 +54,13 @@ void MainWindow::onAppStart()
     btSetCard->setVisible(false);
     btStartDB->setText(tr8("停止"));
     host.start();
+    if (!theSetting.loadError().isEmpty()) {
+        xShowMessage(tr8("错误提示"),
+                     tr8("设置文件 %1 %2。\n\n程序按默认设置运行，不改动该文件；在设置对话框中保存后，"
+                         "原文件保留为 settings.ini.bad。")
+                         .arg(theSetting.iniPath(), theSetting.loadError()),
+                     nullptr);
+    }
 }
 
 void MainWindow::onBtStartCom()

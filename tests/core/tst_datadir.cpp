@@ -72,13 +72,22 @@ void TestDataDir::ensureCreatesAllLevels()
     QVERIFY(!QFileInfo::exists(dataDir()));
     ensureDataDir();
     QVERIFY(QFileInfo(dataDir()).isDir());
+#ifndef Q_OS_WIN
+    // It holds the messages and the MySQL password: its owner's only.
+    QCOMPARE(QFile::permissions(dataDir()) & 0x7077,
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+#endif
 }
 
 void TestDataDir::ensureLeavesExistingDirectory()
 {
     QTemporaryDir tmp;
     qputenv("APPDATA", tmp.path().toUtf8());
+    QVERIFY(QDir().mkpath(dataDir()));
+    // A directory somebody made beforehand keeps the mode they gave it.
+    const QFileDevice::Permissions mode = QFile::permissions(dataDir());
     ensureDataDir();
+    QCOMPARE(QFile::permissions(dataDir()), mode);
     QFile marker(dataDir() + QStringLiteral("/keep.txt"));
     QVERIFY(marker.open(QIODevice::WriteOnly));
     marker.write("x");

@@ -1,8 +1,11 @@
+#include "core/mysetting.h"
 #include "gui/mainwindow.h"
 #include "gui/xbuttons.h"
+#include "gui/xfactory.h"
 #include "gui/xinputs.h"
 #include "gui/xviews.h"
 
+#include <QFile>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +38,7 @@ private slots:
     void togglesShowAndHideButtons();
     void drawsTheState_data();
     void drawsTheState();
+    void saysTheSettingsFileIsBroken();
 };
 
 void TestMainWindow::initTestCase()
@@ -116,6 +120,28 @@ void TestMainWindow::drawsTheState()
     state.ports.removeLast();
     w.showState(state);
     QCOMPARE(w.portModel->rowCount(), 1);
+}
+
+// The window runs on the defaults and tells the operator which file it could not read.
+void TestMainWindow::saysTheSettingsFileIsBroken()
+{
+    QVERIFY(theSetting.loadIni());
+    QFile ini(theSetting.iniPath());
+    QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("not a settings file\n") > 0);
+    ini.close();
+    QVERIFY(!theSetting.loadIni());
+    QStringList shown;
+    xSetMessageHook([&shown](const QString&, const QString& text, QWidget*) {
+        shown << text;
+        return 0;
+    });
+    MainWindow w;
+    w.appStartTimer.stop();
+    w.onAppStart();
+    xSetMessageHook(nullptr);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.first().contains(theSetting.iniPath()), qPrintable(shown.first()));
+    w.close();
 }
 
 QTEST_MAIN(TestMainWindow)
