@@ -253,6 +253,7 @@ void Controller::setSyncOn(bool on)
 {
     road.syncOn = on;
     road.linkError.clear();
+    linkFaultSinceMs = -1;
     QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
     road.link = LinkOff;
     if (on) {
@@ -279,6 +280,11 @@ void Controller::onLinkOpened(bool ok, const QString& error)
     }
     road.link = ok ? LinkUp : LinkError;
     road.linkError = error;
+    if (ok && linkFaultSinceMs >= 0) {
+        logMain(
+            QStringLiteral("MYSQL LINK BACK after %1 s").arg((AppClock::nowMs() - linkFaultSinceMs) / 1000));
+        linkFaultSinceMs = -1;
+    }
     publish();
     forwardMore();
 }
@@ -295,10 +301,25 @@ void Controller::linkStep()
     } else if (road.link == LinkUp) {
         forwardMore();
     } else {
-        if (!road.linkError.isEmpty()) {
-            logMain(road.linkError);
-        }
+        logLinkFault();
         road.link = LinkRetryFirst;
+    }
+}
+
+// A link that stays down is logged when it goes down, then once a minute
+// while it stays down (with how long), and when it is back: not at every
+// attempt.
+void Controller::logLinkFault()
+{
+    const qint64 now = AppClock::nowMs();
+    const QString text = road.linkError.isEmpty() ? QStringLiteral("MYSQL LINK DOWN") : road.linkError;
+    if (linkFaultSinceMs < 0) {
+        linkFaultSinceMs = now;
+        linkFaultLoggedMs = now;
+        logMain(text);
+    } else if (now - linkFaultLoggedMs >= 60000) {
+        linkFaultLoggedMs = now;
+        logMain(QStringLiteral("%1 (down for %2 s)").arg(text).arg((now - linkFaultSinceMs) / 1000));
     }
 }
 

@@ -71,6 +71,7 @@ private:
     void openLink();
     void onLinkOpened(bool ok, const QString& error);
     void linkStep();
+    void logLinkFault();
     void forwardMore();
     void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error);
     void retryMarks();
@@ -96,6 +97,8 @@ private:
     // the store yet: nothing more is forwarded until they are marked.
     QList<int> unmarkedIds[2];
     bool markFaultLogged = false;
+    qint64 linkFaultSinceMs = -1;
+    qint64 linkFaultLoggedMs = 0;
 
     int tickCount = 0;
     int lastRestartDay = -1;

@@ -385,6 +385,12 @@ void TestController::linkCycle()
     if (!logged.isEmpty()) {
         QVERIFY2(mainLog().contains(logged.toUtf8()), mainLog().constData());
     }
+    if (port == 1) {
+        // The second refusal in the same minute is not logged again.
+        QTRY_COMPARE_WITH_TIMEOUT(c.state().link, int(LinkError), 15000);
+        c.tick();
+        QCOMPARE(mainLog().count(logged.toUtf8()), 1);
+    }
 }
 
 void TestController::forwardsEachKindOfMessage_data()
