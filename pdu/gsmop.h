@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-// Field readers over hexadecimal PDU text and the text decoders used when a
-// message is forwarded. Positions are counted in characters, two per octet.
+// The text of a message as forwarding sends it, and the field readers the
+// rest of the program reads PDU text with. Positions are counted in
+// characters, two per octet.
 class GsmOp : public QObject
 {
     Q_OBJECT
@@ -37,19 +37,11 @@ public:
 
     // The text of one message as the sender typed it, from the PDU texts of
     // its parts in part-index order (one PDU for a single message). The data
-    // coding of the first part chooses UCS2 (code type 2) or the GSM 7-bit
-    // alphabet (any other); each part's TP-UDL and header bound its text, and
-    // the parts are joined before characters are formed. Parts that are not
-    // SMS-DELIVER PDUs add nothing.
+    // coding of the first part chooses UCS2 or GSM 7-bit text; each part's
+    // TP-UDL and header bound its text, and each 7-bit part is read with the
+    // national language tables its own header selects. Characters are formed
+    // across part boundaries, so that an escape or a surrogate pair split
+    // between two parts survives. Parts that are not SMS-DELIVER PDUs add
+    // nothing.
     static QString messageText(const QStringList& pdus);
-
-    // Appends to `septets` up to `count` septets (all whole septets when count
-    // is negative) packed in the hexadecimal text from character `pos` on,
-    // skipping `fillBits` first. Stops at the end of the text or at the first
-    // pair that is not hexadecimal. Returns the number appended.
-    static int unpackSeptets(const QString& hex, int pos, int fillBits, int count, QByteArray& septets);
-    // Septets of the GSM 7-bit default alphabet to text; escape (27) selects
-    // the extension table, and an escaped code that table does not define
-    // stands for its own default-alphabet character.
-    static QString gsmText(const QByteArray& septets);
 };

@@ -1,6 +1,6 @@
 #include "pdu/gsmpdubound.h"
 
-#include "pdu/gsmop.h"
+#include "pdu/gsmhex.h"
 
 GsmPduBound::GsmPduBound(QObject* parent) : QObject(parent) {}
 
@@ -14,19 +14,19 @@ bool GsmPduBound::decodeHead(const QString& pdu)
         return false;
     // Octets of the service-centre part, its type octet included. Zero is a
     // PDU that carries no service-centre address: no type octet follows.
-    const int length = GsmOp::intAt(pdu, 0);
+    const int length = GsmHex::intAt(pdu, 0);
     if (length < 0)
         return false;
     int p = 2;
     if (length > 0) {
-        smscType = GsmOp::byteAt(pdu, 2);
+        smscType = GsmHex::byteAt(pdu, 2);
         p = 4;
         if (length > 1) {
-            smscNumber = GsmOp::swappedDigits(pdu, 4, length - 1);
+            smscNumber = GsmHex::swappedDigits(pdu, 4, length - 1);
             p = 2 * length + 2;
         }
     }
-    firstOctet = GsmOp::byteAt(pdu, p);
+    firstOctet = GsmHex::byteAt(pdu, p);
     bodyPos = p + 2;
     return true;
 }

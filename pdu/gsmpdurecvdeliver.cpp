@@ -1,6 +1,7 @@
 #include "pdu/gsmpdurecvdeliver.h"
 
-#include "pdu/gsmop.h"
+#include "pdu/gsmalphabet.h"
+#include "pdu/gsmhex.h"
 
 namespace {
 
@@ -24,11 +25,11 @@ void appendField(QString& text, int value)
 QString alphanumericSender(const QString& pdu, int pos, int digits)
 {
     QByteArray septets;
-    const int count = GsmOp::unpackSeptets(pdu, pos, 0, digits * 4 / 7, septets);
+    const int count = GsmHex::unpackSeptets(pdu, pos, 0, digits * 4 / 7, septets);
     // A length that counts the whole last octet leaves one septet of padding.
     if (count > 0 && count % 8 == 0 && septets.at(count - 1) == 0)
         septets.chop(1);
-    return GsmOp::gsmText(septets);
+    return GsmAlphabet::text(septets);
 }
 
 } // namespace
@@ -50,6 +51,8 @@ void GsmPduRecvDeliver::clearFields()
     partId.clear();
     partIndex = 0;
     partCount = 0;
+    lockingLanguage = 0;
+    singleLanguage = 0;
 }
 
 bool GsmPduRecvDeliver::decode(const QString& pdu)
@@ -61,38 +64,38 @@ bool GsmPduRecvDeliver::decode(const QString& pdu)
     int p = bodyPos;
     // Originator length in useful semi-octets; 0 is an originator without an
     // address, which still has its type octet.
-    const int digits = GsmOp::intAt(pdu, p);
+    const int digits = GsmHex::intAt(pdu, p);
     p += 2;
     if (digits < 0)
         return false;
-    oaType = GsmOp::byteAt(pdu, p);
+    oaType = GsmHex::byteAt(pdu, p);
     p += 2;
     const int addressOctets = (digits + 1) / 2;
     if ((oaType & numberTypeMask) == alphanumericType)
         sender = alphanumericSender(pdu, p, digits);
     else
-        sender = GsmOp::swappedDigits(pdu, p, addressOctets);
+        sender = GsmHex::swappedDigits(pdu, p, addressOctets);
     p += 2 * addressOctets;
 
-    pid = GsmOp::intAt(pdu, p);
+    pid = GsmHex::intAt(pdu, p);
     p += 2;
-    dcs = GsmOp::byteAt(pdu, p);
+    dcs = GsmHex::byteAt(pdu, p);
     p += 2;
     for (int* field : {&year, &month, &day, &hour, &minute, &second, &zone}) {
-        *field = GsmOp::bcdAt(pdu, p);
+        *field = GsmHex::bcdAt(pdu, p);
         p += 2;
     }
-    udl = GsmOp::intAt(pdu, p);
+    udl = GsmHex::intAt(pdu, p);
     p += 2;
 
     bool complete = udl >= 0;
     if (firstOctet & headerIndicator) {
-        udhl = GsmOp::intAt(pdu, p);
+        udhl = GsmHex::intAt(pdu, p);
         p += 2;
         if (udhl >= 0) {
             udh = pdu.mid(p, 2 * udhl);
             p += 2 * udhl;
-            readConcatenation();
+            readHeaderElements();
         } else {
             // An unreadable header length: no header, and the user data is
             // what follows the length octet.
@@ -104,14 +107,14 @@ bool GsmPduRecvDeliver::decode(const QString& pdu)
     return complete;
 }
 
-void GsmPduRecvDeliver::readConcatenation()
+void GsmPduRecvDeliver::readHeaderElements()
 {
     const int size = udh.size();
     int q = 0;
     while (q < size) {
-        const int iei = GsmOp::intAt(udh, q);
+        const int iei = GsmHex::intAt(udh, q);
         q += 2;
-        const int length = GsmOp::intAt(udh, q);
+        const int length = GsmHex::intAt(udh, q);
         q += 2;
         if (length < 0)
             return;
@@ -120,30 +123,27 @@ void GsmPduRecvDeliver::readConcatenation()
         if (iei == 0x00 && data.size() >= 6) {
             partType = 1;
             partId = data.left(2).toString();
-            partCount = GsmOp::intAt(udh, data.position() + 2);
-            partIndex = GsmOp::intAt(udh, data.position() + 4);
+            partCount = GsmHex::intAt(udh, data.position() + 2);
+            partIndex = GsmHex::intAt(udh, data.position() + 4);
         } else if (iei == 0x08 && data.size() >= 8) {
             partType = 2;
             partId = data.left(4).toString();
-            partCount = GsmOp::intAt(udh, data.position() + 4);
-            partIndex = GsmOp::intAt(udh, data.position() + 6);
+            partCount = GsmHex::intAt(udh, data.position() + 4);
+            partIndex = GsmHex::intAt(udh, data.position() + 6);
+        } else if ((iei == 0x24 || iei == 0x25) && data.size() >= 2) {
+            (iei == 0x24 ? singleLanguage : lockingLanguage) = GsmHex::intAt(udh, data.position());
         }
     }
 }
 
 int GsmPduRecvDeliver::codeGroup() const
 {
-    const int high = dcs >> 4;
-    if (high < 0x4)
-        return 0; // general data coding
-    if (high < 0xC)
-        return 1;          // automatic deletion and reserved groups
-    return high - 0xC + 2; // message waiting (discard, store, store UCS2), data coding / class
+    return dataCoding().group();
 }
 
 int GsmPduRecvDeliver::codeType() const
 {
-    return codeGroup() == 0 ? (dcs >> 2) & 3 : 0;
+    return dataCoding().groupType();
 }
 
 QString GsmPduRecvDeliver::stampText() const
@@ -167,5 +167,5 @@ QString GsmPduRecvDeliver::stampText() const
 
 bool GsmPduRecvDeliver::forwardable() const
 {
-    return messageType() == 0 && codeGroup() == 0 && (codeType() == 0 || codeType() == 2);
+    return messageType() == 0 && dataCoding().isText();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pdu/gsmdatacoding.h"
 #include "pdu/gsmpdubound.h"
 
 // Decoder of one SMS-DELIVER PDU into the values the local store keeps.
@@ -10,11 +11,14 @@ public:
     explicit GsmPduRecvDeliver(QObject* parent = nullptr);
 
     bool decode(const QString& pdu) override;
+    // The coding group and the alphabet of the general group, as stored.
     int codeGroup() const;
     int codeType() const;
+    GsmDataCoding dataCoding() const { return GsmDataCoding(dcs); }
     QString stampText() const;
-    // True for the messages that are forwarded: SMS-DELIVER in the general
-    // data coding group with GSM 7-bit or UCS2 text.
+    // True for the messages that are forwarded: SMS-DELIVER whose user data
+    // is GSM 7-bit or UCS2 text, not compressed, whatever its coding group
+    // and message class.
     bool forwardable() const;
 
     quint8 oaType = 0;
@@ -36,10 +40,15 @@ public:
     QString partId;
     int partIndex = 0;
     int partCount = 0;
+    // National language identifiers of the locking shift and the single
+    // shift table the header selects; 0 for the default tables.
+    int lockingLanguage = 0;
+    int singleLanguage = 0;
 
 private:
     void clearFields();
     // Walks the header's information elements; the last concatenation
-    // element sets the part fields.
-    void readConcatenation();
+    // element sets the part fields, the last language element of each kind
+    // its language.
+    void readHeaderElements();
 };

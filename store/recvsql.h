@@ -5,9 +5,14 @@
 namespace RecvSql {
 
 // Row conditions shared by every statement that picks, counts or expires
-// messages waiting to be forwarded. The lookup indexes below repeat them word
-// for word: SQLite uses a partial index only when the query names its terms.
-#define VLSMS_FORWARDABLE                                                                                    \
+// messages waiting to be forwarded: received messages whose user data is
+// text (sms_text, set at insert from the data coding). The lookup indexes
+// below repeat them word for word: SQLite uses a partial index only when the
+// query names its terms.
+#define VLSMS_FORWARDABLE "sms_recvtype=0 AND sms_text=1 AND hd_flag=0"
+// What made a row forwardable before sms_text existed: the general coding
+// group with GSM 7-bit or UCS2. Rows of files from then keep that fate.
+#define VLSMS_FORWARDABLE_BEFORE_TEXT                                                                        \
     "sms_recvtype=0 AND sms_codegroup=0 AND (sms_codetype=2 OR sms_codetype=0) AND hd_flag=0"
 
 inline constexpr const char* connName = "VLSMSDB";
@@ -30,6 +35,18 @@ inline constexpr const char* createUnique = "CREATE UNIQUE INDEX t_recv_un1 ON t
 // it every message read twice off a SIM would be forwarded twice.
 inline constexpr const char* ensureUnique =
     "CREATE UNIQUE INDEX IF NOT EXISTS t_recv_un1 ON t_recv (sim_no,txt_pdu)";
+
+// The column that says a message is text to forward, 1 or 0, added once to
+// every file. Rows stored before it existed get 1 where they were waiting to
+// be forwarded under the earlier rule and 0 elsewhere, so that none changes
+// its fate; the earlier lookup indexes, made on that rule, are replaced.
+inline constexpr const char* hasTextColumn =
+    "SELECT count(*) AS num FROM pragma_table_info('t_recv') WHERE name='sms_text'";
+inline constexpr const char* addTextColumn = "ALTER TABLE t_recv ADD COLUMN sms_text INTEGER DEFAULT 0";
+inline constexpr const char* markWaitingText =
+    "UPDATE t_recv SET sms_text=1 WHERE " VLSMS_FORWARDABLE_BEFORE_TEXT;
+inline constexpr const char* dropWaitBeforeText = "DROP INDEX IF EXISTS t_recv_ix_wait";
+inline constexpr const char* dropPartsBeforeText = "DROP INDEX IF EXISTS t_recv_ix_part";
 
 // Lookup structures, added to new and existing files alike. The table and its
 // unique index stay as they are; these only make the frequent questions
@@ -71,14 +88,13 @@ inline constexpr const char* insertRaw =
 inline constexpr const char* insertDecoded =
     "INSERT INTO t_recv (port_no,dev_no,sim_no,txt_pdu,recv_time,sms_recvtype,sms_pid,sms_sender,sms_stamp,"
     "sms_codegroup,sms_codetype,sms_part_type,sms_part_id,sms_part_index,sms_part_count,sms_userdata_head,"
-    "sms_userdata_value) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+    "sms_userdata_value,sms_text) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
 inline constexpr const char* isStored = "SELECT tow_id FROM t_recv WHERE sim_no=? AND txt_pdu=?";
 
 inline constexpr const char* countAll = "SELECT num FROM t_recv_total WHERE id=1";
 inline constexpr const char* countAllScan = "SELECT count(tow_id) AS num FROM t_recv WHERE sms_recvtype=0";
 inline constexpr const char* countPending =
-    "SELECT count(tow_id) AS num FROM t_recv WHERE sms_recvtype=0 AND (sms_codetype=2 OR sms_codetype=0) "
-    "AND sms_codegroup=0 AND hd_flag=0";
+    "SELECT count(tow_id) AS num FROM t_recv WHERE " VLSMS_FORWARDABLE;
 inline constexpr const char* lastSender =
     "SELECT sms_sender FROM t_recv WHERE sms_recvtype=0 ORDER BY tow_id DESC limit 1";
 inline constexpr const char* lastRecvTime =
@@ -116,10 +132,10 @@ inline constexpr const char* firstCompleteGroups =
     "GROUP BY sim_no, sms_sender, sms_part_id, sms_part_count HAVING num>=sms_part_count ORDER BY xid LIMIT "
     "?";
 inline constexpr const char* markHandled = "UPDATE t_recv SET hd_flag=?, hd_time=? WHERE tow_id=?";
-inline constexpr const char* expireParts =
-    "UPDATE t_recv SET hd_flag=9, hd_time=? WHERE (?-recv_time)>3600 AND sms_part_type<>0 AND sms_recvtype=0 "
-    "AND (sms_codetype=2 OR sms_codetype=0) AND sms_codegroup=0 AND hd_flag=0";
+inline constexpr const char* expireParts = "UPDATE t_recv SET hd_flag=9, hd_time=? WHERE (?-recv_time)>3600 "
+                                           "AND sms_part_type<>0 AND " VLSMS_FORWARDABLE;
 
 #undef VLSMS_FORWARDABLE
+#undef VLSMS_FORWARDABLE_BEFORE_TEXT
 
 } // namespace RecvSql

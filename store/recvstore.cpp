@@ -93,6 +93,20 @@ int readCount(const char* sql)
     return query.value(QStringLiteral("num")).toInt();
 }
 
+// Adds the text column to a file that lacks it, keeping the fate of its rows.
+bool ensureTextColumn(QString& errorText)
+{
+    const int present = readCount(RecvSql::hasTextColumn);
+    if (present < 0) {
+        errorText = QStringLiteral("cannot read the columns of t_recv");
+        return false;
+    }
+    return present > 0 ||
+           (runSetup(RecvSql::addTextColumn, errorText) && runSetup(RecvSql::markWaitingText, errorText) &&
+            runSetup(RecvSql::dropWaitBeforeText, errorText) &&
+            runSetup(RecvSql::dropPartsBeforeText, errorText));
+}
+
 // Creates what a new file lacks and adds the lookup structures to any file,
 // all in one transaction so that a failure leaves the file as it was.
 bool prepareSchema(bool tableThere, QString& errorText)
@@ -111,6 +125,7 @@ bool prepareSchema(bool tableThere, QString& errorText)
             qDebug("sms-r.db: unique index t_recv_un1 cannot be made: %s", indexError.toUtf8().constData());
         }
     }
+    ok = ok && ensureTextColumn(errorText);
     const char* const lookups[] = {RecvSql::indexWait,          RecvSql::indexParts,
                                    RecvSql::indexDone,          RecvSql::createTotal,
                                    RecvSql::triggerTotalInsert, RecvSql::triggerTotalDelete,
@@ -296,6 +311,7 @@ RecvStore::InsertOutcome RecvStore::insertRecvOutcome(const QString& portNo, con
         query.bindValue(14, deliver.partCount);
         query.bindValue(15, textValue(deliver.udh));
         query.bindValue(16, textValue(deliver.ud));
+        query.bindValue(17, deliver.forwardable() ? 1 : 0);
     }
     if (query.exec()) {
         return query.numRowsAffected() == 1 ? InsertOutcome::Stored : InsertOutcome::Failed;

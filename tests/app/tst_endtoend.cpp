@@ -23,6 +23,32 @@ struct Expected
     int modem;
 };
 
+// One text message of each coding-group family and of the national language
+// tables, from 13912345678, and two messages that are stored but carry no
+// text to forward.
+struct CodingCase
+{
+    const char* pdu;
+    const char* text;
+};
+const CodingCase codingCases[] = {
+    {"0891683108200505F0040B813119325476F8001062216001030023154676788ED681F2EFBA1C347E93CB20DA2D1603",
+     "Flash: your code 4711"},
+    {"0891683108200505F0040B813119325476F8004862216001030023108BF7572853415206949F51854F7F7528",
+     "请在十分钟内使用"},
+    {"0891683108200505F0040B813119325476F800D86221600103002319D6777A5C6E87D36C1D48067297EFA076793E0F9FCB73",
+     "Voicemail: 2 new messages"},
+    {"0891683108200505F0040B813119325476F800E8622160010300230E60A867090032676165B075598A00", "您有2条新留言"},
+    {"0891683108200505F0040B813119325476F800F1622160010300230DC2303BEC1E97413199AB0603", "Balance 12.50"},
+    {"0891683108200505F0440B813119325476F80000622160010300231103240101D84CCBEBB21CB499A73773", "Şeker şiş"},
+    {"0891683108200505F0440B813119325476F80000622160010300230C0325010318BEE5E144F80D", "Coraçao"},
+    {"0891683108200505F0440B813119325476F800006221600103002310062501062401062F21F37BCA6E32", "नमस्ते।"},
+};
+const char* const notText[] = {
+    "0891683108200505F0040B813119325476F80004622160010300230568656C6C6F", // 8-bit data
+    "0891683108200505F0040B813119325476F800206221600103002305E8329BFD06", // compressed
+};
+
 } // namespace
 
 // The real programs, the window (offscreen) and the service, against
@@ -91,6 +117,13 @@ void TestEndToEnd::messagesTravelFromSimToMysql()
     // The same PDU on another SIM is another message.
     bank.modem(3)->addMessage(single7Bit);
     expected.append({expected.first().text, "13912345678", 3});
+    for (const CodingCase& message : codingCases) {
+        bank.modem(3)->addMessage(message.pdu);
+        expected.append({QString::fromUtf8(message.text), "13912345678", 3});
+    }
+    for (const char* pdu : notText) {
+        bank.modem(3)->addMessage(pdu);
+    }
 
     QStringList machinePorts;
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
@@ -176,6 +209,10 @@ void TestEndToEnd::messagesTravelFromSimToMysql()
             QVERIFY(record.timesRead >= 1);
         }
     }
+
+    // Messages without text stay in the store: forwarding goes oldest first,
+    // and the last part stored has been forwarded, so nothing more arrives.
+    QCOMPARE(rows(), expected.size());
 
     // The running instance reports its ports; a second one is refused.
     QByteArray status;

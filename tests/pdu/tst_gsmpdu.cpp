@@ -1,3 +1,4 @@
+#include "pdu/gsmdatacoding.h"
 #include "pdu/gsmop.h"
 #include "pdu/gsmpdurecvdeliver.h"
 
@@ -74,6 +75,27 @@ QString sevenBitPart(const QString& ref, int count, int index, const QByteArray&
                    septetUdl(septets.size(), headerOctets), header + packSeptets(septets, headerOctets));
 }
 
+// A 7-bit message whose header holds the given information elements.
+QString sevenBitWithHeader(const QString& elements, const QByteArray& septets)
+{
+    const QString header = hex2(elements.size() / 2) + elements;
+    const int headerOctets = header.size() / 2;
+    return deliver(QStringLiteral("44"), nationalOa, QStringLiteral("00"),
+                   septetUdl(septets.size(), headerOctets), header + packSeptets(septets, headerOctets));
+}
+
+// Header elements that select national language tables: locking shift
+// (0x25) and single shift (0x24); a negative language leaves one out.
+QString languages(int locking, int single)
+{
+    QString elements;
+    if (locking >= 0)
+        elements += QStringLiteral("2501") + hex2(locking);
+    if (single >= 0)
+        elements += QStringLiteral("2401") + hex2(single);
+    return elements;
+}
+
 QString ucs2Part(const QString& ref, int count, int index, const QString& units)
 {
     const QString header = QStringLiteral("050003") + ref + hex2(count) + hex2(index);
@@ -114,6 +136,8 @@ private slots:
     void decode();
     void codingGroups_data();
     void codingGroups();
+    void nationalTables_data();
+    void nationalTables();
     void messageText_data();
     void messageText();
     void hostileInputStaysInBounds_data();
@@ -349,22 +373,33 @@ void TestGsmPdu::codingGroups_data()
     QTest::addColumn<int>("dcs");
     QTest::addColumn<int>("group");
     QTest::addColumn<int>("type");
+    QTest::addColumn<int>("alphabet");
+    QTest::addColumn<bool>("compressed");
+    QTest::addColumn<int>("messageClass");
     QTest::addColumn<bool>("forwardable");
 
-    QTest::newRow("GSM 7-bit") << 0x00 << 0 << 0 << true;
-    QTest::newRow("8-bit data") << 0x04 << 0 << 1 << false;
-    QTest::newRow("UCS2") << 0x08 << 0 << 2 << true;
-    QTest::newRow("reserved alphabet") << 0x0C << 0 << 3 << false;
-    QTest::newRow("class 0 (flash) 7-bit") << 0x10 << 0 << 0 << true;
-    QTest::newRow("class 0 (flash) UCS2") << 0x18 << 0 << 2 << true;
-    QTest::newRow("compressed 7-bit") << 0x20 << 0 << 0 << true;
-    QTest::newRow("automatic deletion UCS2") << 0x48 << 1 << 0 << false;
-    QTest::newRow("reserved group 1000") << 0x80 << 1 << 0 << false;
-    QTest::newRow("message waiting, discard") << 0xC8 << 2 << 0 << false;
-    QTest::newRow("message waiting, store") << 0xD8 << 3 << 0 << false;
-    QTest::newRow("message waiting, store UCS2") << 0xE8 << 4 << 0 << false;
-    QTest::newRow("data coding group, class 0 7-bit") << 0xF0 << 5 << 0 << false;
-    QTest::newRow("data coding group, 8-bit") << 0xF6 << 5 << 0 << false;
+    const int gsm = GsmDataCoding::Gsm7Bit, data = GsmDataCoding::Data8Bit, ucs2 = GsmDataCoding::Ucs2;
+    const int reserved = GsmDataCoding::Reserved;
+    QTest::newRow("GSM 7-bit") << 0x00 << 0 << 0 << gsm << false << -1 << true;
+    QTest::newRow("8-bit data") << 0x04 << 0 << 1 << data << false << -1 << false;
+    QTest::newRow("UCS2") << 0x08 << 0 << 2 << ucs2 << false << -1 << true;
+    QTest::newRow("reserved alphabet") << 0x0C << 0 << 3 << reserved << false << -1 << false;
+    QTest::newRow("class 0 (flash) 7-bit") << 0x10 << 0 << 0 << gsm << false << 0 << true;
+    QTest::newRow("class 1 UCS2") << 0x19 << 0 << 2 << ucs2 << false << 1 << true;
+    QTest::newRow("compressed 7-bit") << 0x20 << 0 << 0 << gsm << true << -1 << false;
+    QTest::newRow("compressed UCS2, class 2") << 0x3A << 0 << 2 << ucs2 << true << 2 << false;
+    QTest::newRow("automatic deletion 7-bit") << 0x40 << 1 << 0 << gsm << false << -1 << true;
+    QTest::newRow("automatic deletion UCS2, class 3") << 0x5B << 1 << 0 << ucs2 << false << 3 << true;
+    QTest::newRow("automatic deletion 8-bit") << 0x44 << 1 << 0 << data << false << -1 << false;
+    QTest::newRow("automatic deletion compressed") << 0x60 << 1 << 0 << gsm << true << -1 << false;
+    QTest::newRow("reserved group 1000") << 0x80 << 1 << 0 << reserved << false << -1 << false;
+    QTest::newRow("reserved group 1011") << 0xB8 << 1 << 0 << reserved << false << -1 << false;
+    QTest::newRow("voicemail waiting, discard") << 0xC8 << 2 << 0 << gsm << false << -1 << true;
+    QTest::newRow("voicemail waiting, store") << 0xD8 << 3 << 0 << gsm << false << -1 << true;
+    QTest::newRow("fax waiting, store UCS2") << 0xE9 << 4 << 0 << ucs2 << false << -1 << true;
+    QTest::newRow("class 0 (flash) 7-bit, group 1111") << 0xF0 << 5 << 0 << gsm << false << 0 << true;
+    QTest::newRow("class 1 7-bit, group 1111") << 0xF1 << 5 << 0 << gsm << false << 1 << true;
+    QTest::newRow("class 2 8-bit, group 1111") << 0xF6 << 5 << 0 << data << false << 2 << false;
 }
 
 void TestGsmPdu::codingGroups()
@@ -372,14 +407,73 @@ void TestGsmPdu::codingGroups()
     QFETCH(int, dcs);
     QFETCH(int, group);
     QFETCH(int, type);
+    QFETCH(int, alphabet);
+    QFETCH(bool, compressed);
+    QFETCH(int, messageClass);
     QFETCH(bool, forwardable);
 
+    // User data that reads "hello" in the alphabet of the row.
+    const QString ud = alphabet == GsmDataCoding::Ucs2      ? QStringLiteral("00680065006C006C006F")
+                       : alphabet == GsmDataCoding::Gsm7Bit ? packSeptets("hello")
+                                                            : QStringLiteral("68656C6C6F");
+    const int udl = alphabet == GsmDataCoding::Gsm7Bit ? 5 : ud.size() / 2;
+    const QString pdu = deliver("04", nationalOa, hex2(dcs), udl, ud);
     GsmPduRecvDeliver d;
-    QVERIFY(d.decode(deliver("04", nationalOa, hex2(dcs), 1, "41")));
+    QVERIFY(d.decode(pdu));
     QCOMPARE(d.dcs, quint8(dcs));
     QCOMPARE(d.codeGroup(), group);
     QCOMPARE(d.codeType(), type);
+    QCOMPARE(int(d.dataCoding().alphabet()), alphabet);
+    QCOMPARE(d.dataCoding().compressed(), compressed);
+    QCOMPARE(d.dataCoding().messageClass(), messageClass);
     QCOMPARE(d.forwardable(), forwardable);
+    if (forwardable)
+        QCOMPARE(GsmOp::messageText({pdu}), QStringLiteral("hello"));
+}
+
+void TestGsmPdu::nationalTables_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QByteArray>("septets");
+    QTest::addColumn<QString>("text");
+
+    // Per language: four codes of its locking shift table, then three escaped
+    // codes of its single shift table, with the characters the national
+    // language tables give them. Spanish has a single shift table only.
+    QTest::newRow("Turkish") << 1 << QByteArray::fromHex("040B1D601B631B691B73")
+                             << QString::fromUtf16(u"\u20AC\u011E\u015F\u00E7\u00E7\u0131\u015F");
+    QTest::newRow("Spanish") << 2 << QByteArray::fromHex("1B091B691B75")
+                             << QString::fromUtf16(u"\u00E7\u00ED\u00FA");
+    QTest::newRow("Portuguese") << 3 << QByteArray::fromHex("04121D7D1B051B181B7F")
+                                << QString::fromUtf16(u"\u00EA\u00AA\u00E2\u0060\u00EA\u03A3\u00E2");
+    QTest::newRow("Bengali") << 4 << QByteArray::fromHex("001D4B7F1B191B261B34")
+                             << QString::fromUtf16(u"\u0981\u099C\u09B7\u09F1\u09E6\u09E1\u09FA");
+    QTest::newRow("Gujarati") << 5 << QByteArray::fromHex("001D4B7F1B191B201B25")
+                              << QString::fromUtf16(u"\u0A81\u0A9C\u0AB7\u0AF1\u0964\u0AEA\u0AEF");
+    QTest::newRow("Hindi") << 6 << QByteArray::fromHex("001E4A7F1B191B2A1B3A")
+                           << QString::fromUtf16(u"\u0901\u091D\u0936\u097F\u0964\u0953\u0971");
+    QTest::newRow("Kannada") << 7 << QByteArray::fromHex("011E4B7F1B191B211B2A")
+                             << QString::fromUtf16(u"\u0C82\u0C9D\u0CB7\u0CE3\u0964\u0CEB\u0CF2");
+    QTest::newRow("Malayalam") << 8 << QByteArray::fromHex("011E4A7F1B191B261B34")
+                               << QString::fromUtf16(u"\u0D02\u0D1D\u0D36\u0D79\u0964\u0D70\u0D7F");
+    QTest::newRow("Oriya") << 9 << QByteArray::fromHex("001E4A7F1B191B221B2C")
+                           << QString::fromUtf16(u"\u0B01\u0B1D\u0B36\u0B63\u0964\u0B6C\u0B71");
+    QTest::newRow("Punjabi") << 10 << QByteArray::fromHex("001E477F1B191B221B2D")
+                             << QString::fromUtf16(u"\u0A01\u0A1D\u0A33\u0A74\u0964\u0A6C\u0A75");
+    QTest::newRow("Tamil") << 11 << QByteArray::fromHex("01224C7F1B191B231B2E")
+                           << QString::fromUtf16(u"\u0B82\u0B9F\u0BB8\u0BF9\u0964\u0BED\u0BFA");
+    QTest::newRow("Telugu") << 12 << QByteArray::fromHex("001D4A7F1B1C1B261B32")
+                            << QString::fromUtf16(u"\u0C01\u0C1C\u0C36\u0C63\u0C66\u0C58\u0C7F");
+    QTest::newRow("Urdu") << 13 << QByteArray::fromHex("001E4A7F1B191B2C1B3F")
+                          << QString::fromUtf16(u"\u0627\u0689\u06AF\u0670\u0600\u0610\u06D4");
+}
+
+void TestGsmPdu::nationalTables()
+{
+    QFETCH(int, language);
+    QFETCH(QByteArray, septets);
+    QFETCH(QString, text);
+    QCOMPARE(GsmOp::messageText({sevenBitWithHeader(languages(language, language), septets)}), text);
 }
 
 void TestGsmPdu::messageText_data()
@@ -447,6 +541,41 @@ void TestGsmPdu::messageText_data()
                                                                 sevenBitPart("07", 4, 3, septetsOf("three ")),
                                                                 sevenBitPart("07", 4, 4, septetsOf("four"))}
                                                  << "one two three four";
+    QTest::newRow("Turkish \u015F through the single shift table")
+        << QStringList{sevenBitWithHeader(languages(-1, 1), QByteArray::fromHex("1B73"))}
+        << QString::fromUtf8("ş");
+    QTest::newRow("Portuguese \u00E7 through the locking shift table")
+        << QStringList{sevenBitWithHeader(languages(3, -1), QByteArray::fromHex("0961"))}
+        << QString::fromUtf8("ça");
+    QTest::newRow("Hindi word and danda through both tables")
+        << QStringList{sevenBitWithHeader(languages(6, 6), QByteArray::fromHex("2F424C5F27591B19"))}
+        << QString::fromUtf8("नमस्ते।");
+    QTest::newRow("escape before a code the single shift table leaves undefined")
+        << QStringList{sevenBitWithHeader(languages(6, 6), QByteArray::fromHex("1B601B61"))}
+        << QString::fromUtf8("ॐa");
+    QTest::newRow("locking shift alone keeps the default extension table")
+        << QStringList{sevenBitWithHeader(languages(1, -1), QByteArray::fromHex("1B651B73"))}
+        << QString::fromUtf8("€s");
+    QTest::newRow("Spanish has no locking table: default alphabet")
+        << QStringList{sevenBitWithHeader(languages(2, 2), QByteArray::fromHex("091B61"))}
+        << QString::fromUtf8("Çá");
+    QTest::newRow("reserved language falls back to the default tables")
+        << QStringList{sevenBitWithHeader(languages(14, 0x7F), QByteArray::fromHex("04601B65"))}
+        << QString::fromUtf8("è¿€");
+    QTest::newRow("code the locking table leaves undefined shows as a space")
+        << QStringList{sevenBitWithHeader(languages(4, -1), QByteArray::fromHex("000C00"))}
+        << QString::fromUtf8("ঁ ঁ");
+    QTest::newRow("each part read with the tables its header selects")
+        << QStringList{sevenBitWithHeader(QStringLiteral("0003420201") + languages(1, 1),
+                                          QByteArray::fromHex("071B53")),
+                       sevenBitWithHeader(QStringLiteral("0003420202"), QByteArray::fromHex("071B53"))}
+        << QString::fromUtf8("ıŞìS");
+    QTest::newRow("escape split across parts, Turkish single shift")
+        << QStringList{sevenBitWithHeader(QStringLiteral("0003430201") + languages(-1, 1),
+                                          QByteArray("ka") + '\x1B'),
+                       sevenBitWithHeader(QStringLiteral("0003430202") + languages(-1, 1),
+                                          QByteArray::fromHex("73"))}
+        << QString::fromUtf8("kaş");
     QTest::newRow("escape split across two parts")
         << QStringList{sevenBitPart("09", 2, 1, QByteArray("price ") + '\x1B'),
                        sevenBitPart("09", 2, 2, QByteArray::fromHex("6535"))}

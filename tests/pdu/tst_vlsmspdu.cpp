@@ -13,6 +13,16 @@ const QString reportPdu =
     QStringLiteral("0891683108200005F006060B819178561032F4915032410350239150324103502300");
 // 8-bit data from the alphanumeric sender "Google".
 const QString dataPdu = QStringLiteral("0891683108200005F0040BD0C7F7FBCC2E0300049150324103502302CAFE");
+// A class 0 (flash) message in GSM 7-bit with the Turkish tables: "şı".
+const QString turkishFlashPdu =
+    QStringLiteral("0891683108200005F0440B819178561032F400F0915032410350230B062501012401019BF901");
+const QByteArray turkishFlashLine =
+    "{\"sms_recvtype\":0,\"sms_pid\":0,\"sms_sender\":\"19876501234\",\"sms_stamp\":\"2019-05-23 14:30:05\","
+    "\"sms_codegroup\":5,\"sms_codetype\":0,\"sms_part_type\":0,\"sms_part_id\":\"\",\"sms_part_index\":0,"
+    "\"sms_part_count\":0,\"sms_userdata_head\":\"250101240101\",\"sms_userdata_value\":\"9BF901\","
+    "\"sms_text\":1,\"coding_group\":\"data coding and message class\",\"alphabet\":\"GSM 7-bit\","
+    "\"compressed\":false,\"message_class\":0,\"locking_shift\":\"Turkish\",\"single_shift\":\"Turkish\","
+    "\"text\":\"şı\"}";
 // Two 7-bit parts, reference 42: "hello " and "world".
 const QString firstPart =
     QStringLiteral("0891683108200005F0440B819178561032F40000915032410350230D050003420201D06536FB0D02");
@@ -22,21 +32,31 @@ const QString secondPart =
 const QByteArray ucs2Line =
     "{\"sms_recvtype\":0,\"sms_pid\":0,\"sms_sender\":\"19876501234\",\"sms_stamp\":\"2019-05-23 14:30:05\","
     "\"sms_codegroup\":0,\"sms_codetype\":2,\"sms_part_type\":0,\"sms_part_id\":\"\",\"sms_part_index\":0,"
-    "\"sms_part_count\":0,\"sms_userdata_head\":\"\",\"sms_userdata_value\":\"4F60597D\",\"text\":\"你好\"}";
+    "\"sms_part_count\":0,\"sms_userdata_head\":\"\",\"sms_userdata_value\":\"4F60597D\",\"sms_text\":1,"
+    "\"coding_group\":\"general data "
+    "coding\",\"alphabet\":\"UCS2\",\"compressed\":false,\"message_class\":null,"
+    "\"locking_shift\":null,\"single_shift\":null,\"text\":\"你好\"}";
 const QByteArray quotedLine =
     "{\"sms_recvtype\":0,\"sms_pid\":0,\"sms_sender\":\"19876501234\",\"sms_stamp\":\"2019-05-23 14:30:05\","
     "\"sms_codegroup\":0,\"sms_codetype\":0,\"sms_part_type\":0,\"sms_part_id\":\"\",\"sms_part_index\":0,"
     "\"sms_part_count\":0,\"sms_userdata_head\":\"\",\"sms_userdata_value\":\"F3701E2442A745A0CD0B0400\","
-    "\"text\":\"say \\\"hi\\\" \\\\ @\"}";
-const QByteArray reportLine = "{\"sms_recvtype\":2,\"sms_pid\":0,\"sms_sender\":null,\"sms_stamp\":null,"
-                              "\"sms_codegroup\":0,\"sms_codetype\":0,"
-                              "\"sms_part_type\":0,\"sms_part_id\":null,\"sms_part_index\":0,\"sms_part_"
-                              "count\":1,\"sms_userdata_head\":null,"
-                              "\"sms_userdata_value\":null,\"text\":null}";
+    "\"sms_text\":1,\"coding_group\":\"general data coding\",\"alphabet\":\"GSM 7-bit\",\"compressed\":false,"
+    "\"message_class\":null,\"locking_shift\":\"default\",\"single_shift\":\"default\",\"text\":\"say "
+    "\\\"hi\\\" \\\\ @\"}";
+const QByteArray reportLine =
+    "{\"sms_recvtype\":2,\"sms_pid\":0,\"sms_sender\":null,\"sms_stamp\":null,"
+    "\"sms_codegroup\":0,\"sms_codetype\":0,"
+    "\"sms_part_type\":0,\"sms_part_id\":null,\"sms_part_index\":0,\"sms_part_"
+    "count\":1,\"sms_userdata_head\":null,"
+    "\"sms_userdata_value\":null,\"sms_text\":0,\"coding_group\":null,\"alphabet\":null,"
+    "\"compressed\":null,\"message_class\":null,\"locking_shift\":null,"
+    "\"single_shift\":null,\"text\":null}";
 const QByteArray dataLine =
     "{\"sms_recvtype\":0,\"sms_pid\":0,\"sms_sender\":\"Google\",\"sms_stamp\":\"2019-05-23 14:30:05\","
     "\"sms_codegroup\":0,\"sms_codetype\":1,\"sms_part_type\":0,\"sms_part_id\":\"\",\"sms_part_index\":0,"
-    "\"sms_part_count\":0,\"sms_userdata_head\":\"\",\"sms_userdata_value\":\"CAFE\",\"text\":null}";
+    "\"sms_part_count\":0,\"sms_userdata_head\":\"\",\"sms_userdata_value\":\"CAFE\",\"sms_text\":0,"
+    "\"coding_group\":\"general data coding\",\"alphabet\":\"8-bit data\",\"compressed\":false,"
+    "\"message_class\":null,\"locking_shift\":null,\"single_shift\":null,\"text\":null}";
 
 } // namespace
 
@@ -67,6 +87,9 @@ void TestVlsmsPdu::run_data()
         << QByteArray() << 0;
     QTest::newRow("8-bit data is not forwarded") << QStringList{dataPdu} << QByteArray() << dataLine + '\n'
                                                  << QByteArray() << 0;
+    QTest::newRow("flash message with national language tables")
+        << QStringList{turkishFlashPdu} << QByteArray() << turkishFlashLine + '\n'
+        << QByteArray() << 0;
     QTest::newRow("modem answer with its header line")
         << QStringList{QStringLiteral("+CMGR: 0,,24\r\n") + ucs2Pdu + QStringLiteral("\r\n")} << QByteArray()
         << ucs2Line + '\n'

@@ -35,6 +35,8 @@ private slots:
     void storeTime();
     void existingFile_data();
     void existingFile();
+    void oldRowsKeepTheirFate_data();
+    void oldRowsKeepTheirFate();
     void unusableStore_data();
     void unusableStore();
     void acceptedRowSurvivesKill();
@@ -49,6 +51,15 @@ namespace {
 
 const QString sim = QStringLiteral("89860012345678901234");
 const QString senderNo = QStringLiteral("13800138000");
+
+// The table as every opened file has it: the text column is added to new
+// and old files alike.
+QString openedTable()
+{
+    QString sql = QString::fromLatin1(RecvSql::createTable);
+    sql.chop(1);
+    return sql + QStringLiteral(", sms_text INTEGER DEFAULT 0)");
+}
 
 QString sqlOf(const QString& type, const QString& name)
 {
@@ -113,8 +124,7 @@ void TstRecvTable::freshStore()
     QVERIFY(testStore().isLocalDbOpen());
     QVERIFY(testStore().localDbError().isEmpty());
     QVERIFY(QFile::exists(dir->path() + QStringLiteral("/two/levels/VLSMS/sms-r.db")));
-    QCOMPARE(sqlOf(QStringLiteral("table"), QStringLiteral("t_recv")),
-             QString::fromLatin1(RecvSql::createTable));
+    QCOMPARE(sqlOf(QStringLiteral("table"), QStringLiteral("t_recv")), openedTable());
     QCOMPARE(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_un1")),
              QString::fromLatin1(RecvSql::createUnique));
     QCOMPARE(testStore().countAll(), 0);
@@ -154,11 +164,11 @@ void TstRecvTable::insertColumns_data()
 {
     QTest::addColumn<QString>("pdu");
     QTest::addColumn<QString>("stored");
-    // recvtype, pid, senderNo, stamp, group, type, part type, part id, index, count, udh, ud
+    // recvtype, pid, senderNo, stamp, group, type, part type, part id, index, count, udh, ud, text
     QTest::addColumn<QVariantList>("columns");
     const QString single = ucs2(senderNo, QStringLiteral("你好"));
-    const QVariantList singleColumns{0, 0,  senderNo,  "2019-05-23 14:30:05", 0, 2, 0, "", 0,
-                                     0, "", "4F60597D"};
+    const QVariantList singleColumns{0,  0,          senderNo, "2019-05-23 14:30:05", 0, 2, 0, "", 0, 0,
+                                     "", "4F60597D", 1};
     QTest::newRow("single UCS2") << single << single << singleColumns;
     QTest::newRow("modem header line before the PDU")
         << QStringLiteral("+CMGR: 0,,24\r\n  ") + single + QStringLiteral("  \r\n") << single
@@ -168,19 +178,24 @@ void TstRecvTable::insertColumns_data()
     const QString part = ucs2(senderNo, QStringLiteral("你"), partHeader(0xA7, 2, 1));
     QTest::newRow("part with 8-bit reference")
         << part << part
-        << QVariantList{0, 0, senderNo, "2019-05-23 14:30:05", 0, 2, 1, "A7", 1, 2, "0003A70201", "4F60"};
+        << QVariantList{0, 0, senderNo, "2019-05-23 14:30:05", 0, 2, 1, "A7", 1, 2, "0003A70201", "4F60", 1};
     const QString part16 = ucs2(senderNo, QStringLiteral("好"), QStringLiteral("080412340302"));
     QTest::newRow("part with 16-bit reference")
-        << part16 << part16
-        << QVariantList{0, 0, senderNo, "2019-05-23 14:30:05", 0, 2, 2, "1234", 2, 3, "080412340302", "597D"};
+        << part16 << part16 << QVariantList{0,      0, senderNo, "2019-05-23 14:30:05", 0,      2, 2,
+                                            "1234", 2, 3,        "080412340302",        "597D", 1};
     const QString data = deliver(senderNo, 0x04, QString(), QStringLiteral("0102"));
-    QTest::newRow("8-bit data") << data << data
-                                << QVariantList{0, 0,  senderNo, "2019-05-23 14:30:05", 0, 1, 0, "", 0,
-                                                0, "", "0102"};
+    QTest::newRow("8-bit data") << data << data << QVariantList{0, 0, senderNo, "2019-05-23 14:30:05",
+                                                                0, 1, 0,        "",
+                                                                0, 0, "",       "0102",
+                                                                0};
+    const QString flash = deliver(senderNo, 0xF0, QString(), QStringLiteral("E8329BFD06"), 5);
+    QTest::newRow("flash message in group 1111")
+        << flash << flash
+        << QVariantList{0, 0, senderNo, "2019-05-23 14:30:05", 5, 0, 0, "", 0, 0, "", "E8329BFD06", 1};
     const QString report = statusReport(5);
     QTest::newRow("status report, raw")
         << report << report
-        << QVariantList{2, 0, QVariant(), QVariant(), 0, 0, 0, QVariant(), 0, 1, QVariant(), QVariant()};
+        << QVariantList{2, 0, QVariant(), QVariant(), 0, 0, 0, QVariant(), 0, 1, QVariant(), QVariant(), 0};
 }
 
 void TstRecvTable::insertColumns()
@@ -203,7 +218,8 @@ void TstRecvTable::insertColumns()
     QCOMPARE(column(id, QStringLiteral("hd_time")).toInt(), 0);
     const QStringList names{"sms_recvtype",   "sms_pid",        "sms_sender",        "sms_stamp",
                             "sms_codegroup",  "sms_codetype",   "sms_part_type",     "sms_part_id",
-                            "sms_part_index", "sms_part_count", "sms_userdata_head", "sms_userdata_value"};
+                            "sms_part_index", "sms_part_count", "sms_userdata_head", "sms_userdata_value",
+                            "sms_text"};
     for (int i = 0; i < names.size(); ++i) {
         const QVariant actual = column(id, names.at(i));
         const QVariant& expected = columns.at(i);
@@ -267,13 +283,13 @@ void TstRecvTable::countersAndNewest()
     QVERIFY(insert(ucs2(QStringLiteral("10086"), QStringLiteral("one"))));
     QVERIFY(insert(deliver(QStringLiteral("10010"), 0x00, QString(), QStringLiteral("31D98C56B3DD70"), 8)));
     QVERIFY(insert(deliver(QStringLiteral("10011"), 0x04, QString(), QStringLiteral("00")))); // 8-bit data
-    QVERIFY(insert(
-        deliver(QStringLiteral("10012"), 0xC8, QString(), QStringLiteral("00")))); // waiting indication
+    QVERIFY(
+        insert(deliver(QStringLiteral("10012"), 0xC8, QString(), QStringLiteral("00")))); // voicemail text
     QVERIFY(insert(ucs2(QStringLiteral("95555"), QStringLiteral("p1"), partHeader(1, 2, 1))));
     const int newest = lastTowId();
     QVERIFY(insert(statusReport(9))); // not a received message: changes no answer
     QCOMPARE(testStore().countAll(), 5);
-    QCOMPARE(testStore().countPending(), 3);
+    QCOMPARE(testStore().countPending(), 4);
     QCOMPARE(testStore().lastSender(), QStringLiteral("95555"));
     QCOMPARE(testStore().lastRecvTime(), RecvStore::timeText(column(newest, "recv_time").toLongLong()));
     QCOMPARE(testStore().lastHandledTime(), QStringLiteral("-"));
@@ -311,8 +327,7 @@ void TstRecvTable::existingFile()
     QVERIFY(testStore().openLocalDb());
     QCOMPARE(testStore().countAll(), duplicateRows ? 3 : 2);
     QCOMPARE(testStore().lastHandledTime(), RecvStore::timeText(200));
-    QCOMPARE(sqlOf(QStringLiteral("table"), QStringLiteral("t_recv")),
-             QString::fromLatin1(RecvSql::createTable));
+    QCOMPARE(sqlOf(QStringLiteral("table"), QStringLiteral("t_recv")), openedTable());
     QCOMPARE(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_un1")).isEmpty(), duplicateRows);
 
     // The kept total follows every insert, also after a restart.
@@ -330,6 +345,59 @@ void TstRecvTable::existingFile()
     int scanned = -1;
     QVERIFY(DatabaseTable::execScalar("VLSMSDB", QString::fromLatin1(RecvSql::countAllScan), scanned));
     QCOMPARE(testStore().countAll(), scanned);
+}
+
+void TstRecvTable::oldRowsKeepTheirFate_data()
+{
+    QTest::addColumn<int>("group");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("flag");
+    QTest::addColumn<int>("text");
+    QTest::newRow("waiting UCS2 stays waiting") << 0 << 2 << 0 << 1;
+    QTest::newRow("waiting 7-bit stays waiting") << 0 << 0 << 0 << 1;
+    QTest::newRow("waiting 8-bit data stays unsent") << 0 << 1 << 0 << 0;
+    QTest::newRow("flash message of group 1111 stays unsent") << 5 << 0 << 0 << 0;
+    QTest::newRow("voicemail notice stays unsent") << 3 << 0 << 0 << 0;
+    QTest::newRow("forwarded row stays forwarded") << 0 << 2 << 1 << 0;
+}
+
+// A file from before the text column: what was waiting to be forwarded still
+// is, and nothing that was never forwarded starts to be.
+void TstRecvTable::oldRowsKeepTheirFate()
+{
+    QFETCH(int, group);
+    QFETCH(int, type);
+    QFETCH(int, flag);
+    QFETCH(int, text);
+    QDir(dir->path()).mkpath(QStringLiteral("VLSMS"));
+    const QString legacy = QStringLiteral("legacy");
+    QVERIFY(DatabaseTable::openDb(dir->path() + QStringLiteral("/VLSMS/sms-r.db"), legacy));
+    QVERIFY(DatabaseTable::execSql(legacy, QString::fromLatin1(RecvSql::createTable)));
+    QVERIFY(DatabaseTable::execSql(
+        legacy,
+        QStringLiteral("INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu,sms_codegroup,"
+                       "sms_codetype,hd_flag,sms_part_type) VALUES ('COM3','IMEI','%1',100,'AA',%2,%3,%4,0)")
+            .arg(sim)
+            .arg(group)
+            .arg(type)
+            .arg(flag)));
+    // The lookup index of waiting rows as earlier files have it.
+    QVERIFY(DatabaseTable::execSql(
+        legacy,
+        QStringLiteral("CREATE INDEX t_recv_ix_wait ON t_recv (sms_part_type) WHERE sms_recvtype=0 AND "
+                       "sms_codegroup=0 AND (sms_codetype=2 OR sms_codetype=0) AND hd_flag=0")));
+    QVERIFY(DatabaseTable::closeDb(legacy));
+    qputenv("APPDATA", dir->path().toUtf8());
+    QVERIFY(theSetting.openLocalDb());
+    QCOMPARE(column(1, QStringLiteral("sms_text")).toInt(), text);
+    QVERIFY(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_ix_wait"))
+                .contains(QLatin1String("sms_text=1")));
+    QCOMPARE(theSetting.countPending(), text);
+    QCOMPARE(theSetting.firstSingle(), text == 1 ? 1 : -5);
+    // Opening again changes nothing.
+    theSetting.closeLocalDb();
+    QVERIFY(theSetting.openLocalDb());
+    QCOMPARE(theSetting.countPending(), text);
 }
 
 void TstRecvTable::unusableStore_data()

@@ -1,5 +1,6 @@
 // vlsms-pdu: decodes PDUs as the program does and prints, for each, the
-// values the local store keeps and the text forwarding sends, as JSON lines.
+// values the local store keeps, what the data coding says and the text
+// forwarding sends, as JSON lines.
 
 #include "tools/pdu/pdureport.h"
 
@@ -15,7 +16,9 @@ namespace {
 const char usage[] = "usage: vlsms-pdu [PDU ...]\n"
                      "       vlsms-pdu --join PDU ...\n"
                      "Decodes each PDU given, or each non-empty line of standard input, and prints one JSON\n"
-                     "object per PDU with the values the store keeps and the text forwarding sends.\n"
+                     "object per PDU with the values the store keeps, what its data coding says (coding\n"
+                     "group, alphabet, compression, message class), the national language tables that\n"
+                     "read its 7-bit text, and the text forwarding sends (null when it is not forwarded).\n"
                      "With --join the PDUs are the parts of one message; its text is printed.\n";
 
 struct Input

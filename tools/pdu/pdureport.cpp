@@ -1,5 +1,7 @@
 #include "tools/pdu/pdureport.h"
 
+#include "pdu/gsmdatacoding.h"
+#include "pdu/gsmlanguagetables.h"
 #include "pdu/gsmop.h"
 #include "pdu/gsmpdurecvdeliver.h"
 
@@ -33,6 +35,34 @@ private:
 };
 
 const QByteArray null("null");
+
+// The table a language identifier puts in use, and the identifier itself
+// where it names no table of that kind.
+QString tableName(int language, bool hasTable)
+{
+    if (hasTable)
+        return GsmLanguageTables::languageName(language);
+    if (language == 0)
+        return QStringLiteral("default");
+    return QStringLiteral("default (%1 has none)").arg(GsmLanguageTables::languageName(language));
+}
+
+// What the data coding says and which tables read the text; the language
+// tables only for GSM 7-bit text.
+void addCoding(JsonLine& json, const GsmPduRecvDeliver& d)
+{
+    const GsmDataCoding coding = d.dataCoding();
+    json.add("coding_group", coding.groupName());
+    json.add("alphabet", GsmDataCoding::alphabetName(coding.alphabet()));
+    json.add("compressed", coding.compressed() ? QByteArray("true") : QByteArray("false"));
+    json.add("message_class", coding.messageClass() < 0 ? null : QByteArray::number(coding.messageClass()));
+    const bool septets = coding.alphabet() == GsmDataCoding::Gsm7Bit;
+    const int locking = d.lockingLanguage, single = d.singleLanguage;
+    json.add("locking_shift",
+             septets ? jsonString(tableName(locking, GsmLanguageTables::hasLockingTable(locking))) : null);
+    json.add("single_shift",
+             septets ? jsonString(tableName(single, GsmLanguageTables::hasSingleTable(single))) : null);
+}
 
 } // namespace
 
@@ -72,6 +102,8 @@ QByteArray decodedLine(const QString& pdu)
         json.add("sms_part_count", d.partCount);
         json.add("sms_userdata_head", d.udh);
         json.add("sms_userdata_value", d.ud);
+        json.add("sms_text", d.forwardable() ? 1 : 0);
+        addCoding(json, d);
     } else {
         // Other message types keep only their type; the rest are the
         // column defaults.
@@ -86,6 +118,10 @@ QByteArray decodedLine(const QString& pdu)
         json.add("sms_part_count", 1);
         json.add("sms_userdata_head", null);
         json.add("sms_userdata_value", null);
+        json.add("sms_text", 0);
+        for (const char* key :
+             {"coding_group", "alphabet", "compressed", "message_class", "locking_shift", "single_shift"})
+            json.add(key, null);
     }
     json.add("text", d.forwardable() ? jsonString(GsmOp::messageText({pdu})) : null);
     return json.finish();

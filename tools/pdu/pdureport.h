@@ -14,8 +14,10 @@ QString storedText(const QString& input);
 // True when the text is a non-empty run of hexadecimal digits.
 bool isHexadecimal(const QString& text);
 
-// The columns the store writes for the PDU and the text forwarding makes of
-// it as a single message (null where it is not forwarded).
+// The columns the store writes for the PDU, what its data coding says and
+// which national language tables read its 7-bit text, and the text
+// forwarding makes of it as a single message (null where it is not
+// forwarded).
 QByteArray decodedLine(const QString& pdu);
 
 // The text forwarding makes of the PDUs as the parts of one message, taken
