@@ -388,16 +388,16 @@ void TstRecvTable::oldRowsKeepTheirFate()
                        "sms_codegroup=0 AND (sms_codetype=2 OR sms_codetype=0) AND hd_flag=0")));
     QVERIFY(DatabaseTable::closeDb(legacy));
     qputenv("APPDATA", dir->path().toUtf8());
-    QVERIFY(theSetting.openLocalDb());
+    QVERIFY(testStore().openLocalDb());
     QCOMPARE(column(1, QStringLiteral("sms_text")).toInt(), text);
     QVERIFY(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_ix_wait"))
                 .contains(QLatin1String("sms_text=1")));
-    QCOMPARE(theSetting.countPending(), text);
-    QCOMPARE(theSetting.firstSingle(), text == 1 ? 1 : -5);
+    QCOMPARE(testStore().countPending(), text);
+    QCOMPARE(testStore().firstSingle(), text == 1 ? 1 : -5);
     // Opening again changes nothing.
-    theSetting.closeLocalDb();
-    QVERIFY(theSetting.openLocalDb());
-    QCOMPARE(theSetting.countPending(), text);
+    testStore().closeLocalDb();
+    QVERIFY(testStore().openLocalDb());
+    QCOMPARE(testStore().countPending(), text);
 }
 
 void TstRecvTable::unusableStore_data()
