@@ -20,11 +20,14 @@ moc=$(pkg-config --variable=host_bins Qt5Core)/moc
 qt_flags=$(pkg-config --cflags Qt5Core)
 qt_libs=$(pkg-config --libs Qt5Core)
 
-sources=("$root/pdu/gsmop.cpp" "$root/pdu/gsmpdubound.cpp" "$root/pdu/gsmpdurecvdeliver.cpp"
-         "$root/tools/pdu/pdureport.cpp" "$here/fuzz_pdu.cpp")
-for header in gsmop gsmpdubound gsmpdurecvdeliver; do
-    "$moc" "$root/pdu/$header.h" -o "$work/gen/moc_$header.cpp"
-    sources+=("$work/gen/moc_$header.cpp")
+# The whole decoder layer, and the meta-object code of its classes that have one.
+sources=("$root"/pdu/*.cpp "$root/tools/pdu/pdureport.cpp" "$here/fuzz_pdu.cpp")
+for header in "$root"/pdu/*.h; do
+    if grep -q Q_OBJECT "$header"; then
+        name=$(basename "$header" .h)
+        "$moc" "$header" -o "$work/gen/moc_$name.cpp"
+        sources+=("$work/gen/moc_$name.cpp")
+    fi
 done
 
 echo "fuzz.sh: building $work/fuzz_pdu"
