@@ -493,6 +493,7 @@ void Controller::refreshCounts()
     }
     road.total = recvStore.countAll();
     road.pending = recvStore.countPending();
+    road.undecodable = recvStore.countUndecodable();
     road.lastSender = recvStore.lastSender();
     road.lastRecvTime = recvStore.lastRecvTime();
     road.lastHandledTime = recvStore.lastHandledTime();

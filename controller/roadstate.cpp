@@ -42,6 +42,7 @@ QJsonObject RoadState::toJson() const
                        {QStringLiteral("received"), total},
                        {QStringLiteral("pending"), pending},
                        {QStringLiteral("failed"), failed},
+                       {QStringLiteral("undecodable"), undecodable},
                        {QStringLiteral("forwarded"), forwarded},
                        {QStringLiteral("last_sender"), lastSender},
                        {QStringLiteral("last_received"), lastRecvTime},
@@ -75,6 +76,7 @@ QString RoadState::describe(const QJsonObject& status)
     out += QStringLiteral("received:       %1\n").arg(text("received"));
     out += QStringLiteral("pending:        %1\n").arg(text("pending"));
     out += QStringLiteral("failed:         %1\n").arg(text("failed"));
+    out += QStringLiteral("undecodable:    %1\n").arg(text("undecodable"));
     out += QStringLiteral("forwarded:      %1 since start\n").arg(text("forwarded"));
     out += QStringLiteral("last sender:    %1\n").arg(text("last_sender"));
     out += QStringLiteral("last received:  %1\n").arg(text("last_received"));

@@ -41,6 +41,7 @@ struct RoadState
     int total = -1;
     int pending = -1;
     int failed = -1;
+    int undecodable = -1;
     int forwarded = 0;
     QString lastSender = QStringLiteral("-");
     QString lastRecvTime = QStringLiteral("-");

@@ -40,6 +40,20 @@ void setIfChanged(XLabel* label, const QString& text)
     }
 }
 
+// The line under the sync panel: a fault the operator must see, else the
+// messages that were kept but will not be forwarded as they are.
+QString noteText(const RoadState& state)
+{
+    if (!state.alert.isEmpty()) {
+        return state.alert;
+    }
+    QStringList parts;
+    if (state.undecodable > 0) {
+        parts << tr8("无法解码：%1").arg(state.undecodable);
+    }
+    return parts.join(QStringLiteral("  "));
+}
+
 } // namespace
 
 MainWindow::~MainWindow() = default;
@@ -124,7 +138,7 @@ void MainWindow::showState(const RoadState& state)
     setIfChanged(lbConnState, RoadState::linkText(state.link));
     setIfChanged(lbPending, countText(state.pending));
     setIfChanged(lbLastSync, state.lastHandledTime);
-    setIfChanged(lbNote, state.alert);
+    setIfChanged(lbNote, noteText(state));
 }
 
 void MainWindow::showPorts(const RoadState& state)

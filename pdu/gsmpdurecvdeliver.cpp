@@ -3,6 +3,8 @@
 #include "pdu/gsmalphabet.h"
 #include "pdu/gsmhex.h"
 
+#include <cctype>
+
 namespace {
 
 constexpr quint8 headerIndicator = 0x40;  // TP-UDHI in the first octet
@@ -38,6 +40,7 @@ GsmPduRecvDeliver::GsmPduRecvDeliver(QObject* parent) : GsmPduBound(parent) {}
 
 void GsmPduRecvDeliver::clearFields()
 {
+    failure.clear();
     oaType = 0;
     sender.clear();
     pid = 0;
@@ -58,16 +61,24 @@ void GsmPduRecvDeliver::clearFields()
 bool GsmPduRecvDeliver::decode(const QString& pdu)
 {
     clearFields();
-    if (!decodeHead(pdu) || messageType() != 0)
+    if (!decodeHead(pdu)) {
+        failure = QStringLiteral("no readable service-centre address or first octet");
         return false;
+    }
+    if (messageType() != 0) {
+        failure = QStringLiteral("not an SMS-DELIVER (message type %1)").arg(messageType());
+        return false;
+    }
 
     int p = bodyPos;
     // Originator length in useful semi-octets; 0 is an originator without an
     // address, which still has its type octet.
     const int digits = GsmHex::intAt(pdu, p);
     p += 2;
-    if (digits < 0)
+    if (digits < 0) {
+        failure = QStringLiteral("no readable originator length");
         return false;
+    }
     oaType = GsmHex::byteAt(pdu, p);
     p += 2;
     const int addressOctets = (digits + 1) / 2;
@@ -87,6 +98,7 @@ bool GsmPduRecvDeliver::decode(const QString& pdu)
     }
     udl = GsmHex::intAt(pdu, p);
     p += 2;
+    const int udStart = p;
 
     bool complete = udl >= 0;
     if (firstOctet & headerIndicator) {
@@ -100,11 +112,39 @@ bool GsmPduRecvDeliver::decode(const QString& pdu)
             // An unreadable header length: no header, and the user data is
             // what follows the length octet.
             complete = false;
+            failure = QStringLiteral("no readable user-data header length");
         }
     }
     if (p < pdu.size())
         ud = pdu.mid(p);
-    return complete;
+    if (udl < 0) {
+        failure = QStringLiteral("no readable user-data length");
+    }
+    return complete && holdsItsUserData(pdu, udStart);
+}
+
+// Every character is hex, the fields before the user data were readable, and
+// the user data is as long as its length octet says: a truncated or damaged
+// PDU must not become a text with parts missing.
+bool GsmPduRecvDeliver::holdsItsUserData(const QString& pdu, int udStart)
+{
+    for (const QChar c : pdu) {
+        if (!isxdigit(c.toLatin1())) {
+            failure = QStringLiteral("a character that is not hexadecimal");
+            return false;
+        }
+    }
+    if (pid < 0 || udl < 0) {
+        failure = QStringLiteral("the PDU ends before its user-data length");
+        return false;
+    }
+    const int octets = dataCoding().alphabet() == GsmDataCoding::Gsm7Bit ? (udl * 7 + 7) / 8 : udl;
+    const int present = (pdu.size() - udStart) / 2;
+    if (present < octets) {
+        failure = QStringLiteral("user data of %1 octets where its length needs %2").arg(present).arg(octets);
+        return false;
+    }
+    return true;
 }
 
 void GsmPduRecvDeliver::readHeaderElements()

@@ -20,6 +20,8 @@ public:
     // is GSM 7-bit or UCS2 text, not compressed, whatever its coding group
     // and message class.
     bool forwardable() const;
+    // Why the last decode answered false; empty after a good one.
+    QString problem() const { return failure; }
 
     quint8 oaType = 0;
     QString sender;
@@ -51,4 +53,7 @@ private:
     // element sets the part fields, the last language element of each kind
     // its language.
     void readHeaderElements();
+    bool holdsItsUserData(const QString& pdu, int udStart);
+
+    QString failure;
 };

@@ -61,6 +61,9 @@ inline constexpr const char* indexWait =
 inline constexpr const char* indexParts =
     "CREATE INDEX IF NOT EXISTS t_recv_ix_part ON t_recv (sim_no,sms_sender,sms_part_id,sms_part_count,"
     "sms_part_index) WHERE " VLSMS_FORWARDABLE " AND sms_part_type<>0";
+// Undecodable messages, counted on every tick.
+inline constexpr const char* indexUndecodable =
+    "CREATE INDEX IF NOT EXISTS t_recv_ix_bad ON t_recv (hd_flag) WHERE hd_flag=11";
 // The newest forwarding time.
 inline constexpr const char* indexDone =
     "CREATE INDEX IF NOT EXISTS t_recv_ix_done ON t_recv (hd_time) WHERE sms_recvtype=0 AND hd_flag=1";
@@ -89,6 +92,12 @@ inline constexpr const char* insertDecoded =
     "INSERT INTO t_recv (port_no,dev_no,sim_no,txt_pdu,recv_time,sms_recvtype,sms_pid,sms_sender,sms_stamp,"
     "sms_codegroup,sms_codetype,sms_part_type,sms_part_id,sms_part_index,sms_part_count,sms_userdata_head,"
     "sms_userdata_value,sms_text) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+// A message whose PDU cannot be decoded: kept as it came, with hd_flag 11 so
+// that nothing forwards it and it can be counted.
+inline constexpr const char* insertUndecodable =
+    "INSERT INTO t_recv (port_no,dev_no,sim_no,txt_pdu,recv_time,sms_recvtype,hd_flag) VALUES "
+    "(?,?,?,?,?,?,11)";
+inline constexpr const char* countUndecodable = "SELECT count(tow_id) AS num FROM t_recv WHERE hd_flag=11";
 inline constexpr const char* isStored = "SELECT tow_id FROM t_recv WHERE sim_no=? AND txt_pdu=?";
 
 inline constexpr const char* countAll = "SELECT num FROM t_recv_total WHERE id=1";

@@ -127,9 +127,9 @@ bool prepareSchema(bool tableThere, QString& errorText)
     }
     ok = ok && ensureTextColumn(errorText);
     const char* const lookups[] = {RecvSql::indexWait,          RecvSql::indexParts,
-                                   RecvSql::indexDone,          RecvSql::createTotal,
-                                   RecvSql::triggerTotalInsert, RecvSql::triggerTotalDelete,
-                                   RecvSql::triggerTotalUpdate};
+                                   RecvSql::indexDone,          RecvSql::indexUndecodable,
+                                   RecvSql::createTotal,        RecvSql::triggerTotalInsert,
+                                   RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
     for (const char* sql : lookups) {
         if (!ok) {
             break;
@@ -282,15 +282,25 @@ RecvStore::InsertOutcome RecvStore::insertRecvOutcome(const QString& portNo, con
     }
 
     GsmPduRecvDeliver deliver;
-    deliver.decode(txtPdu);
+    const bool decoded = deliver.decode(txtPdu);
     const int type = deliver.messageType();
+    // A message that cannot be read is kept as it came, never forwarded:
+    // junk must not reach smsserver_in, and the PDU must not be lost.
+    const bool undecodable = type == 0 && !decoded;
+    if (undecodable) {
+        qWarning("sms-r.db: undecodable PDU from %s (SIM %s) kept, not forwarded: %s", qUtf8Printable(portNo),
+                 qUtf8Printable(simNo), qUtf8Printable(txtPdu.left(400)));
+    }
 
     DatabaseBindQuery query;
     if (!query.open(conn())) {
         return InsertOutcome::Failed;
     }
-    // Both inserts start with the same six values; a decoded one adds the fields.
-    if (!query.prepare(sqlText(type != 0 ? RecvSql::insertRaw : RecvSql::insertDecoded))) {
+    // The inserts start with the same six values; a decoded one adds the fields.
+    const char* sql = undecodable ? RecvSql::insertUndecodable
+                      : type != 0 ? RecvSql::insertRaw
+                                  : RecvSql::insertDecoded;
+    if (!query.prepare(sqlText(sql))) {
         return InsertOutcome::Failed;
     }
     query.bindValue(0, portNo);
@@ -299,7 +309,7 @@ RecvStore::InsertOutcome RecvStore::insertRecvOutcome(const QString& portNo, con
     query.bindValue(3, txtPdu);
     query.bindValue(4, storeNow());
     query.bindValue(5, type);
-    if (type == 0) {
+    if (type == 0 && !undecodable) {
         query.bindValue(6, deliver.pid);
         query.bindValue(7, textValue(deliver.sender));
         query.bindValue(8, textValue(deliver.stampText()));
@@ -333,6 +343,11 @@ RecvStore::InsertOutcome RecvStore::insertRecvOutcome(const QString& portNo, con
 int RecvStore::countAll()
 {
     return localDbOpen ? readCount(RecvSql::countAll) : -1;
+}
+
+int RecvStore::countUndecodable()
+{
+    return localDbOpen ? readCount(RecvSql::countUndecodable) : -1;
 }
 
 int RecvStore::countPending()

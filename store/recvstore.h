@@ -34,6 +34,8 @@ public:
                                     const QString& pdu);
     int countAll();
     int countPending();
+    // Messages kept but never forwarded because their PDU cannot be decoded.
+    int countUndecodable();
     QString lastSender();
     QString lastRecvTime();
     QString lastHandledTime();

@@ -281,10 +281,18 @@ void TestGsmPdu::decode_data()
     QTest::newRow("concatenation element too short is passed over")
         << deliver("44", nationalOa, "08", 8, "03000201" + hello) << true << 0 << "8613800200500"
         << "19876501234" << okStamp << 8 << "000201" << hello << 0 << "" << 0 << 0;
-    QTest::newRow("header longer than the PDU")
-        << deliver("44", nationalOa, "08", 40, "2800030A") << true << 0 << "8613800200500"
+    QTest::newRow("header longer than the PDU: not decodable")
+        << deliver("44", nationalOa, "08", 40, "2800030A") << false << 0 << "8613800200500"
         << "19876501234" << okStamp << 40 << "00030A"
         << "" << 0 << "" << 0 << 0;
+    QTest::newRow("7-bit user data shorter than its length: not decodable")
+        << deliver("04", nationalOa, "00", 10, "C834") << false << 0 << "8613800200500"
+        << "19876501234" << okStamp << 10 << ""
+        << "C834" << 0 << "" << 0 << 0;
+    QTest::newRow("a character that is not hex in the user data: not decodable")
+        << deliver("04", nationalOa, "08", 2, "00G1") << false << 0 << "8613800200500"
+        << "19876501234" << okStamp << 2 << ""
+        << "00G1" << 0 << "" << 0 << 0;
     QTest::newRow("no service-centre address")
         << "00" + deliver("04", nationalOa, "08", 4, hello, "") << true << 0 << ""
         << "19876501234" << okStamp << 4 << "" << hello << 0 << "" << 0 << 0;

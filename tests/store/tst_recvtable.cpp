@@ -31,6 +31,8 @@ private slots:
     void insertRefusals_data();
     void insertRefusals();
     void duplicates();
+    void undecodableIsKeptNotForwarded_data();
+    void undecodableIsKeptNotForwarded();
     void countersAndNewest();
     void storeTime();
     void existingFile_data();
@@ -293,6 +295,33 @@ void TstRecvTable::countersAndNewest()
     QCOMPARE(testStore().lastSender(), QStringLiteral("95555"));
     QCOMPARE(testStore().lastRecvTime(), RecvStore::timeText(column(newest, "recv_time").toLongLong()));
     QCOMPARE(testStore().lastHandledTime(), QStringLiteral("-"));
+}
+
+void TstRecvTable::undecodableIsKeptNotForwarded_data()
+{
+    QTest::addColumn<QString>("pdu");
+    const QString whole = ucs2(senderNo, QStringLiteral("hello"));
+    QTest::newRow("cut short") << whole.left(whole.size() - 6);
+    QTest::newRow("a byte that is not hex") << whole.left(whole.size() - 2) + QStringLiteral("G0");
+}
+
+// A PDU that cannot be decoded is kept as it came, counted, and never
+// forwarded; the same one read again is the same message.
+void TstRecvTable::undecodableIsKeptNotForwarded()
+{
+    QFETCH(QString, pdu);
+    QVERIFY(openFreshStore(*dir));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("undecodable PDU")));
+    QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, pdu), RecvStore::InsertOutcome::Stored);
+    QCOMPARE(column(lastTowId(), "txt_pdu").toString(), pdu);
+    QCOMPARE(column(lastTowId(), "hd_flag").toInt(), 11);
+    QCOMPARE(testStore().countUndecodable(), 1);
+    QCOMPARE(testStore().countPending(), 0);
+    QCOMPARE(testStore().countAll(), 1);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("undecodable PDU")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
+    QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, pdu),
+             RecvStore::InsertOutcome::AlreadyStored);
 }
 
 void TstRecvTable::storeTime()

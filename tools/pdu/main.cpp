@@ -80,6 +80,16 @@ int main(int argc, char* argv[])
             bad = true;
             continue;
         }
+        const QString problem = PduReport::problem(pdu);
+        if (!problem.isEmpty()) {
+            // The program keeps such a message in its store but never forwards it.
+            const QByteArray message = "vlsms-pdu: " + input.label.toUtf8() +
+                                       ": cannot be decoded: " + problem.toUtf8() + ": " +
+                                       PduReport::jsonString(pdu) + '\n';
+            std::fputs(message.constData(), stderr);
+            bad = true;
+            continue;
+        }
         if (join)
             parts << pdu;
         else

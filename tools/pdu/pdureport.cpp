@@ -84,6 +84,16 @@ bool isHexadecimal(const QString& text)
     });
 }
 
+QString problem(const QString& pdu)
+{
+    GsmPduRecvDeliver d;
+    // The same rule as the store's: an SMS-DELIVER that does not decode.
+    if (!d.decode(pdu) && d.messageType() == 0) {
+        return d.problem();
+    }
+    return QString();
+}
+
 QByteArray decodedLine(const QString& pdu)
 {
     GsmPduRecvDeliver d;

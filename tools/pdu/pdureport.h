@@ -19,6 +19,9 @@ bool isHexadecimal(const QString& text);
 // forwarding makes of it as a single message (null where it is not
 // forwarded).
 QByteArray decodedLine(const QString& pdu);
+// Why the program would keep this SMS-DELIVER undecoded; empty when it
+// decodes, or when it is another kind of message (kept raw by design).
+QString problem(const QString& pdu);
 
 // The text forwarding makes of the PDUs as the parts of one message, taken
 // in part-index order.
