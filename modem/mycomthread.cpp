@@ -466,7 +466,7 @@ MyComThread::Step MyComThread::work(QSerialPort* port)
     if (!notified.isEmpty()) {
         return readNotified(port) ? Step::Work : Step::Reopen;
     }
-    const int period = notificationsWork ? TrustedListingMs : ListingMs;
+    const int period = notificationsWork ? trustedListingMs.load() : listingMs.load();
     if (!sinceListing.isValid() || sinceListing.elapsed() >= period) {
         const bool ok = readMessages(port);
         sinceListing.start();

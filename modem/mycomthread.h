@@ -84,6 +84,11 @@ public:
     void deliverAnswer(quint64 seq, StoreAnswer answer);
     void setAnswerTimeoutMs(int ms) { answerTimeoutMs.store(ms); }
     void setHandshakeTimeoutMs(int ms) { handshakeReadMs.store(ms); }
+    void setListingPeriodsMs(int untrusted, int trusted)
+    {
+        listingMs.store(untrusted);
+        trustedListingMs.store(trusted);
+    }
 
     // --- AT command set; each runs one exchange on the open port ----------
     bool atHandshake(QSerialPort* port);
@@ -161,6 +166,8 @@ private:
     StoreAnswer lastAnswer = StoreAnswer::Failed;
     std::atomic<int> answerTimeoutMs{DefaultAnswerTimeoutMs};
     std::atomic<int> handshakeReadMs{3000};
+    std::atomic<int> listingMs{ListingMs};
+    std::atomic<int> trustedListingMs{TrustedListingMs};
 
     // --- state of the loop, touched by the worker thread only -------------
     QElapsedTimer sinceCommand; // invalid until the first command

@@ -85,6 +85,11 @@ void MyComWorker::setHandshakeTimeoutMs(int ms)
     comThread.setHandshakeTimeoutMs(ms);
 }
 
+void MyComWorker::setListingPeriodsMs(int untrusted, int trusted)
+{
+    comThread.setListingPeriodsMs(untrusted, trusted);
+}
+
 void MyComWorker::onThreadOkMsg(int nMsg, QByteArray pduBuf)
 {
     if (nMsg == OkMessage) {

@@ -55,6 +55,9 @@ public:
     // How long each handshake try waits for its answer (3 s unless changed;
     // tests shorten it).
     void setHandshakeTimeoutMs(int ms);
+    // How often the whole store is listed: before and after the modem's
+    // notifications have been seen to work (10 s and 60 s unless changed).
+    void setListingPeriodsMs(int untrusted, int trusted);
 
 signals:
     void workOkMsg(int nCheckID, int nMsg, QByteArray pduBuf);
