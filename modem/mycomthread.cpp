@@ -1,36 +1,20 @@
 #include "modem/mycomthread.h"
 
 #include "core/clock.h"
+#include "modem/atanswer.h"
+#include "modem/mycomworker.h"
 #include "modem/serialchecker.h"
 
-#include <QRegExp>
 #include <QSerialPort>
 
 namespace {
 
-const QStringList& okPatterns()
-{
-    static const QStringList list{QStringLiteral("OK\r")};
-    return list;
-}
-
-const QStringList& errPatterns()
-{
-    static const QStringList list{QStringLiteral("ERROR"), QStringLiteral("NOT")};
-    return list;
-}
-
-// Result codes below this bound mean the modem confirmed the command; below
-// AnsweredBound it answered at all, if only with an error.
-constexpr int ConfirmedBound = 200;
-constexpr int AnsweredBound = 400;
-
 constexpr int CommandWriteMs = 10000;
 constexpr int CommandReadMs = 10000;
-constexpr int HandshakeReadMs = 3000;
-constexpr int StoreWriteMs = 30000;
-constexpr int StoreReadMs = 300000;
-// A listing carries every PDU of the store, so it may take a while on a slow line.
+// The read or delete of one message; a listing carries every PDU of the
+// store, so it may take longer on a slow line.
+constexpr int MessageWriteMs = 30000;
+constexpr int MessageReadMs = 30000;
 constexpr int ListingReadMs = 60000;
 constexpr int OpenRadioWriteMs = 2000;
 constexpr int OpenRadioReadMs = 3000;
@@ -41,7 +25,9 @@ constexpr int HandshakeTries = 10;
 constexpr int BreakInPauseMs = 1000;
 constexpr int BreakInWriteMs = 1000;
 constexpr int SliceMs = 100;
+constexpr int OpenRetryMs = 1000;
 constexpr qint64 ResetAfterMs = 15 * 60 * 1000;
+constexpr int MaxPartialLine = 512;
 
 const char* answerName(StoreAnswer answer)
 {
@@ -55,6 +41,24 @@ const char* answerName(StoreAnswer answer)
     }
     return "failed";
 }
+
+// The set-up commands and the result each needs: some modems refuse the
+// optional ones, so for those any final result will do.
+struct SetUpCommand
+{
+    const char* text;
+    int successBelow;
+};
+const SetUpCommand setUpCommands[] = {
+    {"ATE0\r", SerialChecker::Confirmed},
+    {"AT+CMEE=1\r", SerialChecker::Confirmed},
+    {"AT+CREG=1\r", SerialChecker::Confirmed},
+    {"AT+CLIP=1\r", SerialChecker::Answered},
+    {"AT+CSMS=1\r", SerialChecker::Answered},
+    {"AT+CNMI=1,1,0,1,1\r", SerialChecker::Answered},
+    {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", SerialChecker::Answered},
+    {"AT+CMGF=0\r", SerialChecker::Confirmed},
+};
 
 } // namespace
 
@@ -138,39 +142,58 @@ bool MyComThread::keepGoing() const
 
 bool MyComThread::pause(int ms)
 {
-    for (int slept = 0; slept < ms && keepGoing(); slept += SliceMs) {
-        QThread::msleep(SliceMs);
+    QElapsedTimer clock;
+    clock.start();
+    for (qint64 left = ms; left > 0 && keepGoing(); left = ms - clock.elapsed()) {
+        QThread::msleep(ulong(qMin<qint64>(SliceMs, left)));
     }
     return keepGoing();
 }
 
 // --- AT command set ------------------------------------------------------
 
+void MyComThread::pauseBeforeCommand()
+{
+    // DEF_SPEED is the breath a modem gets between two commands; time spent
+    // waiting for input since the last one counts.
+    if (sinceCommand.isValid() && sinceCommand.elapsed() < speed) {
+        pause(int(speed - sinceCommand.elapsed()));
+    }
+}
+
 int MyComThread::exchange(QSerialPort* port, const QByteArray& command, int writeMs, int readMs,
                           QByteArray* answer)
 {
+    pauseBeforeCommand();
     SerialChecker checker(nullptr, &log);
-    const int code = checker.sendCommand(port, command, okPatterns(), errPatterns(), writeMs, readMs);
+    const int code = checker.sendCommand(port, command, writeMs, readMs);
+    sinceCommand.start();
     checker.logExchange();
+    noteUnsolicited(checker.staleInput() + checker.answer());
     if (answer != nullptr) {
         *answer = checker.answer();
     }
     return code;
 }
 
+void MyComThread::noteUnsolicited(const QByteArray& bytes)
+{
+    // Only complete lines count; the tail waits for the rest of its line.
+    QByteArray text = partialLine + bytes;
+    const int end = qMax(text.lastIndexOf('\r'), text.lastIndexOf('\n'));
+    partialLine = text.mid(end + 1).right(MaxPartialLine);
+    text.truncate(end + 1);
+    for (int index : AtAnswer::newMessageIndexes(text)) {
+        const QString name = QString::number(index);
+        if (!notified.contains(name) && !readEmpty.contains(name)) {
+            notified.append(name);
+        }
+    }
+}
+
 bool MyComThread::atHandshake(QSerialPort* port)
 {
-    return exchange(port, "AT\r", CommandWriteMs, HandshakeReadMs) < ConfirmedBound;
-}
-
-bool MyComThread::atEchoOff(QSerialPort* port)
-{
-    return atPlain(port, "ATE0\r", ConfirmedBound);
-}
-
-bool MyComThread::atIdentify(QSerialPort* port)
-{
-    return atPlain(port, "ATI\r", ConfirmedBound);
+    return exchange(port, "AT\r", CommandWriteMs, handshakeReadMs.load()) < SerialChecker::Confirmed;
 }
 
 bool MyComThread::atPlain(QSerialPort* port, const QByteArray& command, int successBelow)
@@ -181,11 +204,9 @@ bool MyComThread::atPlain(QSerialPort* port, const QByteArray& command, int succ
 bool MyComThread::atDeviceNo(QSerialPort* port, const QByteArray& command)
 {
     QByteArray answer;
-    if (exchange(port, command, CommandWriteMs, CommandReadMs, &answer) >= ConfirmedBound) {
-        return false;
-    }
+    exchange(port, command, CommandWriteMs, CommandReadMs, &answer);
     // An OK without a number is no use: the store refuses rows without one.
-    const QString value = parseDeviceNo(QString::fromUtf8(answer));
+    const QString value = AtAnswer::deviceNo(answer);
     if (value.isEmpty()) {
         return false;
     }
@@ -196,10 +217,8 @@ bool MyComThread::atDeviceNo(QSerialPort* port, const QByteArray& command)
 bool MyComThread::atSimNo(QSerialPort* port, const QByteArray& command)
 {
     QByteArray answer;
-    if (exchange(port, command, CommandWriteMs, CommandReadMs, &answer) >= ConfirmedBound) {
-        return false;
-    }
-    const QString value = parseSimNo(QString::fromUtf8(answer));
+    exchange(port, command, CommandWriteMs, CommandReadMs, &answer);
+    const QString value = AtAnswer::simNo(answer);
     if (value.isEmpty()) {
         return false;
     }
@@ -236,67 +255,60 @@ bool MyComThread::readSimNo(QSerialPort* port)
 bool MyComThread::atListIndexes(QSerialPort* port, QStringList& indexes)
 {
     QByteArray answer;
-    const int code = exchange(port, "AT+CMGD=?\r", CommandWriteMs, CommandReadMs, &answer);
-    if (code >= AnsweredBound) {
-        return false;
-    }
     indexes.clear();
-    if (code >= ConfirmedBound) {
+    if (exchange(port, "AT+CMGD=?\r", CommandWriteMs, CommandReadMs, &answer) >= SerialChecker::Confirmed) {
         return false;
     }
     bool isRange = false;
-    indexes = parseIndexList(QString::fromUtf8(answer), &isRange);
+    indexes = AtAnswer::indexList(answer, &isRange);
     if (!isRange) {
         return true;
     }
     // This modem names the range of its slots, not the used ones: ask for
     // the stored messages themselves.
-    if (exchange(port, "AT+CMGL=4\r", CommandWriteMs, ListingReadMs, &answer) >= ConfirmedBound) {
+    if (exchange(port, "AT+CMGL=4\r", CommandWriteMs, ListingReadMs, &answer) >= SerialChecker::Confirmed) {
         return false;
     }
-    indexes = parseListing(QString::fromUtf8(answer));
+    indexes = AtAnswer::listing(answer);
     return true;
 }
 
 MyComThread::ReadResult MyComThread::atReadMessage(QSerialPort* port, const QString& index)
 {
     QByteArray answer;
-    const QByteArray command = "AT+CMGR=" + index.toUtf8() + "\r";
-    const int code = exchange(port, command, StoreWriteMs, StoreReadMs, &answer);
+    const QByteArray command = "AT+CMGR=" + index.toLatin1() + "\r";
+    const int code = exchange(port, command, MessageWriteMs, MessageReadMs, &answer);
+    const AtAnswer::Read read = AtAnswer::readPdu(answer);
     if (code == SerialChecker::RecvTimeout) {
         return ReadResult::TimedOut;
     }
     if (code >= SerialChecker::PortNull) {
         return ReadResult::PortFault;
     }
-    if (code >= ConfirmedBound) {
-        return ReadResult::Empty;
-    }
-    const QString pdu = parseReadPdu(QString::fromUtf8(answer));
-    if (pdu.isEmpty()) {
-        return ReadResult::Empty;
+    if (read.pdu.isEmpty()) {
+        return read.heldPdu ? ReadResult::Garbled : ReadResult::Empty;
     }
     {
         std::lock_guard<std::mutex> lock(answerMutex);
         ++emittedSeq;
     }
-    emit threadOkMsg(6, pdu.toUtf8());
+    emit threadOkMsg(OkMessage, read.pdu);
     return ReadResult::Message;
 }
 
-bool MyComThread::atDeleteMessage(QSerialPort* port, const QString& index)
+int MyComThread::atDeleteMessage(QSerialPort* port, const QString& index)
 {
-    const QByteArray command = "AT+CMGD=" + index.toUtf8() + "\r";
-    return exchange(port, command, StoreWriteMs, StoreReadMs) < AnsweredBound;
+    const QByteArray command = "AT+CMGD=" + index.toLatin1() + "\r";
+    return exchange(port, command, MessageWriteMs, MessageReadMs);
 }
 
 bool MyComThread::atRadio(QSerialPort* port, bool on, bool afterOpen)
 {
     const QByteArray command = on ? QByteArray("AT+CFUN=1,0\r") : QByteArray("AT+CFUN=0,0\r");
     if (afterOpen) {
-        return exchange(port, command, OpenRadioWriteMs, OpenRadioReadMs) < AnsweredBound;
+        return exchange(port, command, OpenRadioWriteMs, OpenRadioReadMs) < SerialChecker::Answered;
     }
-    return exchange(port, command, ResetWriteMs, ResetReadMs) < AnsweredBound;
+    return exchange(port, command, ResetWriteMs, ResetReadMs) < SerialChecker::Answered;
 }
 
 bool MyComThread::breakIn(QSerialPort* port)
@@ -327,260 +339,161 @@ const QList<QByteArray>& MyComThread::simNoCommands()
     return list;
 }
 
-// --- parse rules -----------------------------------------------------------
-
-QString MyComThread::withoutUnsolicited(const QString& answer)
-{
-    static const QRegExp unsolicited(
-        QStringLiteral("^\\s*(RING\\s*$|\\+CMTI:|\\+CDSI:|\\+CBM:|\\+CREG:|\\+CGREG:|\\+CEREG:|\\+CLIP:|"
-                       "\\+CRING:|\\+CUSD:|\\+CIEV:|\\^RSSI:|\\^HCSQ:|\\^MODE:|\\^BOOT:|\\^SRVST:|"
-                       "\\^SIMST:)"));
-    if (!answer.contains(QLatin1String("RING")) && !answer.contains(QLatin1Char(':'))) {
-        return answer;
-    }
-    QStringList lines = answer.split(QLatin1Char('\n'));
-    for (int i = lines.size() - 1; i >= 0; --i) {
-        if (QRegExp(unsolicited).indexIn(lines.at(i)) == 0) {
-            lines.removeAt(i);
-        }
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
-QString MyComThread::parseDeviceNo(const QString& answer)
-{
-    const QString text = withoutUnsolicited(answer);
-    const int ok = text.indexOf(QLatin1String("OK"));
-    if (ok <= 0) {
-        return QString();
-    }
-    QString value = text.left(ok).trimmed();
-    // An echoed command line stands before the number.
-    const int cr = value.indexOf(QLatin1Char('\r'));
-    if (cr > 0) {
-        value = value.mid(cr).trimmed();
-    }
-    return value;
-}
-
-QString MyComThread::parseSimNo(const QString& answer)
-{
-    const QString text = withoutUnsolicited(answer);
-    const int colon = text.indexOf(QLatin1Char(':'));
-    const int ok = text.indexOf(QLatin1String("OK"));
-    if (ok <= 0 || colon == 0) {
-        return QString();
-    }
-    if (colon < 0) {
-        // Answered with the bare number: the last line before OK that is not
-        // the echo of the command.
-        const QStringList lines = text.left(ok).split(QRegExp(QStringLiteral("[\r\n]")));
-        for (int i = lines.size() - 1; i >= 0; --i) {
-            const QString line = lines.at(i).trimmed();
-            if (!line.isEmpty()) {
-                return line.startsWith(QLatin1String("AT"), Qt::CaseInsensitive) ? QString() : line;
-            }
-        }
-        return QString();
-    }
-    QString value = ok < colon ? text.mid(colon + 1) : text.mid(colon + 1, ok - colon - 1);
-    const int lastColon = value.lastIndexOf(QLatin1Char(':'));
-    if (lastColon >= 0) {
-        value = value.mid(lastColon + 1);
-    }
-    return value.trimmed();
-}
-
-QStringList MyComThread::parseIndexList(const QString& answer, bool* isRange)
-{
-    if (isRange != nullptr) {
-        *isRange = false;
-    }
-    QStringList indexes;
-    QString inner;
-    QRegExp list(QStringLiteral("[(].*[)],"), Qt::CaseSensitive, QRegExp::RegExp);
-    if (list.indexIn(answer, 0) >= 0) {
-        if (list.matchedLength() < 4) {
-            return indexes;
-        }
-        inner = list.cap(0).mid(1, list.matchedLength() - 3);
-    } else {
-        // The list of deletion flags is optional: some modems give only the
-        // list of indexes.
-        QRegExp only(QStringLiteral("\\+CMGD:\\s*[(]([^)]*)[)]"), Qt::CaseSensitive, QRegExp::RegExp);
-        if (only.indexIn(answer, 0) < 0) {
-            return indexes;
-        }
-        inner = only.cap(1);
-    }
-    const QStringList parts = inner.split(QLatin1Char(','), Qt::KeepEmptyParts);
-    for (const QString& part : parts) {
-        const QString index = part.trimmed();
-        if (index.isEmpty()) {
-            continue;
-        }
-        if (index.indexOf(QLatin1Char('-'), 1) > 0) {
-            if (isRange != nullptr) {
-                *isRange = true;
-            }
-            continue;
-        }
-        indexes.append(index);
-    }
-    return indexes;
-}
-
-QStringList MyComThread::parseListing(const QString& answer)
-{
-    QStringList indexes;
-    static const QRegExp entry(QStringLiteral("^\\s*\\+CMGL:\\s*(\\d+)\\s*,"));
-    const QStringList lines = answer.split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        QRegExp rx(entry);
-        if (rx.indexIn(line) == 0 && !indexes.contains(rx.cap(1))) {
-            indexes.append(rx.cap(1));
-        }
-    }
-    return indexes;
-}
-
-QString MyComThread::parseReadPdu(const QString& answer)
-{
-    const QString text = withoutUnsolicited(answer);
-    const int colon = text.indexOf(QLatin1Char(':'));
-    if (colon <= 0) {
-        return QString();
-    }
-    const int cr = text.indexOf(QLatin1Char('\r'), colon);
-    if (cr <= 0) {
-        return QString();
-    }
-    const int ok = text.indexOf(QLatin1String("OK"), cr);
-    if (ok <= 0) {
-        return QString();
-    }
-    QString pdu = text.mid(cr, ok - cr).trimmed();
-    const int lastCr = pdu.lastIndexOf(QLatin1Char('\r'));
-    if (lastCr >= 0) {
-        pdu = pdu.mid(lastCr).trimmed();
-    }
-    return pdu;
-}
-
 // --- the modem loop --------------------------------------------------------
 
 void MyComThread::run()
 {
     QSerialPort port;
-    port.setPortName(portName);
-    port.setBaudRate(baudRate, QSerialPort::AllDirections);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(flowControl == 1 ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
+    SerialChecker::setUpPort(port, portName, baudRate, flowControl == 1);
     lastResetMs = AppClock::nowMs();
-
-    bool portOpen = false;
-    int step = 0;
-    while (running.load()) {
-        if (comStopRequested()) {
-            break;
-        }
-        if (!portOpen) {
-            port.clearError();
-            portOpen = port.open(QIODevice::ReadWrite);
-            if (portOpen) {
-                emit threadOkMsg(1, QByteArray());
-            } else {
-                emit threadErrMsg(1);
-            }
-            atRadio(&port, true, true);
-            step = 0;
-        } else if (step < 0) {
-            port.close();
-            portOpen = false;
-            step = 0;
-        } else {
-            step = tick(&port, step);
-        }
-        pause(speed);
+    Step step = Step::Closed;
+    while (running.load() && !comStopRequested()) {
+        step = advance(&port, step);
     }
     port.close();
     loopEnded.store(true, std::memory_order_release);
 }
 
-int MyComThread::tick(QSerialPort* port, int step)
+MyComThread::Step MyComThread::advance(QSerialPort* port, Step step)
+{
+    switch (step) {
+    case Step::Closed:
+        return openPort(port);
+    case Step::Handshake:
+        if (handshakeRounds(port)) {
+            if (notAnswering.end()) {
+                log.write("MODEM ANSWERS AGAIN");
+            }
+            emit threadOkMsg(OkModemAnswered, QByteArray());
+            return Step::EchoOff;
+        }
+        if (keepGoing()) {
+            if (notAnswering.occurred(AppClock::nowMs())) {
+                log.write("MODEM DOES NOT ANSWER (" + QByteArray::number(notAnswering.count()) + " rounds)");
+            }
+            emit threadErrMsg(ErrNoAnswer);
+        }
+        return Step::Reopen;
+    case Step::EchoOff:
+    case Step::Identify:
+    case Step::DeviceNo:
+    case Step::SimNo:
+        return identify(port, step);
+    case Step::SetUp:
+        return setUp(port) ? Step::Work : Step::Reopen;
+    case Step::Work:
+        return work(port);
+    case Step::Reopen:
+        port->close();
+        return Step::Closed;
+    }
+    return Step::Reopen;
+}
+
+MyComThread::Step MyComThread::openPort(QSerialPort* port)
+{
+    port->clearError();
+    if (!port->open(QIODevice::ReadWrite)) {
+        // Reported when it starts and once a minute while it lasts.
+        if (openFailing.occurred(AppClock::nowMs())) {
+            log.write("PORT NOT OPEN: " + port->errorString().toUtf8() + " (" +
+                      QByteArray::number(openFailing.count()) + " tries)");
+            emit threadErrMsg(ErrOpenFailed);
+        }
+        pause(OpenRetryMs);
+        return Step::Closed;
+    }
+    if (openFailing.isOn()) {
+        log.write("PORT OPEN AGAIN after " + QByteArray::number(openFailing.count()) + " failed tries");
+        openFailing.end();
+    }
+    emit threadOkMsg(OkPortOpened, QByteArray());
+    // Whatever an earlier session left on the line is not an answer of ours.
+    partialLine.clear();
+    noteUnsolicited(SerialChecker::resync(port));
+    atRadio(port, true, true);
+    return Step::Handshake;
+}
+
+MyComThread::Step MyComThread::fatal(int code)
 {
     // Failures caused by a stop request are not the modem's fault: report nothing.
-    auto fatal = [this](int code) {
-        if (keepGoing()) {
-            emit threadErrMsg(code);
-            // The worker stops this thread on codes 3 and above; ending here
-            // as well keeps the port from being reopened in the meantime.
-            running.store(false);
-        }
-        return -1;
-    };
+    if (keepGoing()) {
+        emit threadErrMsg(code);
+        // The worker stops this thread on codes 3 and above; ending here
+        // as well keeps the port from being reopened in the meantime.
+        running.store(false);
+    }
+    return Step::Reopen;
+}
 
+MyComThread::Step MyComThread::identify(QSerialPort* port, Step step)
+{
     switch (step) {
-    case 0:
-        if (handshakeRounds(port)) {
-            emit threadOkMsg(2, QByteArray());
-            return 1;
-        }
-        if (keepGoing()) {
-            emit threadErrMsg(2);
-        }
-        return -1;
-    case 1:
-        return atEchoOff(port) ? 2 : fatal(3);
-    case 2:
-        return atIdentify(port) ? 3 : fatal(3);
-    case 3:
+    case Step::EchoOff:
+        return atPlain(port, "ATE0\r", SerialChecker::Confirmed) ? Step::Identify : fatal(ErrSetUp);
+    case Step::Identify:
+        return atPlain(port, "ATI\r", SerialChecker::Confirmed) ? Step::DeviceNo : fatal(ErrSetUp);
+    case Step::DeviceNo:
         if (readDeviceNo(port)) {
-            emit threadOkMsg(4, deviceNo().toUtf8());
-            return 4;
+            emit threadOkMsg(OkDeviceNo, deviceNo().toUtf8());
+            return Step::SimNo;
         }
-        return fatal(4);
-    case 4:
-        if (readSimNo(port)) {
-            emit threadOkMsg(5, simNo().toUtf8());
-            return 5;
-        }
-        return fatal(5);
-    case 5:
-        return atEchoOff(port) ? 6 : -1;
-    case 6:
-        return atPlain(port, "AT+CMEE=1\r", ConfirmedBound) ? 7 : -1;
-    case 7:
-        return atPlain(port, "AT+CREG=1\r", ConfirmedBound) ? 8 : -1;
-    case 8:
-        return atPlain(port, "AT+CLIP=1\r", AnsweredBound) ? 9 : -1;
-    case 9:
-        return atPlain(port, "AT+CSMS=1\r", AnsweredBound) ? 10 : -1;
-    case 10:
-        return atPlain(port, "AT+CNMI=1,1,0,1,1\r", AnsweredBound) ? 11 : -1;
-    case 11:
-        return atPlain(port, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r", AnsweredBound) ? 12 : -1;
-    case 12:
-        return atPlain(port, "AT+CMGF=0\r", ConfirmedBound) ? 13 : -1;
-    case 24:
-        // A failed cycle deletes nothing: whatever is still on the SIM is read
-        // again after the port has been reopened.
-        return readMessages(port) ? 25 : -1;
-    case 30: {
-        const qint64 sinceReset = AppClock::nowMs() - lastResetMs;
-        if (sinceReset >= 0 && sinceReset > ResetAfterMs) {
-            resetModem(port);
-            lastResetMs = AppClock::nowMs();
-        }
-        return 31;
-    }
-    case 33:
-        return 5;
+        return fatal(ErrDeviceNo);
     default:
-        return step + 1;
+        if (readSimNo(port)) {
+            emit threadOkMsg(OkSimNo, simNo().toUtf8());
+            return Step::SetUp;
+        }
+        return fatal(ErrSimNo);
     }
+}
+
+bool MyComThread::setUp(QSerialPort* port)
+{
+    for (const SetUpCommand& command : setUpCommands) {
+        if (!keepGoing() || !atPlain(port, command.text, command.successBelow)) {
+            return false;
+        }
+    }
+    // A fresh set-up deserves a look at the whole store.
+    sinceListing.invalidate();
+    return true;
+}
+
+MyComThread::Step MyComThread::work(QSerialPort* port)
+{
+    if (!notified.isEmpty()) {
+        return readNotified(port) ? Step::Work : Step::Reopen;
+    }
+    const int period = notificationsWork ? trustedListingMs.load() : listingMs.load();
+    if (!sinceListing.isValid() || sinceListing.elapsed() >= period) {
+        const bool ok = readMessages(port);
+        sinceListing.start();
+        return ok ? Step::Work : Step::Reopen;
+    }
+    const qint64 sinceReset = AppClock::nowMs() - lastResetMs;
+    if (sinceReset >= 0 && sinceReset > ResetAfterMs) {
+        resetModem(port);
+        lastResetMs = AppClock::nowMs();
+        return Step::SetUp;
+    }
+    return listen(port) ? Step::Work : Step::Reopen;
+}
+
+bool MyComThread::listen(QSerialPort* port)
+{
+    // Sleeps in the port until the modem says something (a notification) or
+    // a slice has passed, so that a stop is seen quickly.
+    if (port->waitForReadyRead(SliceMs)) {
+        const QByteArray bytes = port->readAll();
+        if (logBit(LogPortExchange)) {
+            log.write(AtAnswer::printable(bytes));
+        }
+        noteUnsolicited(bytes);
+        return true;
+    }
+    return !SerialChecker::portBroken(port);
 }
 
 bool MyComThread::handshakeRounds(QSerialPort* port)
@@ -622,16 +535,65 @@ bool MyComThread::waitForAnswer(quint64 seq)
            (lastAnswer == StoreAnswer::Stored || lastAnswer == StoreAnswer::AlreadyStored);
 }
 
+bool MyComThread::storeAccepted(const QString& index)
+{
+    // After a read that emitted code 6: wait for the store's verdict.
+    quint64 seq = 0;
+    {
+        std::lock_guard<std::mutex> lock(answerMutex);
+        seq = emittedSeq;
+    }
+    lastResetMs = AppClock::nowMs();
+    if (waitForAnswer(seq)) {
+        return true;
+    }
+    if (logBit(LogPortExchange)) {
+        QByteArray why = "no answer";
+        {
+            std::lock_guard<std::mutex> lock(answerMutex);
+            if (answeredSeq == seq) {
+                why = answerName(lastAnswer);
+            }
+        }
+        log.write("KEEP MESSAGE: index " + index.toLatin1() + " stays on the SIM (store: " + why + ")");
+    }
+    return false;
+}
+
+bool MyComThread::readNotified(QSerialPort* port)
+{
+    while (!notified.isEmpty() && keepGoing()) {
+        const QString index = notified.takeFirst();
+        const ReadResult result = atReadMessage(port, index);
+        if (result == ReadResult::PortFault || result == ReadResult::TimedOut) {
+            // Read again after the reopening, by the listing if not sooner.
+            return false;
+        }
+        if (result != ReadResult::Message) {
+            // Perhaps taken by a listing already; the next listing looks again.
+            readEmpty.insert(index);
+            continue;
+        }
+        notificationsWork = true;
+        if (storeAccepted(index) && !deleteMessages(port, {index}, {})) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool MyComThread::readMessages(QSerialPort* port)
 {
     QStringList indexes;
     if (!atListIndexes(port, indexes)) {
         return false;
     }
-    // Failure counts belong to entries still on the SIM.
+    readEmpty.clear();
+    // Failure counts and PDU marks belong to entries still on the SIM.
     for (auto it = readFailures.begin(); it != readFailures.end();) {
         it = indexes.contains(it.key()) ? std::next(it) : readFailures.erase(it);
     }
+    heldPdu.intersect(QSet<QString>(indexes.cbegin(), indexes.cend()));
 
     QStringList accepted;
     QStringList unreadable;
@@ -639,57 +601,56 @@ bool MyComThread::readMessages(QSerialPort* port)
         if (!keepGoing()) {
             break;
         }
-        if (readFailures.value(index) >= MaxReadFailures) {
+        if (readFailures.value(index) >= MaxReadFailures && !heldPdu.contains(index)) {
             unreadable.append(index);
             continue;
         }
         const ReadResult result = atReadMessage(port, index);
-        if (result == ReadResult::PortFault) {
+        if (result == ReadResult::PortFault || result == ReadResult::TimedOut) {
             return false;
         }
-        if (result == ReadResult::TimedOut) {
-            ++readFailures[index];
-            return false;
+        if (result == ReadResult::Garbled) {
+            heldPdu.insert(index);
+            continue;
         }
-        lastResetMs = AppClock::nowMs();
         if (result == ReadResult::Empty) {
-            if (++readFailures[index] >= MaxReadFailures) {
+            if (++readFailures[index] >= MaxReadFailures && !heldPdu.contains(index)) {
                 unreadable.append(index);
             }
             continue;
         }
         readFailures.remove(index);
-        quint64 seq = 0;
-        {
-            std::lock_guard<std::mutex> lock(answerMutex);
-            seq = emittedSeq;
-        }
-        if (waitForAnswer(seq)) {
+        // A message no notification announced: this modem's cannot be trusted.
+        const bool announced = notified.removeAll(index) > 0;
+        notificationsWork = notificationsWork && announced;
+        if (storeAccepted(index)) {
             accepted.append(index);
-        } else if (logBit(LogPortExchange)) {
-            QByteArray why = "no answer";
-            {
-                std::lock_guard<std::mutex> lock(answerMutex);
-                if (answeredSeq == seq) {
-                    why = answerName(lastAnswer);
-                }
-            }
-            log.write("KEEP MESSAGE: index " + index.toUtf8() + " stays on the SIM (store: " + why + ")");
         }
     }
+    return deleteMessages(port, accepted, unreadable);
+}
 
-    QStringList done = accepted + unreadable;
-    while (keepGoing() && !done.isEmpty()) {
-        const QString index = done.first();
-        if (unreadable.contains(index)) {
-            log.write("DROP UNREADABLE MESSAGE: index " + index.toUtf8() + " could not be read in " +
-                      QByteArray::number(MaxReadFailures) + " cycles");
+bool MyComThread::deleteMessages(QSerialPort* port, const QStringList& accepted,
+                                 const QStringList& unreadable)
+{
+    for (const QString& index : accepted + unreadable) {
+        if (!keepGoing()) {
+            break;
         }
-        if (!atDeleteMessage(port, index)) {
+        if (unreadable.contains(index)) {
+            log.write("DROP UNREADABLE MESSAGE: index " + index.toLatin1() +
+                      " answered empty or refused in " + QByteArray::number(MaxReadFailures) + " listings");
+        }
+        const int code = atDeleteMessage(port, index);
+        if (code >= SerialChecker::Answered) {
             return false;
         }
-        readFailures.remove(index);
-        done.removeFirst();
+        // A refused delete leaves the message where the next listing finds it.
+        if (code < SerialChecker::Confirmed) {
+            readFailures.remove(index);
+            heldPdu.remove(index);
+            notified.removeAll(index);
+        }
     }
     return true;
 }

@@ -1,9 +1,13 @@
 #pragma once
 
 #include "core/comlog.h"
+#include "modem/repeatedstate.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -24,9 +28,11 @@ enum class StoreAnswer
 };
 
 // One modem port: opens it, brings the modem up, reads its device and SIM
-// numbers and then, tick after tick, reads the SIM store and hands every PDU
-// to the GUI thread. Lives in the GUI thread as a member of its MyComWorker;
-// run() owns the serial port.
+// numbers, sets it up once, and then reads every message the modem announces
+// with "+CMTI" at once, with a periodic listing of the whole store as the
+// safety net. Each PDU goes to the GUI thread; a message is deleted from the
+// SIM once the controller says the store holds it. Lives in the GUI thread as
+// a member of its MyComWorker; run() owns the serial port.
 class MyComThread : public QThread
 {
     Q_OBJECT
@@ -35,14 +41,33 @@ public:
     enum class ReadResult
     {
         Message,  // a PDU was read and emitted with code 6
-        Empty,    // the modem answered, but with no PDU (an error or an empty slot)
+        Empty,    // the modem's final result said: nothing there, or an error, and no PDU came
+        Garbled,  // a PDU came, but the answer did not end OK
         TimedOut, // the modem never finished its answer
         PortFault // the port could not be used, or the operator stopped the modems
     };
+    // Where the modem loop stands.
+    enum class Step
+    {
+        Closed,    // open the port (retried while it fails)
+        Handshake, // "AT" until the modem answers
+        EchoOff,
+        Identify,
+        DeviceNo,
+        SimNo,
+        SetUp, // the set-up commands: once per opening and after a modem restart
+        Work,  // notified reads, the periodic listing, the restart when due
+        Reopen // close, then open again
+    };
 
-    // Reads that failed this many cycles in a row are deleted on their own.
+    // Reads answered empty or with an error this many listings in a row
+    // clear the slot unread, unless one of those answers held a PDU.
     static constexpr int MaxReadFailures = 3;
     static constexpr int DefaultAnswerTimeoutMs = 10000;
+    // The store is listed this often while the modem has not shown that its
+    // new-message notifications work, and TrustedListingMs once it has.
+    static constexpr int ListingMs = 10000;
+    static constexpr int TrustedListingMs = 60000;
 
     MyComThread();
     ~MyComThread() override;
@@ -58,43 +83,31 @@ public:
     // seq (1 for the first message this object emitted, and so on).
     void deliverAnswer(quint64 seq, StoreAnswer answer);
     void setAnswerTimeoutMs(int ms) { answerTimeoutMs.store(ms); }
+    void setHandshakeTimeoutMs(int ms) { handshakeReadMs.store(ms); }
+    void setListingPeriodsMs(int untrusted, int trusted)
+    {
+        listingMs.store(untrusted);
+        trustedListingMs.store(trusted);
+    }
 
     // --- AT command set; each runs one exchange on the open port ----------
     bool atHandshake(QSerialPort* port);
-    bool atEchoOff(QSerialPort* port);
-    bool atIdentify(QSerialPort* port);
+    bool atPlain(QSerialPort* port, const QByteArray& command, int successBelow);
     bool atDeviceNo(QSerialPort* port, const QByteArray& command);
     bool atSimNo(QSerialPort* port, const QByteArray& command);
-    bool atPlain(QSerialPort* port, const QByteArray& command, int successBelow);
     // Tries the forms in turn until one yields a number.
     bool readDeviceNo(QSerialPort* port);
     bool readSimNo(QSerialPort* port);
     bool atListIndexes(QSerialPort* port, QStringList& indexes);
     ReadResult atReadMessage(QSerialPort* port, const QString& index);
-    bool atDeleteMessage(QSerialPort* port, const QString& index);
+    // The exchange's code (SerialChecker).
+    int atDeleteMessage(QSerialPort* port, const QString& index);
     bool atRadio(QSerialPort* port, bool on, bool afterOpen);
     bool breakIn(QSerialPort* port);
 
     // The forms tried, in order, for the device and the SIM number.
     static const QList<QByteArray>& deviceNoCommands();
     static const QList<QByteArray>& simNoCommands();
-
-    // --- parse rules over an answer; pure, so they can be checked as tables -
-    // Removes the modem's unsolicited result lines (new-message and
-    // registration indications, RING, ...) that can arrive inside an answer.
-    static QString withoutUnsolicited(const QString& answer);
-    // The number before the first OK; empty when there is none.
-    static QString parseDeviceNo(const QString& answer);
-    // The number after the colon of the answer line, or the bare number on
-    // the last line before OK; empty when there is none.
-    static QString parseSimNo(const QString& answer);
-    // Indexes of the first parenthesised list of an "AT+CMGD=?" answer.
-    // isRange is set when the modem gave a range of slots instead.
-    static QStringList parseIndexList(const QString& answer, bool* isRange = nullptr);
-    // Indexes of the "+CMGL:" lines of a message listing.
-    static QStringList parseListing(const QString& answer);
-    // The PDU line of an "AT+CMGR=" answer; empty when there is none.
-    static QString parseReadPdu(const QString& answer);
 
 signals:
     void threadOkMsg(int nMsg, QByteArray pduBuf);
@@ -106,13 +119,24 @@ protected:
 private:
     int exchange(QSerialPort* port, const QByteArray& command, int writeMs, int readMs,
                  QByteArray* answer = nullptr);
-    int tick(QSerialPort* port, int step);
+    void pauseBeforeCommand();
+    void noteUnsolicited(const QByteArray& bytes);
+    Step advance(QSerialPort* port, Step step);
+    Step openPort(QSerialPort* port);
+    Step identify(QSerialPort* port, Step step);
+    bool setUp(QSerialPort* port);
+    Step work(QSerialPort* port);
+    bool listen(QSerialPort* port);
     bool handshakeRounds(QSerialPort* port);
+    bool readNotified(QSerialPort* port);
     bool readMessages(QSerialPort* port);
+    bool storeAccepted(const QString& index);
+    bool deleteMessages(QSerialPort* port, const QStringList& accepted, const QStringList& unreadable);
     bool waitForAnswer(quint64 seq);
     void resetModem(QSerialPort* port);
     bool pause(int ms);
     bool keepGoing() const;
+    Step fatal(int code);
     void setDeviceNo(const QString& value);
     void setSimNo(const QString& value);
 
@@ -141,7 +165,21 @@ private:
     quint64 answeredSeq = 0;
     StoreAnswer lastAnswer = StoreAnswer::Failed;
     std::atomic<int> answerTimeoutMs{DefaultAnswerTimeoutMs};
+    std::atomic<int> handshakeReadMs{3000};
+    std::atomic<int> listingMs{ListingMs};
+    std::atomic<int> trustedListingMs{TrustedListingMs};
 
-    // Consecutive failed reads of each index still listed on the SIM.
+    // --- state of the loop, touched by the worker thread only -------------
+    QElapsedTimer sinceCommand; // invalid until the first command
+    QByteArray partialLine;     // an unsolicited line not yet complete
+    QStringList notified;       // announced by "+CMTI", not yet read
+    QSet<QString> readEmpty;    // notified, read empty: not read again until the next listing
+    bool notificationsWork = false;
+    QElapsedTimer sinceListing; // invalid: a listing is due
+    // Consecutive empty or refused reads of each index still listed, and the
+    // indexes whose answers ever held a PDU: those are never cleared unread.
     QHash<QString, int> readFailures;
+    QSet<QString> heldPdu;
+    RepeatedState openFailing;
+    RepeatedState notAnswering;
 };

@@ -1,5 +1,7 @@
 #include "modem/mycomworker.h"
 
+#include "modem/serialchecker.h"
+
 #include <QSerialPort>
 
 MyComWorker::MyComWorker(QObject* parent) : QObject(parent)
@@ -35,14 +37,9 @@ bool MyComWorker::startWork()
     }
     // A port held by another program fails here, before any thread runs.
     QSerialPort trial;
-    trial.setPortName(comPort);
-    trial.setBaudRate(baudRate, QSerialPort::AllDirections);
-    trial.setDataBits(QSerialPort::Data8);
-    trial.setParity(QSerialPort::NoParity);
-    trial.setStopBits(QSerialPort::OneStop);
-    trial.setFlowControl(QSerialPort::NoFlowControl);
+    SerialChecker::setUpPort(trial, comPort, baudRate, false);
     if (!trial.open(QIODevice::ReadWrite)) {
-        emit workErrMsg(id, 0);
+        emit workErrMsg(id, ErrPortUnusable);
         return false;
     }
     trial.close();
@@ -83,9 +80,19 @@ void MyComWorker::setAnswerTimeoutMs(int ms)
     comThread.setAnswerTimeoutMs(ms);
 }
 
+void MyComWorker::setHandshakeTimeoutMs(int ms)
+{
+    comThread.setHandshakeTimeoutMs(ms);
+}
+
+void MyComWorker::setListingPeriodsMs(int untrusted, int trusted)
+{
+    comThread.setListingPeriodsMs(untrusted, trusted);
+}
+
 void MyComWorker::onThreadOkMsg(int nMsg, QByteArray pduBuf)
 {
-    if (nMsg == 6) {
+    if (nMsg == OkMessage) {
         ++relayedMessages;
     }
     emit workOkMsg(id, nMsg, pduBuf);
@@ -94,7 +101,7 @@ void MyComWorker::onThreadOkMsg(int nMsg, QByteArray pduBuf)
 void MyComWorker::onThreadErrMsg(int nMsg)
 {
     emit workErrMsg(id, nMsg);
-    if (nMsg >= 3) {
+    if (nMsg >= ErrSetUp) {
         comThread.stopThread();
     }
 }

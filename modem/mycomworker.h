@@ -6,15 +6,28 @@
 #include <QObject>
 #include <QString>
 
+// What a worker reports: the codes of workOkMsg and workErrMsg.
+enum WorkOkCode : int
+{
+    OkPortOpened = 1,
+    OkModemAnswered = 2,
+    OkDeviceNo = 4, // the device number in pduBuf
+    OkSimNo = 5,    // the SIM number in pduBuf
+    OkMessage = 6,  // one message: the PDU in pduBuf
+};
+enum WorkErrCode : int
+{
+    ErrPortUnusable = 0, // the port cannot be opened: no thread started
+    ErrOpenFailed = 1,   // open failed; retrying (reported when it starts and once a minute)
+    ErrNoAnswer = 2,     // the modem does not answer; retrying
+    ErrSetUp = 3,        // echo off or identification refused; the thread has ended
+    ErrDeviceNo = 4,     // no device number; the thread has ended
+    ErrSimNo = 5,        // no SIM number; the thread has ended
+};
+
 // The GUI-thread side of one modem port. It owns the port's thread, relays
 // the thread's progress and error codes with its id added, and carries the
 // controller's verdict on each received message back to the thread.
-//
-// Codes of workOkMsg: 1 port opened, 2 modem answered, 4 device number (in
-// pduBuf), 5 SIM number (in pduBuf), 6 one message (the PDU in pduBuf).
-// Codes of workErrMsg: 0 port cannot be opened (no thread started), 1 open
-// failed (retrying), 2 no answer (retrying), 3 set-up failed, 4 no device
-// number, 5 no SIM number; after 3 to 5 the thread has ended.
 class MyComWorker : public QObject
 {
     Q_OBJECT
@@ -39,6 +52,12 @@ public:
     // How long the thread waits for a verdict before it leaves the message
     // on the SIM (10 s unless changed).
     void setAnswerTimeoutMs(int ms);
+    // How long each handshake try waits for its answer (3 s unless changed;
+    // tests shorten it).
+    void setHandshakeTimeoutMs(int ms);
+    // How often the whole store is listed: before and after the modem's
+    // notifications have been seen to work (10 s and 60 s unless changed).
+    void setListingPeriodsMs(int untrusted, int trusted);
 
 signals:
     void workOkMsg(int nCheckID, int nMsg, QByteArray pduBuf);

@@ -1,9 +1,9 @@
 #include "modem/serialchecker.h"
 
 #include "core/comlog.h"
+#include "modem/atanswer.h"
 
-#include <QDateTime>
-#include <QRegExp>
+#include <QElapsedTimer>
 #include <QSerialPort>
 
 std::atomic<int> comRunState{0};
@@ -15,10 +15,24 @@ int clampTimeout(int ms)
     return qBound(SerialChecker::MinTimeoutMs, ms, SerialChecker::MaxTimeoutMs);
 }
 
-// A port that has failed for good (a USB modem unplugged, a pseudo-terminal
-// whose other side went away) answers every wait at once with nothing.
-bool portBroken(const QSerialPort* port)
+} // namespace
+
+SerialChecker::SerialChecker(QObject* parent, ComLog* portLog) : QObject(parent), log(portLog) {}
+
+void SerialChecker::setUpPort(QSerialPort& port, const QString& name, int baudRate, bool hardwareFlow)
 {
+    port.setPortName(name);
+    port.setBaudRate(baudRate, QSerialPort::AllDirections);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(hardwareFlow ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
+}
+
+bool SerialChecker::portBroken(const QSerialPort* port)
+{
+    // A port that has failed for good (a USB modem unplugged, a pseudo-terminal
+    // whose other side went away) answers every wait at once with nothing.
     if (!port->isOpen()) {
         return true;
     }
@@ -27,9 +41,17 @@ bool portBroken(const QSerialPort* port)
            err == QSerialPort::PermissionError || err == QSerialPort::DeviceNotFoundError;
 }
 
-} // namespace
-
-SerialChecker::SerialChecker(QObject* parent, ComLog* portLog) : QObject(parent), log(portLog) {}
+QByteArray SerialChecker::resync(QSerialPort* port)
+{
+    QByteArray got = port->readAll();
+    QElapsedTimer clock;
+    clock.start();
+    while (!portBroken(port) && !comStopRequested() && clock.elapsed() < ResyncMaxMs &&
+           port->waitForReadyRead(ResyncQuietMs)) {
+        got += port->readAll();
+    }
+    return got;
+}
 
 int SerialChecker::finish(int code, const QString& text)
 {
@@ -38,8 +60,8 @@ int SerialChecker::finish(int code, const QString& text)
     return code;
 }
 
-int SerialChecker::sendCommand(QSerialPort* port, const QByteArray& data, const QStringList& okPatterns,
-                               const QStringList& errPatterns, int writeTimeoutMs, int readTimeoutMs)
+int SerialChecker::sendCommand(QSerialPort* port, const QByteArray& data, int writeTimeoutMs,
+                               int readTimeoutMs)
 {
     resultCode = Incomplete;
     staleBuf.clear();
@@ -60,10 +82,8 @@ int SerialChecker::sendCommand(QSerialPort* port, const QByteArray& data, const 
     }
     // Errors of earlier exchanges must not be taken for a failure of this one.
     port->clearError();
-    const int writeMs = clampTimeout(writeTimeoutMs);
-    const int readMs = clampTimeout(readTimeoutMs);
 
-    // Unsolicited lines that came in since the last exchange; kept for the log only.
+    // Unsolicited lines that came in since the last exchange.
     staleBuf = port->readAll();
 
     if (log != nullptr && logBit(LogPortSend)) {
@@ -77,63 +97,60 @@ int SerialChecker::sendCommand(QSerialPort* port, const QByteArray& data, const 
     if (written != data.size()) {
         return finish(WriteShort, port->errorString());
     }
-    if (!port->waitForBytesWritten(writeMs)) {
+    if (!port->waitForBytesWritten(clampTimeout(writeTimeoutMs))) {
         return finish(WriteTimeout, port->errorString());
     }
-
-    answerBuf = port->readAll();
-    resultCode = checkAnswer(answerBuf, okPatterns, errPatterns);
-    const qint64 startMs = QDateTime::currentMSecsSinceEpoch();
-    while (resultCode == Incomplete) {
-        if (comStopRequested()) {
-            finish(UserCancel, QStringLiteral("user cancel"));
-            break;
-        }
-        // A clock set back counts as run out, so the wait can never last for ever.
-        const qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - startMs;
-        if (elapsed < 0 || elapsed > readMs || elapsed > MaxTimeoutMs) {
-            finish(RecvTimeout, QStringLiteral("recv time out"));
-            break;
-        }
-        if (port->waitForReadyRead(WaitSliceMs)) {
-            answerBuf += port->readAll();
-            resultCode = checkAnswer(answerBuf, okPatterns, errPatterns);
-        } else if (portBroken(port)) {
-            // Without this the loop would spin on a dead port until the read time-out.
-            finish(PortLost, QStringLiteral("port lost"));
-            break;
-        }
-    }
-
-    // Lines that trail the final result (more unsolicited output, a late
-    // second result) belong to this exchange, not to the next one.
-    for (int i = 0; i < DrainRounds && !portBroken(port); ++i) {
-        if (port->waitForReadyRead(WaitSliceMs)) {
-            answerBuf += port->readAll();
-        }
+    waitForFinal(port, clampTimeout(readTimeoutMs));
+    if (resultCode == RecvTimeout) {
+        // A late answer must not be read as the answer to the next command.
+        answerBuf += resync(port);
     }
     return resultCode;
 }
 
-int SerialChecker::checkAnswer(const QByteArray& answer, const QStringList& okPatterns,
-                               const QStringList& errPatterns)
+void SerialChecker::waitForFinal(QSerialPort* port, int readMs)
 {
-    if (okPatterns.isEmpty() && errPatterns.isEmpty()) {
-        return AnyAnswer;
-    }
-    if (answer.isEmpty()) {
-        return Incomplete;
-    }
-    const QString text = QString::fromUtf8(answer);
-    for (int i = 0; i < okPatterns.size(); ++i) {
-        if (QRegExp(okPatterns.at(i), Qt::CaseSensitive, QRegExp::RegExp).indexIn(text, 0) >= 0) {
-            return OkBase + i;
+    answerBuf = port->readAll();
+    resultCode = checkAnswer(answerBuf);
+    QElapsedTimer clock;
+    clock.start();
+    while (resultCode == Incomplete) {
+        if (comStopRequested()) {
+            finish(UserCancel, QStringLiteral("user cancel"));
+            return;
+        }
+        if (clock.elapsed() > readMs) {
+            finish(RecvTimeout, QStringLiteral("recv time out"));
+            return;
+        }
+        if (port->waitForReadyRead(WaitSliceMs)) {
+            answerBuf += port->readAll();
+            resultCode = checkAnswer(answerBuf);
+        } else if (portBroken(port)) {
+            // Without this the loop would spin on a dead port until the read time-out.
+            finish(PortLost, QStringLiteral("port lost"));
+            return;
         }
     }
-    for (int i = 0; i < errPatterns.size(); ++i) {
-        if (QRegExp(errPatterns.at(i), Qt::CaseSensitive, QRegExp::RegExp).indexIn(text, 0) >= 0) {
-            return ErrBase + i;
-        }
+}
+
+int SerialChecker::checkAnswer(const QByteArray& answer)
+{
+    switch (AtAnswer::finalResult(answer)) {
+    case AtAnswer::Final::None:
+        break;
+    case AtAnswer::Final::Ok:
+        return Ok;
+    case AtAnswer::Final::Error:
+        return Error;
+    case AtAnswer::Final::CmeError:
+        return CmeError;
+    case AtAnswer::Final::CmsError:
+        return CmsError;
+    case AtAnswer::Final::NotSupported:
+        return NotSupported;
+    case AtAnswer::Final::NoCarrier:
+        return NoCarrier;
     }
     return Incomplete;
 }
@@ -147,9 +164,9 @@ void SerialChecker::logExchange()
         log->write(errText.toUtf8());
     }
     if (!staleBuf.isEmpty()) {
-        log->write(staleBuf);
+        log->write(AtAnswer::printable(staleBuf));
     }
     if (!answerBuf.isEmpty()) {
-        log->write(answerBuf);
+        log->write(AtAnswer::printable(answerBuf));
     }
 }

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <atomic>
 
@@ -23,12 +22,13 @@ inline bool comStopRequested()
 }
 
 // One AT exchange on an open serial port: write a command, then collect the
-// answer until one of the patterns matches, the read time runs out or the
+// answer until its final result line arrives, the read time runs out or the
 // operator stops the modems. Always used on the thread that owns the port.
 //
-// Result codes: 100 + i OK pattern i matched, 200 + i error pattern i matched,
-// 301..313 the port could not be used, 401 no answer in time, 402 the port
-// failed while waiting ("port lost"), 999 user cancel.
+// Result codes: 100 the modem answered OK; 200 to 204 it ended with an error
+// result (ERROR, +CME ERROR, +CMS ERROR, "... NOT SUPPORT", NO CARRIER);
+// 301..313 the port could not be used; 401 no final result in time; 402 the
+// port failed while waiting ("port lost"); 999 user cancel.
 class SerialChecker : public QObject
 {
     Q_OBJECT
@@ -36,9 +36,12 @@ public:
     enum : int
     {
         Incomplete = 0,
-        AnyAnswer = 1,
-        OkBase = 100,
-        ErrBase = 200,
+        Ok = 100,
+        Error = 200,
+        CmeError = 201,
+        CmsError = 202,
+        NotSupported = 203,
+        NoCarrier = 204,
         PortNull = 301,
         NoData = 302,
         PortNotOpen = 303,
@@ -49,24 +52,36 @@ public:
         PortLost = 402,
         UserCancel = 999,
     };
+    // Codes below Confirmed mean the modem said OK; below Answered it gave a
+    // final result at all, if only an error.
+    static constexpr int Confirmed = 200;
+    static constexpr int Answered = 300;
 
     // Time-outs are clamped into this range (milliseconds).
     static constexpr int MinTimeoutMs = 100;
     static constexpr int MaxTimeoutMs = 300000;
-    // Length of one wait for input, and the number of waits of the drain.
+    // Length of one wait for input.
     static constexpr int WaitSliceMs = 200;
-    static constexpr int DrainRounds = 3;
+    // A resynchronisation reads until the line has been quiet this long,
+    // and never longer than ResyncMaxMs.
+    static constexpr int ResyncQuietMs = 200;
+    static constexpr int ResyncMaxMs = 2000;
 
     SerialChecker(QObject* parent, ComLog* log);
 
-    int sendCommand(QSerialPort* port, const QByteArray& data, const QStringList& okPatterns,
-                    const QStringList& errPatterns, int writeTimeoutMs, int readTimeoutMs);
+    // The line settings of every modem port: 8 data bits, no parity, one
+    // stop bit, the given speed in both directions, RTS/CTS when asked.
+    static void setUpPort(QSerialPort& port, const QString& name, int baudRate, bool hardwareFlow);
+    // True when the port has failed for good (unplugged, hung up).
+    static bool portBroken(const QSerialPort* port);
+    // Reads and returns whatever the modem is still sending, so that a late
+    // answer cannot be taken for the answer to the next command.
+    static QByteArray resync(QSerialPort* port);
 
-    // 0 while no pattern matches; 1 when both lists are empty; otherwise
-    // 100 + index of the first matching OK pattern, else 200 + index of the
-    // first matching error pattern.
-    static int checkAnswer(const QByteArray& answer, const QStringList& okPatterns,
-                           const QStringList& errPatterns);
+    int sendCommand(QSerialPort* port, const QByteArray& data, int writeTimeoutMs, int readTimeoutMs);
+
+    // The code of an answer by its final result line; Incomplete while there is none.
+    static int checkAnswer(const QByteArray& answer);
 
     // Writes the error text, the stale input and the answer to the port log.
     void logExchange();
@@ -78,6 +93,7 @@ public:
 
 private:
     int finish(int code, const QString& text);
+    void waitForFinal(QSerialPort* port, int readMs);
 
     ComLog* log = nullptr;
     QByteArray staleBuf;

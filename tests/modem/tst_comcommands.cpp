@@ -192,15 +192,21 @@ void TestComCommands::readMessage_data()
     QTest::addColumn<ModemSim::EmptySlotStyle>("emptyStyle");
     QTest::addColumn<QByteArray>("unsolicited");
     QTest::addColumn<bool>("echo");
+    QTest::addColumn<QByteArray>("noise");
 
-    QTest::newRow("empty slot: bare OK") << ModemSim::EmptySlotStyle::BareOk << QByteArray() << false;
-    QTest::newRow("empty slot: +CMGR: 0,,0") << ModemSim::EmptySlotStyle::ZeroHeader << QByteArray() << false;
+    const QByteArray none;
+    QTest::newRow("empty slot: bare OK") << ModemSim::EmptySlotStyle::BareOk << none << false << none;
+    QTest::newRow("empty slot: +CMGR: 0,,0") << ModemSim::EmptySlotStyle::ZeroHeader << none << false << none;
     QTest::newRow("empty slot: +CMS ERROR: 321")
-        << ModemSim::EmptySlotStyle::CmsError << QByteArray() << true;
+        << ModemSim::EmptySlotStyle::CmsError << none << true << none;
     QTest::newRow("new-message line inside answers")
-        << ModemSim::EmptySlotStyle::BareOk << QByteArray("+CMTI: \"SM\",7") << false;
+        << ModemSim::EmptySlotStyle::BareOk << QByteArray("+CMTI: \"SM\",7") << false << none;
     QTest::newRow("signal report inside answers")
-        << ModemSim::EmptySlotStyle::ZeroHeader << QByteArray("^RSSI:17") << true;
+        << ModemSim::EmptySlotStyle::ZeroHeader << QByteArray("^RSSI:17") << true << none;
+    QTest::newRow("+CPIN: NOT READY inside answers")
+        << ModemSim::EmptySlotStyle::BareOk << QByteArray("+CPIN: NOT READY") << false << none;
+    QTest::newRow("NUL and high bytes in answers")
+        << ModemSim::EmptySlotStyle::CmsError << none << true << QByteArray("\0\xff", 2);
 }
 
 void TestComCommands::readMessage()
@@ -208,7 +214,9 @@ void TestComCommands::readMessage()
     QFETCH(ModemSim::EmptySlotStyle, emptyStyle);
     QFETCH(QByteArray, unsolicited);
     QFETCH(bool, echo);
+    QFETCH(QByteArray, noise);
     sim->setEmptySlotStyle(emptyStyle);
+    sim->setNoise(noise);
     sim->setUnsolicitedInAnswer(unsolicited);
     sim->setEcho(echo);
     sim->addMessage(pduA, false);
@@ -224,7 +232,7 @@ void TestComCommands::readMessage()
     QCOMPARE(thread->atReadMessage(port, QStringLiteral("9")), MyComThread::ReadResult::Empty);
     QCOMPARE(spy.count(), 1);
 
-    QVERIFY(thread->atDeleteMessage(port, QStringLiteral("2")));
+    QCOMPARE(thread->atDeleteMessage(port, QStringLiteral("2")), int(SerialChecker::Ok));
     QCOMPARE(sim->storedIndexes(), QList<int>{1});
 }
 

@@ -3,6 +3,8 @@
 
 #include "support/testcontroller.h"
 
+#include "modem/mycomthread.h"
+
 #include <QFile>
 #include <QtTest>
 
@@ -29,7 +31,10 @@ enum class Fault
     DeleteError,
     Vanish,
     GarbledList,
-    SplitAndUnsolicited
+    SplitAndUnsolicited,
+    NotReadyInAnswers,
+    Noise,
+    PduThenError
 };
 }
 Q_DECLARE_METATYPE(Fault)
@@ -52,7 +57,10 @@ void TestComReadFaults::nothingLost_data()
     QTest::newRow("port vanishes during a read") << Fault::Vanish;
     QTest::newRow("garbled index list") << Fault::GarbledList;
     QTest::newRow("answers split, with unsolicited lines") << Fault::SplitAndUnsolicited;
+    QTest::newRow("NUL and high bytes in every answer") << Fault::Noise;
 #else
+    QTest::newRow("+CPIN: NOT READY inside every answer") << Fault::NotReadyInAnswers;
+    QTest::newRow("reads of one entry hold its PDU but end ERROR") << Fault::PduThenError;
     QTest::newRow("one read answered ERROR") << Fault::ReadError;
     QTest::newRow("an entry that never reads") << Fault::Unreadable;
     QTest::newRow("a delete answered ERROR") << Fault::DeleteError;
@@ -82,6 +90,17 @@ void TestComReadFaults::nothingLost()
     case Fault::GarbledList:
         rig->sim.setFault(QStringLiteral("AT+CMGD=?"), ModemSim::Fault::Garbage, 1);
         break;
+    case Fault::NotReadyInAnswers:
+        rig->sim.setSplit(9, 5);
+        rig->sim.setUnsolicitedInAnswer("+CPIN: NOT READY");
+        break;
+    case Fault::Noise:
+        rig->sim.setNoise(QByteArray("\0\xff\x80", 3));
+        break;
+    case Fault::PduThenError:
+        rig->sim.setFault(QStringLiteral("AT+CMGR=2"), ModemSim::Fault::Error, -1,
+                          "+CMGR: 0,,23\r\n" + testPdu(2) + "\r\n\r\nERROR");
+        break;
     case Fault::SplitAndUnsolicited:
         rig->sim.setSplit(7, 15);
         rig->sim.setUnsolicitedInAnswer("+CMTI: \"SM\",9");
@@ -101,6 +120,13 @@ void TestComReadFaults::nothingLost()
         }
     });
     QVERIFY(rig->worker.startWork());
+    if (fault == Fault::PduThenError) {
+        // Never cleared unread, however many listings find it refused.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rig->sim.commandCount(QStringLiteral("AT+CMGR=2")) > MyComThread::MaxReadFailures + 1, 60000);
+        QCOMPARE(rig->sim.storedIndexes(), QList<int>{2});
+        rig->sim.clearFaults();
+    }
     QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), 150000);
 
     QList<QByteArray> stored = rig->controller.stored.values();

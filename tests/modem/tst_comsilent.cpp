@@ -29,20 +29,18 @@ void TestComSilent::silentModem()
     MyComWorker worker;
     worker.setParams(1, sim.portPath(), 200, 115200, 0);
     TestController controller(&worker);
+    // Each try waits 3 s in service; the count of tries is what matters here.
+    worker.setHandshakeTimeoutMs(200);
+
+    QVERIFY(worker.startWork());
+    QTRY_COMPARE_WITH_TIMEOUT(controller.okCodes, QList<int>{1}, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(controller.errCodes, QList<int>{2}, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(controller.okCodes, (QList<int>{1, 1}), 10000);
+    QCOMPARE(sim.commandCount(QStringLiteral("AT")), 20);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commandCount(QStringLiteral("AT+CFUN=1,0")) >= 2, 5000);
 
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(worker.startWork());
-    QTRY_COMPARE_WITH_TIMEOUT(controller.okCodes, QList<int>{1}, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(controller.errCodes, QList<int>{2}, 120000);
-    // Twenty tries of 3 s plus the drain, the break-in and its pause: about 75 s.
-    const qint64 gaveUp = clock.elapsed();
-    QVERIFY2(gaveUp > 65000 && gaveUp < 110000, qPrintable(QString::number(gaveUp)));
-    QTRY_COMPARE_WITH_TIMEOUT(controller.okCodes, (QList<int>{1, 1}), 10000);
-    QCOMPARE(sim.commandCount(QStringLiteral("AT")), 20);
-    QVERIFY(sim.commandCount(QStringLiteral("AT+CFUN=1,0")) >= 2);
-
-    clock.restart();
     comRunState.store(99);
     worker.stopWork();
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));

@@ -92,7 +92,11 @@ struct WorkerRig
         QDir::setCurrent(dir.path());
         started = sim.start();
         worker.setParams(id, sim.portPath(), 100, 115200, 0);
+        // Listings every 10 s in service; the rules, not the period, are under test.
+        worker.setListingPeriodsMs(ListingMs, ListingMs);
     }
+
+    static constexpr int ListingMs = 1500;
 
     QTemporaryDir dir;
     ModemSim sim;

@@ -121,13 +121,38 @@ private:
     bool waiting = false;
 };
 
-} // namespace
-
-int main(int argc, char** argv)
+// What the command line asks for.
+struct Options
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vlsms-modemsim"));
+    int count = 1;
+    QString dir;
+    QString input;
+    int threads = 2;
+    bool echo = true;
+    ModemSim::IccidStyle iccidStyle = ModemSim::IccidStyle::PlusCcid;
+    QString iccid;
+    ModemSim::IndexListStyle listStyle = ModemSim::IndexListStyle::UsedList;
+    ModemSim::EmptySlotStyle emptyStyle = ModemSim::EmptySlotStyle::BareOk;
+    int indexBase = 1;
+    int capacity = 50;
+    bool notSupport = false;
+    bool noSim = false;
+    bool exitWhenDone = false;
+    bool quiet = false;
+};
 
+// Reads a style name through its table; false when the name is unknown.
+template <typename T> bool pickStyle(const QMap<QString, T>& table, const QString& name, T* style)
+{
+    if (!table.contains(name))
+        return false;
+    *style = table.value(name);
+    return true;
+}
+
+// False, with the message printed, when the command line is unusable.
+bool parseOptions(const QCoreApplication& app, Options* o)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Simulated GSM modems on pseudo-terminals."));
     parser.addHelpOption();
@@ -150,10 +175,10 @@ int main(int argc, char** argv)
                        emptyOpt, baseOpt, capOpt, notSupportOpt, noSimOpt, exitOpt, quietOpt});
     parser.process(app);
 
-    const int count = parser.value(countOpt).toInt();
-    if (count < 1 || count > 1000) {
+    o->count = parser.value(countOpt).toInt();
+    if (o->count < 1 || o->count > 1000) {
         std::fprintf(stderr, "modemsim: --count must be 1 to 1000\n");
-        return 2;
+        return false;
     }
     const QMap<QString, ModemSim::IccidStyle> iccidStyles = {{"ccid", ModemSim::IccidStyle::PlusCcid},
                                                              {"bare", ModemSim::IccidStyle::Bare},
@@ -168,49 +193,57 @@ int main(int argc, char** argv)
         {"ok", ModemSim::EmptySlotStyle::BareOk},
         {"zero", ModemSim::EmptySlotStyle::ZeroHeader},
         {"cms", ModemSim::EmptySlotStyle::CmsError}};
-    if (!iccidStyles.contains(parser.value(iccidStyleOpt)) || !listStyles.contains(parser.value(listOpt)) ||
-        !emptyStyles.contains(parser.value(emptyOpt))) {
+    if (!pickStyle(iccidStyles, parser.value(iccidStyleOpt), &o->iccidStyle) ||
+        !pickStyle(listStyles, parser.value(listOpt), &o->listStyle) ||
+        !pickStyle(emptyStyles, parser.value(emptyOpt), &o->emptyStyle)) {
         std::fprintf(stderr, "modemsim: unknown style; see --help\n");
-        return 2;
+        return false;
     }
+    o->dir = parser.isSet(dirOpt) ? parser.value(dirOpt)
+                                  : QStringLiteral("/tmp/vlsms-modemsim-%1").arg(::getpid());
+    o->input = parser.value(inputOpt);
+    o->threads = parser.value(threadsOpt).toInt();
+    o->echo = parser.value(echoOpt) != QLatin1String("off");
+    o->iccid = parser.value(iccidOpt);
+    o->indexBase = parser.value(baseOpt).toInt();
+    o->capacity = parser.value(capOpt).toInt();
+    o->notSupport = parser.isSet(notSupportOpt);
+    o->noSim = parser.isSet(noSimOpt);
+    o->exitWhenDone = parser.isSet(exitOpt);
+    o->quiet = parser.isSet(quietOpt);
+    return true;
+}
 
-    const QString dir = parser.isSet(dirOpt) ? parser.value(dirOpt)
-                                             : QStringLiteral("/tmp/vlsms-modemsim-%1").arg(::getpid());
-    ModemBank bank;
-    QString error;
-    if (!bank.start(count, dir, &error, parser.value(threadsOpt).toInt())) {
-        std::fprintf(stderr, "modemsim: %s\n", qPrintable(error));
-        return 1;
-    }
-
-    const bool quiet = parser.isSet(quietOpt);
-    const QString iccid = parser.value(iccidOpt);
-    for (int k = 0; k < count; ++k) {
+void configureModems(ModemBank& bank, const Options& o, QCoreApplication& app)
+{
+    for (int k = 0; k < bank.count(); ++k) {
         ModemSim* sim = bank.modem(k);
-        sim->setEcho(parser.value(echoOpt) != QLatin1String("off"));
-        sim->setIccidStyle(iccidStyles.value(parser.value(iccidStyleOpt)));
-        sim->setIndexListStyle(listStyles.value(parser.value(listOpt)));
-        sim->setEmptySlotStyle(emptyStyles.value(parser.value(emptyOpt)));
-        sim->setIndexBase(parser.value(baseOpt).toInt());
-        sim->setCapacity(parser.value(capOpt).toInt());
-        sim->setSimPresent(!parser.isSet(noSimOpt));
-        if (parser.isSet(notSupportOpt))
+        sim->setEcho(o.echo);
+        sim->setIccidStyle(o.iccidStyle);
+        sim->setIndexListStyle(o.listStyle);
+        sim->setEmptySlotStyle(o.emptyStyle);
+        sim->setIndexBase(o.indexBase);
+        sim->setCapacity(o.capacity);
+        sim->setSimPresent(!o.noSim);
+        if (o.notSupport)
             sim->setErrorText("COMMAND NOT SUPPORT");
         // Distinct numbers per modem: the tail counts up from the given ICCID.
         const QString tail =
-            QString::number(iccid.right(6).toLongLong() + k).rightJustified(6, QLatin1Char('0'));
-        sim->setIccid(iccid.left(iccid.size() - 6) + tail.right(6));
+            QString::number(o.iccid.right(6).toLongLong() + k).rightJustified(6, QLatin1Char('0'));
+        sim->setIccid(o.iccid.left(o.iccid.size() - 6) + tail.right(6));
         sim->setImei(QStringLiteral("8612345678%1").arg(k + 1, 5, 10, QLatin1Char('0')));
-        if (!quiet) {
+        if (!o.quiet) {
             QObject::connect(sim, &ModemSim::messageDeleted, &app, [k](int index, const QByteArray&) {
                 say(QStringLiteral("deleted %1 %2").arg(k + 1).arg(index));
             });
         }
         say(QStringLiteral("modem%1 %2 %3").arg(k + 1).arg(sim->portPath(), sim->devicePath()));
     }
-    say(QStringLiteral("ready"));
+}
 
-    // SIGINT and SIGTERM end the event loop, so that the links are removed.
+// SIGINT and SIGTERM end the event loop, so that the links are removed.
+void watchSignals(QCoreApplication& app)
+{
     if (::pipe(signalPipe) == 0) {
         std::signal(SIGINT, onSignal);
         std::signal(SIGTERM, onSignal);
@@ -218,65 +251,99 @@ int main(int argc, char** argv)
         QObject::connect(sn, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
     }
     std::signal(SIGPIPE, SIG_IGN);
+}
 
-    Feeder feeder(&bank, quiet);
-    const QString input = parser.value(inputOpt);
-    if (input == QLatin1String("-")) {
-        ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
-        auto* sn = new QSocketNotifier(0, QSocketNotifier::Read, &app);
-        auto buffer = std::make_shared<QByteArray>();
-        QObject::connect(sn, &QSocketNotifier::activated, &app, [sn, buffer, &feeder] {
-            char chunk[4096];
-            bool atEnd = false;
-            for (;;) {
-                const ssize_t n = ::read(0, chunk, sizeof chunk);
-                if (n > 0) {
-                    buffer->append(chunk, int(n));
-                    continue;
-                }
-                atEnd = n == 0 || (errno != EAGAIN && errno != EINTR);
-                break;
+// Hands standard input to the feeder line by line as it arrives.
+void readStandardInput(Feeder& feeder, QCoreApplication& app)
+{
+    ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
+    auto* sn = new QSocketNotifier(0, QSocketNotifier::Read, &app);
+    auto buffer = std::make_shared<QByteArray>();
+    QObject::connect(sn, &QSocketNotifier::activated, &app, [sn, buffer, &feeder] {
+        char chunk[4096];
+        bool atEnd = false;
+        for (;;) {
+            const ssize_t n = ::read(0, chunk, sizeof chunk);
+            if (n > 0) {
+                buffer->append(chunk, int(n));
+                continue;
             }
-            int nl;
-            while ((nl = buffer->indexOf('\n')) >= 0) {
-                feeder.push(buffer->left(nl));
-                buffer->remove(0, nl + 1);
-            }
-            if (atEnd) {
-                // What is left is the last line, without its line feed.
-                sn->setEnabled(false);
-                if (!buffer->isEmpty())
-                    feeder.push(*buffer);
-                buffer->clear();
-                feeder.setEnded();
-            }
-            feeder.run();
-        });
-    } else {
-        QFile file(input);
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "modemsim: cannot read %s\n", qPrintable(input));
-            return 1;
+            atEnd = n == 0 || (errno != EAGAIN && errno != EINTR);
+            break;
         }
-        while (!file.atEnd())
-            feeder.push(file.readLine());
-        feeder.setEnded();
-        QTimer::singleShot(0, &app, [&feeder] { feeder.run(); });
-    }
+        int nl;
+        while ((nl = buffer->indexOf('\n')) >= 0) {
+            feeder.push(buffer->left(nl));
+            buffer->remove(0, nl + 1);
+        }
+        if (atEnd) {
+            // What is left is the last line, without its line feed.
+            sn->setEnabled(false);
+            if (!buffer->isEmpty())
+                feeder.push(*buffer);
+            buffer->clear();
+            feeder.setEnded();
+        }
+        feeder.run();
+    });
+}
 
-    if (parser.isSet(exitOpt)) {
-        auto* check = new QTimer(&app);
-        QObject::connect(check, &QTimer::timeout, &app, [&bank, &feeder] {
-            if (!feeder.done())
-                return;
-            for (int k = 0; k < bank.count(); ++k) {
-                if (!bank.modem(k)->storedIndexes().isEmpty())
-                    return;
-            }
-            QCoreApplication::quit();
-        });
-        check->start(200);
+bool readInputFile(Feeder& feeder, const QString& input, QCoreApplication& app)
+{
+    QFile file(input);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "modemsim: cannot read %s\n", qPrintable(input));
+        return false;
     }
+    while (!file.atEnd())
+        feeder.push(file.readLine());
+    feeder.setEnded();
+    QTimer::singleShot(0, &app, [&feeder] { feeder.run(); });
+    return true;
+}
+
+void exitWhenDone(ModemBank& bank, const Feeder& feeder, QCoreApplication& app)
+{
+    auto* check = new QTimer(&app);
+    QObject::connect(check, &QTimer::timeout, &app, [&bank, &feeder] {
+        if (!feeder.done())
+            return;
+        for (int k = 0; k < bank.count(); ++k) {
+            if (!bank.modem(k)->storedIndexes().isEmpty())
+                return;
+        }
+        QCoreApplication::quit();
+    });
+    check->start(200);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vlsms-modemsim"));
+    Options options;
+    if (!parseOptions(app, &options))
+        return 2;
+
+    ModemBank bank;
+    QString error;
+    if (!bank.start(options.count, options.dir, &error, options.threads)) {
+        std::fprintf(stderr, "modemsim: %s\n", qPrintable(error));
+        return 1;
+    }
+    configureModems(bank, options, app);
+    say(QStringLiteral("ready"));
+    watchSignals(app);
+
+    Feeder feeder(&bank, options.quiet);
+    if (options.input == QLatin1String("-"))
+        readStandardInput(feeder, app);
+    else if (!readInputFile(feeder, options.input, app))
+        return 1;
+    if (options.exitWhenDone)
+        exitWhenDone(bank, feeder, app);
 
     const int rc = app.exec();
     bank.stop();

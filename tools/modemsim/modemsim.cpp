@@ -120,6 +120,7 @@ struct SimState
     ModemSim::EmptySlotStyle emptySlotStyle = ModemSim::EmptySlotStyle::BareOk;
     QByteArray errorText = "ERROR";
     QByteArray unsolicitedInAnswer;
+    QByteArray noise;
     bool silent = false;
     bool garbage = false;
     int splitBytes = 0;
@@ -196,10 +197,24 @@ private:
     }
     void pump();
     void handleLine(const QByteArray& command);
+    // The fault attached to this command, if any (counted down); under the state's lock.
+    bool takeFault(const QString& command, ModemSim::Fault* fault, QByteArray* text);
     // Builds the answer body (info lines) and the final result code of one command.
     // complete: the answer will reach the other side whole, so a message in it
     // counts as read out.
     void answer(const QString& command, bool complete, QByteArray& body, QByteArray& final);
+    // One family of commands each; false when the command is not theirs.
+    bool answerBasic(const QByteArray& a, QByteArray& body, QByteArray& final);
+    bool answerIdentity(const QByteArray& a, QByteArray& body, QByteArray& final);
+    bool answerSettings(const QByteArray& a, QByteArray& body, QByteArray& final);
+    bool answerStore(const QByteArray& a, bool complete, QByteArray& body, QByteArray& final);
+    bool setNumber(const QByteArray& a, const char* prefix, int low, int high, int* field, QByteArray& final);
+    bool simCheck(QByteArray& final) const;
+    bool inRange(int index) const;
+    QByteArray iccidLine() const;
+    void deleteCommand(const QByteArray& args, QByteArray& final);
+    void readCommand(int index, bool complete, QByteArray& body, QByteArray& final);
+    void listCommand(int stat, bool complete, QByteArray& body, QByteArray& final);
     QByteArray cmeError(int code, const char* text) const;
     QByteArray cmsError(int code, const char* text) const;
     QByteArray storeList() const;
@@ -497,6 +512,21 @@ QByteArray SimEngine::garbageBytes()
     return bytes;
 }
 
+bool SimEngine::takeFault(const QString& command, ModemSim::Fault* fault, QByteArray* text)
+{
+    for (int i = 0; i < st->faults.size(); ++i) {
+        FaultRule& r = st->faults[i];
+        if (!commandMatches(r.command, command))
+            continue;
+        *fault = r.fault;
+        *text = r.text;
+        if (r.times > 0 && --r.times == 0)
+            st->faults.removeAt(i);
+        return true;
+    }
+    return false;
+}
+
 void SimEngine::handleLine(const QByteArray& raw)
 {
     const QString command = QString::fromLatin1(raw);
@@ -509,18 +539,7 @@ void SimEngine::handleLine(const QByteArray& raw)
 
     ModemSim::Fault fault = ModemSim::Fault::Error;
     QByteArray faultText;
-    bool faulted = false;
-    for (int i = 0; i < st->faults.size(); ++i) {
-        FaultRule& r = st->faults[i];
-        if (!commandMatches(r.command, command))
-            continue;
-        faulted = true;
-        fault = r.fault;
-        faultText = r.text;
-        if (r.times > 0 && --r.times == 0)
-            st->faults.removeAt(i);
-        break;
-    }
+    const bool faulted = takeFault(command, &fault, &faultText);
 
     if (faulted && fault == ModemSim::Fault::Silence)
         return;
@@ -532,6 +551,12 @@ void SimEngine::handleLine(const QByteArray& raw)
     }
     if (!st->unsolicitedInAnswer.isEmpty())
         body += line(st->unsolicitedInAnswer);
+    if (!st->noise.isEmpty()) {
+        // Line noise before the information lines and glued to the front of
+        // the final result line.
+        body = st->noise + body;
+        final = "\r\n" + st->noise + final.mid(2);
+    }
 
     QByteArray whole;
     bool vanishAfter = false;
@@ -608,19 +633,16 @@ void SimEngine::deleteSlot(int index)
 
 void SimEngine::answer(const QString& command, bool complete, QByteArray& body, QByteArray& final)
 {
-    const QByteArray ok = line("OK");
-    const QByteArray error = line(st->errorText);
-    const QByteArray u = command.toUpper().toLatin1();
-    const QByteArray a = u.mid(2); // after "AT"
-    final = ok;
+    const QByteArray a = command.toUpper().toLatin1().mid(2); // after "AT"
+    final = line("OK");
+    if (answerBasic(a, body, final) || answerIdentity(a, body, final) || answerSettings(a, body, final) ||
+        answerStore(a, complete, body, final))
+        return;
+    final = line(st->errorText);
+}
 
-    auto simCheck = [&]() {
-        if (!st->simPresent)
-            final = cmsError(310, "SIM not inserted");
-        return st->simPresent;
-    };
-    auto inRange = [&](int index) { return index >= st->indexBase && index < st->indexBase + st->capacity; };
-
+bool SimEngine::answerBasic(const QByteArray& a, QByteArray& body, QByteArray& final)
+{
     if (a.isEmpty() || a == "Z" || a == "&F") {
         if (!a.isEmpty())
             st->resetSession();
@@ -628,44 +650,6 @@ void SimEngine::answer(const QString& command, bool complete, QByteArray& body, 
         st->echo = a == "E1";
     } else if (a == "I" || a == "I0" || a == "+GMI" || a == "+CGMI") {
         body = line(st->identification);
-    } else if (a == "+CGSN" || a == "+GSN") {
-        if (st->imeiViaWmsn)
-            final = error;
-        else
-            body = line(st->imei.toLatin1());
-    } else if (a == "+WMSN") {
-        if (st->imeiViaWmsn)
-            body = line(st->imei.toLatin1());
-        else
-            final = error;
-    } else if (a == "+CCID" || a == "+CXXCID" || a == "+ICCID" || a == "^ICCID?" || a == "+CICCID") {
-        bool known = false;
-        for (const QString& c : qAsConst(st->iccidCommands))
-            known = known || c.toUpper().toLatin1() == u;
-        if (!known) {
-            final = error;
-        } else if (!st->simPresent) {
-            final = cmeError(10, "SIM not inserted");
-        } else {
-            const QByteArray id = st->iccid.toLatin1();
-            switch (st->iccidStyle) {
-            case ModemSim::IccidStyle::PlusCcid:
-                body = line("+CCID: " + id);
-                break;
-            case ModemSim::IccidStyle::Bare:
-                body = line(id);
-                break;
-            case ModemSim::IccidStyle::CaretIccid:
-                body = line("^ICCID: " + id);
-                break;
-            case ModemSim::IccidStyle::Quoted:
-                body = line("+CCID: \"" + id + '"');
-                break;
-            case ModemSim::IccidStyle::PlusIccid:
-                body = line("+ICCID: " + id);
-                break;
-            }
-        }
     } else if (a == "+CPIN?") {
         if (st->simPresent)
             body = line("+CPIN: READY");
@@ -673,26 +657,86 @@ void SimEngine::answer(const QString& command, bool complete, QByteArray& body, 
             final = cmeError(10, "SIM not inserted");
     } else if (a == "+CSQ") {
         body = line("+CSQ: 21,0");
-    } else if (a.startsWith("+CMEE=")) {
-        int v = 0;
-        if (toInt(a.mid(6), &v) && v >= 0 && v <= 2)
-            st->cmee = v;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool SimEngine::answerIdentity(const QByteArray& a, QByteArray& body, QByteArray& final)
+{
+    const QByteArray error = line(st->errorText);
+    if (a == "+CGSN" || a == "+GSN" || a == "+WMSN") {
+        // AT+WMSN answers exactly when AT+CGSN does not.
+        const bool byWmsn = a == "+WMSN";
+        if (st->imeiViaWmsn == byWmsn)
+            body = line(st->imei.toLatin1());
         else
             final = error;
-    } else if (a.startsWith("+CREG=")) {
-        int v = 0;
-        if (toInt(a.mid(6), &v) && v >= 0 && v <= 2)
-            st->creg = v;
-        else
-            final = error;
-    } else if (a == "+CREG?") {
+        return true;
+    }
+    if (a != "+CCID" && a != "+CXXCID" && a != "+ICCID" && a != "^ICCID?" && a != "+CICCID")
+        return false;
+    bool known = false;
+    for (const QString& c : qAsConst(st->iccidCommands))
+        known = known || c.toUpper().toLatin1() == "AT" + a;
+    if (!known)
+        final = error;
+    else if (!st->simPresent)
+        final = cmeError(10, "SIM not inserted");
+    else
+        body = line(iccidLine());
+    return true;
+}
+
+QByteArray SimEngine::iccidLine() const
+{
+    const QByteArray id = st->iccid.toLatin1();
+    switch (st->iccidStyle) {
+    case ModemSim::IccidStyle::PlusCcid:
+        return "+CCID: " + id;
+    case ModemSim::IccidStyle::Bare:
+        break;
+    case ModemSim::IccidStyle::CaretIccid:
+        return "^ICCID: " + id;
+    case ModemSim::IccidStyle::Quoted:
+        return "+CCID: \"" + id + '"';
+    case ModemSim::IccidStyle::PlusIccid:
+        return "+ICCID: " + id;
+    }
+    return id;
+}
+
+// "+XXXX=<n>" with n in [low, high] sets *field; anything else is an error.
+bool SimEngine::setNumber(const QByteArray& a, const char* prefix, int low, int high, int* field,
+                          QByteArray& final)
+{
+    if (!a.startsWith(prefix))
+        return false;
+    int v = 0;
+    if (toInt(a.mid(int(qstrlen(prefix))).split(',').first(), &v) && v >= low && v <= high) {
+        if (field)
+            *field = v;
+    } else {
+        final = line(st->errorText);
+    }
+    return true;
+}
+
+bool SimEngine::answerSettings(const QByteArray& a, QByteArray& body, QByteArray& final)
+{
+    if (setNumber(a, "+CMEE=", 0, 2, &st->cmee, final) || setNumber(a, "+CREG=", 0, 2, &st->creg, final) ||
+        setNumber(a, "+CLIP=", 0, 1, nullptr, final) || setNumber(a, "+CMGF=", 0, 1, &st->cmgf, final) ||
+        setNumber(a, "+CFUN=", 0, 4, &st->cfun, final))
+        return true;
+    if (a == "+CREG?") {
         body = line("+CREG: " + QByteArray::number(st->creg) + ",1");
-    } else if (a.startsWith("+CLIP=")) {
-        int v = 0;
-        if (!toInt(a.mid(6), &v) || v < 0 || v > 1)
-            final = error;
+    } else if (a == "+CMGF?") {
+        body = line("+CMGF: " + QByteArray::number(st->cmgf));
+    } else if (a == "+CFUN?") {
+        body = line("+CFUN: " + QByteArray::number(st->cfun));
     } else if (a.startsWith("+CSMS=")) {
-        if (simCheck())
+        if (simCheck(final))
             body = line("+CSMS: 1,1,1");
     } else if (a.startsWith("+CNMI=")) {
         const QList<QByteArray> parts = a.mid(6).split(',');
@@ -700,115 +744,124 @@ void SimEngine::answer(const QString& command, bool complete, QByteArray& body, 
         if (parts.size() >= 2 && toInt(parts.at(1), &mt) && mt >= 0 && mt <= 3)
             st->cnmiMt = mt;
         else
-            final = error;
+            final = line(st->errorText);
     } else if (a.startsWith("+CPMS=") || a == "+CPMS?") {
-        if (simCheck()) {
-            const QByteArray used = QByteArray::number(st->occupied.size());
-            const QByteArray cap = QByteArray::number(st->capacity);
-            const QByteArray one = used + ',' + cap;
+        if (simCheck(final)) {
+            const QByteArray one =
+                QByteArray::number(st->occupied.size()) + ',' + QByteArray::number(st->capacity);
             if (a == "+CPMS?")
                 body = line("+CPMS: \"SM\"," + one + ",\"SM\"," + one + ",\"SM\"," + one);
             else
                 body = line("+CPMS: " + one + ',' + one + ',' + one);
         }
-    } else if (a.startsWith("+CMGF=")) {
-        int v = 0;
-        if (toInt(a.mid(6), &v) && (v == 0 || v == 1))
-            st->cmgf = v;
-        else
-            final = error;
-    } else if (a == "+CMGF?") {
-        body = line("+CMGF: " + QByteArray::number(st->cmgf));
-    } else if (a.startsWith("+CFUN=")) {
-        int v = 0;
-        if (toInt(a.mid(6).split(',').first(), &v) && v >= 0 && v <= 4)
-            st->cfun = v;
-        else
-            final = error;
-    } else if (a == "+CFUN?") {
-        body = line("+CFUN: " + QByteArray::number(st->cfun));
-    } else if (a == "+CMGD=?") {
-        if (simCheck())
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool SimEngine::simCheck(QByteArray& final) const
+{
+    if (!st->simPresent)
+        final = cmsError(310, "SIM not inserted");
+    return st->simPresent;
+}
+
+bool SimEngine::answerStore(const QByteArray& a, bool complete, QByteArray& body, QByteArray& final)
+{
+    if (a == "+CMGD=?") {
+        if (simCheck(final))
             body = line(storeList());
     } else if (a.startsWith("+CMGD=")) {
-        const QList<QByteArray> parts = a.mid(6).split(',');
-        int index = -1;
-        int flag = 0;
-        if (!toInt(parts.first(), &index) || (parts.size() > 1 && !toInt(parts.at(1), &flag)) || flag < 0 ||
-            flag > 4) {
-            final = error;
-        } else if (simCheck()) {
-            if (flag == 0) {
-                if (inRange(index))
-                    deleteSlot(index);
-                else
-                    final = cmsError(321, "invalid memory index");
-            } else {
-                // Flags 1 to 3 spare what is still unread; 4 clears everything.
-                const QList<int> indexes = st->occupied.keys();
-                for (int i : indexes) {
-                    if (flag == 4 || !st->unread.contains(i))
-                        deleteSlot(i);
-                }
-            }
-        }
+        deleteCommand(a.mid(6), final);
     } else if (a.startsWith("+CMGR=")) {
         int index = -1;
-        if (!toInt(a.mid(6), &index)) {
-            final = error;
-        } else if (simCheck()) {
-            if (st->cmgf != 0) {
-                final = cmsError(302, "operation not allowed");
-            } else if (!inRange(index)) {
-                final = cmsError(321, "invalid memory index");
-            } else if (st->occupied.contains(index)) {
-                ModemSim::Record& rec = st->history[st->occupied.value(index)];
-                const int stat = st->unread.contains(index) ? 0 : 1;
-                body = line("+CMGR: " + QByteArray::number(stat) + ",," +
-                            QByteArray::number(tpduLength(rec.pdu))) +
-                       rec.pdu + "\r\n";
-                rec.timesRead += complete ? 1 : 0;
-                st->unread.remove(index);
-            } else {
-                switch (st->emptySlotStyle) {
-                case ModemSim::EmptySlotStyle::BareOk:
-                    break;
-                case ModemSim::EmptySlotStyle::ZeroHeader:
-                    body = line("+CMGR: 0,,0");
-                    break;
-                case ModemSim::EmptySlotStyle::CmsError:
-                    final = cmsError(321, "invalid memory index");
-                    break;
-                }
-            }
-        }
+        if (!toInt(a.mid(6), &index))
+            final = line(st->errorText);
+        else if (simCheck(final))
+            readCommand(index, complete, body, final);
     } else if (a == "+CMGL" || a.startsWith("+CMGL=")) {
         int stat = 0;
-        if (a.startsWith("+CMGL=") && (!toInt(a.mid(6), &stat) || stat < 0 || stat > 4)) {
-            final = error;
-        } else if (simCheck()) {
-            if (st->cmgf != 0) {
-                final = cmsError(302, "operation not allowed");
-            } else {
-                QByteArray list;
-                const QList<int> indexes = st->occupied.keys();
-                for (int i : indexes) {
-                    const int s = st->unread.contains(i) ? 0 : 1;
-                    if (stat != 4 && stat != s)
-                        continue;
-                    ModemSim::Record& rec = st->history[st->occupied.value(i)];
-                    list += "+CMGL: " + QByteArray::number(i) + ',' + QByteArray::number(s) + ",," +
-                            QByteArray::number(tpduLength(rec.pdu)) + "\r\n" + rec.pdu + "\r\n";
-                    rec.timesRead += complete ? 1 : 0;
-                    st->unread.remove(i);
-                }
-                if (!list.isEmpty())
-                    body = "\r\n" + list;
-            }
-        }
+        if (a.startsWith("+CMGL=") && (!toInt(a.mid(6), &stat) || stat < 0 || stat > 4))
+            final = line(st->errorText);
+        else if (simCheck(final))
+            listCommand(stat, complete, body, final);
     } else {
-        final = error;
+        return false;
     }
+    return true;
+}
+
+bool SimEngine::inRange(int index) const
+{
+    return index >= st->indexBase && index < st->indexBase + st->capacity;
+}
+
+void SimEngine::deleteCommand(const QByteArray& args, QByteArray& final)
+{
+    const QList<QByteArray> parts = args.split(',');
+    int index = -1;
+    int flag = 0;
+    if (!toInt(parts.first(), &index) || (parts.size() > 1 && !toInt(parts.at(1), &flag)) || flag < 0 ||
+        flag > 4) {
+        final = line(st->errorText);
+    } else if (!simCheck(final)) {
+        return;
+    } else if (flag == 0) {
+        if (inRange(index))
+            deleteSlot(index);
+        else
+            final = cmsError(321, "invalid memory index");
+    } else {
+        // Flags 1 to 3 spare what is still unread; 4 clears everything.
+        const QList<int> indexes = st->occupied.keys();
+        for (int i : indexes) {
+            if (flag == 4 || !st->unread.contains(i))
+                deleteSlot(i);
+        }
+    }
+}
+
+void SimEngine::readCommand(int index, bool complete, QByteArray& body, QByteArray& final)
+{
+    if (st->cmgf != 0) {
+        final = cmsError(302, "operation not allowed");
+    } else if (!inRange(index)) {
+        final = cmsError(321, "invalid memory index");
+    } else if (st->occupied.contains(index)) {
+        ModemSim::Record& rec = st->history[st->occupied.value(index)];
+        const int stat = st->unread.contains(index) ? 0 : 1;
+        body = line("+CMGR: " + QByteArray::number(stat) + ",," + QByteArray::number(tpduLength(rec.pdu))) +
+               rec.pdu + "\r\n";
+        rec.timesRead += complete ? 1 : 0;
+        st->unread.remove(index);
+    } else if (st->emptySlotStyle == ModemSim::EmptySlotStyle::ZeroHeader) {
+        body = line("+CMGR: 0,,0");
+    } else if (st->emptySlotStyle == ModemSim::EmptySlotStyle::CmsError) {
+        final = cmsError(321, "invalid memory index");
+    }
+}
+
+void SimEngine::listCommand(int stat, bool complete, QByteArray& body, QByteArray& final)
+{
+    if (st->cmgf != 0) {
+        final = cmsError(302, "operation not allowed");
+        return;
+    }
+    QByteArray list;
+    const QList<int> indexes = st->occupied.keys();
+    for (int i : indexes) {
+        const int s = st->unread.contains(i) ? 0 : 1;
+        if (stat != 4 && stat != s)
+            continue;
+        ModemSim::Record& rec = st->history[st->occupied.value(i)];
+        list += "+CMGL: " + QByteArray::number(i) + ',' + QByteArray::number(s) + ",," +
+                QByteArray::number(tpduLength(rec.pdu)) + "\r\n" + rec.pdu + "\r\n";
+        rec.timesRead += complete ? 1 : 0;
+        st->unread.remove(i);
+    }
+    if (!list.isEmpty())
+        body = "\r\n" + list;
 }
 
 // ---------------------------------------------------------------------------
@@ -993,6 +1046,10 @@ void ModemSim::setErrorText(const QByteArray& text)
 void ModemSim::setUnsolicitedInAnswer(const QByteArray& text)
 {
     SIM_SET(unsolicitedInAnswer, text);
+}
+void ModemSim::setNoise(const QByteArray& bytes)
+{
+    SIM_SET(noise, bytes);
 }
 void ModemSim::setSilent(bool on)
 {

@@ -136,6 +136,10 @@ public:
     // An unsolicited line slipped into every answer, just before its final
     // result code. Empty switches it off.
     void setUnsolicitedInAnswer(const QByteArray& line);
+    // Bytes of line noise (e.g. a NUL, 0xFF) slipped into every answer: before
+    // its information lines and at the front of its final result line. Empty
+    // switches it off.
+    void setNoise(const QByteArray& bytes);
 
     // --- faults ---
     void setSilent(bool on);  // receive everything, answer nothing
