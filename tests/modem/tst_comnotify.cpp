@@ -4,7 +4,7 @@
 // DEF_SPEED falls between commands only; a port that stays away is logged
 // when it goes, once a minute, and when it comes back.
 
-#include "testcontroller.h"
+#include "support/testcontroller.h"
 
 #include <QElapsedTimer>
 #include <QFile>
