@@ -30,6 +30,52 @@ QString env(const char* name, const char* fallback)
     return QString::fromLocal8Bit(value.isEmpty() ? QByteArray(fallback) : value);
 }
 
+// Delivers the "<modem> <pdu>" lines of the file; the number delivered, -1
+// when the file cannot be read.
+int deliverMessages(ModemBank& bank, const QString& path)
+{
+    QFile messages(path);
+    if (!messages.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return -1;
+    }
+    int delivered = 0;
+    QTextStream in(&messages);
+    while (!in.atEnd()) {
+        const QStringList fields = in.readLine().simplified().split(QLatin1Char(' '));
+        const int modem = fields.value(0).toInt();
+        if (fields.size() == 2 && modem >= 1 && modem <= bank.count()) {
+            bank.modem(modem - 1)->addMessage(fields.at(1).toLatin1());
+            ++delivered;
+        }
+    }
+    return delivered;
+}
+
+// settings.ini in dataRoot/VLSMS: only the simulated modems are served.
+bool writeSettings(const QString& dataRoot, const QStringList& modemPorts)
+{
+    QDir().mkpath(dataRoot + QStringLiteral("/VLSMS"));
+    QFile ini(dataRoot + QStringLiteral("/VLSMS/settings.ini"));
+    if (!ini.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    QStringList machinePorts;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : infos) {
+        machinePorts << info.portName();
+    }
+    QTextStream out(&ini);
+    out << "[General]\nDEF_SPEED=100\nDEF_IGNORE=\"" << machinePorts.join(QLatin1Char(',')) << "\"\n"
+        << "DEF_EXTRA_PORTS=\"" << modemPorts.join(QLatin1Char(',')) << "\"\n"
+        << "MYSQL_HOST=" << env("VLSMS_TEST_MYSQL_HOST", "127.0.0.1") << "\n"
+        << "MYSQL_PORT=" << env("VLSMS_TEST_MYSQL_PORT", "3306") << "\n"
+        << "MYSQL_USER=" << env("VLSMS_TEST_MYSQL_USER", "root") << "\n"
+        << "MYSQL_PWD=" << env("VLSMS_TEST_MYSQL_PWD", "73914") << "\n"
+        << "MYSQL_DBNAME=" << env("VLSMS_TEST_MYSQL_DB", "smsserver") << "\n";
+    out.flush();
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -55,44 +101,15 @@ int main(int argc, char* argv[])
         bank.modem(i)->setImei(QStringLiteral("8612345678%1").arg(90001 + i));
         bank.modem(i)->setIccid(QStringLiteral("898600123456789%1").arg(10001 + i));
     }
-    QFile messages(args.at(2));
-    if (!messages.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    const int delivered = deliverMessages(bank, args.at(2));
+    if (delivered < 0) {
         std::fprintf(stderr, "cannot read %s\n", qPrintable(args.at(2)));
         return 1;
     }
-    int delivered = 0;
-    QTextStream in(&messages);
-    while (!in.atEnd()) {
-        const QStringList fields = in.readLine().simplified().split(QLatin1Char(' '));
-        const int modem = fields.value(0).toInt();
-        if (fields.size() == 2 && modem >= 1 && modem <= bank.count()) {
-            bank.modem(modem - 1)->addMessage(fields.at(1).toLatin1());
-            ++delivered;
-        }
-    }
-
     qputenv("APPDATA", dir.path().toUtf8());
-    QDir().mkpath(dir.path() + QStringLiteral("/VLSMS"));
-    QFile ini(dir.path() + QStringLiteral("/VLSMS/settings.ini"));
-    if (!ini.open(QIODevice::WriteOnly)) {
+    if (!writeSettings(dir.path(), bank.portPaths())) {
         return 1;
     }
-    // Only the simulated modems are served.
-    QStringList machinePorts;
-    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo& info : infos) {
-        machinePorts << info.portName();
-    }
-    QTextStream out(&ini);
-    out << "[General]\nDEF_SPEED=100\nDEF_IGNORE=\"" << machinePorts.join(QLatin1Char(',')) << "\"\n"
-        << "DEF_EXTRA_PORTS=\"" << bank.portPaths().join(QLatin1Char(',')) << "\"\n"
-        << "MYSQL_HOST=" << env("VLSMS_TEST_MYSQL_HOST", "127.0.0.1") << "\n"
-        << "MYSQL_PORT=" << env("VLSMS_TEST_MYSQL_PORT", "3306") << "\n"
-        << "MYSQL_USER=" << env("VLSMS_TEST_MYSQL_USER", "root") << "\n"
-        << "MYSQL_PWD=" << env("VLSMS_TEST_MYSQL_PWD", "73914") << "\n"
-        << "MYSQL_DBNAME=" << env("VLSMS_TEST_MYSQL_DB", "smsserver") << "\n";
-    out.flush();
-    ini.close();
 
     xInstallFonts();
     theSetting.loadIni();
