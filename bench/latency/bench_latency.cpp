@@ -7,8 +7,9 @@
 // with a text of its own; the rows are polled every 5 ms and matched by text.
 // Prints p50, p99 and the maximum, and the CPU time vlsmsd used.
 //
-// Usage: bench_latency [--modems 64] [--messages 640] [--rate 20] [--speed 200]
+// Usage: bench_latency [--modems 64] [--messages 640] [--rate 20] [--speed 200] [--idle 0]
 //   --rate: messages per second over the whole bank.
+//   --idle: seconds of nothing arriving first: CPU and peak memory of vlsmsd.
 // Needs VLSMS_TEST_MYSQL_* (tools/mariadb.sh test-start DIR; . DIR/env.sh).
 
 #include "tools/modemsim/modembank.h"
@@ -106,6 +107,21 @@ bool writeSettings(const QString& dataDir, const QStringList& ports, const QStri
     return ini.write(text.toUtf8()) > 0;
 }
 
+// Peak resident memory of a process in MB, from /proc.
+double peakRssMb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        }
+    }
+    return -1;
+}
+
 // CPU seconds (user + system) of a process, from /proc.
 double cpuSeconds(qint64 pid)
 {
@@ -127,6 +143,7 @@ int main(int argc, char* argv[])
     const int messages = option(args, QStringLiteral("--messages"), 640);
     const int rate = qMax(1, option(args, QStringLiteral("--rate"), 20));
     const int speed = option(args, QStringLiteral("--speed"), 200);
+    const int idle = option(args, QStringLiteral("--idle"), 0);
     if (env("VLSMS_TEST_MYSQL_PORT").isEmpty()) {
         std::fprintf(stderr,
                      "VLSMS_TEST_MYSQL_* is not set (tools/mariadb.sh test-start DIR; . DIR/env.sh)\n");
@@ -151,6 +168,13 @@ int main(int argc, char* argv[])
     }
     // Let every worker come up before the clock starts.
     QTest::qWait(3000 + modems * 60);
+    if (idle > 0) {
+        const double idleBefore = cpuSeconds(service.processId());
+        QTest::qWait(idle * 1000);
+        const double idleCpu = cpuSeconds(service.processId()) - idleBefore;
+        std::printf("idle %d s with %d modems: CPU %.2f s (%.1f %% of one core), peak RSS %.1f MB\n", idle,
+                    modems, idleCpu, 100.0 * idleCpu / idle, peakRssMb(service.processId()));
+    }
     const double cpuBefore = cpuSeconds(service.processId());
 
     QSqlDatabase db = QSqlDatabase::database(QStringLiteral("bench"));
@@ -183,6 +207,7 @@ int main(int argc, char* argv[])
         QTest::qWait(5);
     }
     const double cpu = cpuSeconds(service.processId()) - cpuBefore;
+    const double rss = peakRssMb(service.processId());
     const double seconds = clock.elapsed() / 1000.0;
     service.terminate();
     service.waitForFinished(20000);
@@ -192,6 +217,7 @@ int main(int argc, char* argv[])
                 int(latencies.size()));
     std::printf("SIM -> smsserver_in: p50 %.3f s, p99 %.3f s, max %.3f s\n", percentile(latencies, 0.5),
                 percentile(latencies, 0.99), percentile(latencies, 1.0));
-    std::printf("vlsmsd CPU: %.1f s in %.1f s (%.1f %% of one core)\n", cpu, seconds, 100.0 * cpu / seconds);
+    std::printf("vlsmsd CPU: %.1f s in %.1f s (%.1f %% of one core), peak RSS %.1f MB\n", cpu, seconds,
+                100.0 * cpu / seconds, rss);
     return latencies.size() == messages ? 0 : 1;
 }
