@@ -1,5 +1,6 @@
 #include "controller/controller.h"
 
+#include "controller/requeuerequest.h"
 #include "core/clock.h"
 #include "core/mycardmap.h"
 #include "modem/mycomworker.h"
@@ -250,6 +251,7 @@ void Controller::setSyncOn(bool on)
 {
     road.syncOn = on;
     road.linkError.clear();
+    road.linkEncrypted = false;
     QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
     road.link = LinkOff;
     if (on) {
@@ -262,12 +264,22 @@ void Controller::setSyncOn(bool on)
 void Controller::openLink()
 {
     road.link = LinkConnecting;
-    QMetaObject::invokeMethod(forwarder, "openLink", Qt::QueuedConnection, Q_ARG(QString, settings.mysqlHost),
-                              Q_ARG(int, settings.mysqlPort), Q_ARG(QString, settings.mysqlUser),
-                              Q_ARG(QString, settings.mysqlPwd), Q_ARG(QString, settings.mysqlDbName));
+    road.linkEncrypted = false;
+    LinkSettings link;
+    link.host = settings.mysqlHost;
+    link.port = settings.mysqlPort;
+    link.user = settings.mysqlUser;
+    link.pwd = settings.mysqlPwd;
+    link.dbName = settings.mysqlDbName;
+    link.sslCa = settings.mysqlSslCa;
+    link.sslCert = settings.mysqlSslCert;
+    link.sslKey = settings.mysqlSslKey;
+    Forwarder* target = forwarder;
+    QMetaObject::invokeMethod(
+        forwarder, [target, link] { target->openLink(link); }, Qt::QueuedConnection);
 }
 
-void Controller::onLinkOpened(bool ok, const QString& error)
+void Controller::onLinkOpened(bool ok, const QString& error, const QString& cipher)
 {
     // An attempt that was under way when the sync was switched off may still
     // report; the link stays off.
@@ -276,6 +288,11 @@ void Controller::onLinkOpened(bool ok, const QString& error)
     }
     road.link = ok ? LinkUp : LinkError;
     road.linkError = error;
+    road.linkEncrypted = ok && !cipher.isEmpty();
+    if (ok) {
+        logMain(cipher.isEmpty() ? QStringLiteral("MYSQL LINK UP, not encrypted")
+                                 : QStringLiteral("MYSQL LINK UP, encrypted (%1)").arg(cipher));
+    }
     publish();
     forwardMore();
 }
@@ -337,7 +354,7 @@ void Controller::forwardMore()
 void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error)
 {
     batchInFlight = false;
-    bool linkLost = false;
+    bool notSent = false;
     for (int i = 0; i < rows.size() && i < fates.size(); ++i) {
         const SmsRow& row = rows.at(i);
         if (logBit(LogInsertCard)) {
@@ -355,17 +372,21 @@ void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fa
             break;
         case RowFate::Refused:
             unmarkedIds[1] += row.towIds;
-            logMain(error);
+            logMain(QStringLiteral("MYSQL ROW REFUSED, marked failed (%1, %2, %3): %4")
+                        .arg(row.gatewayId, row.originator, row.receiveDate, error));
             break;
         case RowFate::NotSent:
-            linkLost = true;
+            notSent = true;
             break;
         }
     }
-    if (linkLost && road.link == LinkUp) {
-        logMain(error);
-        road.linkError = QStringLiteral("MYSQL CONECT LOST.");
+    // The message waits; the link is dropped now and opened afresh on the
+    // retry cycle, and the reason is logged there and shown meanwhile.
+    if (notSent && road.link == LinkUp) {
+        road.linkError = error.isEmpty() ? QStringLiteral("MYSQL CONECT LOST.") : error;
         road.link = LinkError;
+        road.linkEncrypted = false;
+        QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
     }
     retryMarks();
     publish();
@@ -407,11 +428,32 @@ void Controller::retryMarks()
     road.lastHandledTime = recvStore.lastHandledTime();
 }
 
-void Controller::requeueFailed()
+int Controller::requeueFailed()
 {
-    // Filled in with the forwarding's failure classes.
+    const int messages = recvStore.countFailed();
+    const int rows = recvStore.requeueFailed();
+    if (rows < 0) {
+        logMain(QStringLiteral("REQUEUE FAILED MESSAGES: the local store refused the change"));
+    } else {
+        logMain(QStringLiteral("REQUEUE FAILED MESSAGES: %1 back in the queue (%2 rows)").arg(messages).arg(rows));
+    }
     refreshCounts();
     publish();
+    forwardMore();
+    return rows < 0 ? -1 : messages;
+}
+
+// vlsmsd --requeue-failed asks the running instance through the data directory.
+void Controller::answerRequeueRequest()
+{
+    QString token;
+    if (!RequeueRequest::take(token)) {
+        return;
+    }
+    const int messages = requeueFailed();
+    RequeueRequest::answer(token, messages < 0
+                                      ? QStringLiteral("the local store refused the change")
+                                      : QStringLiteral("%1 failed messages back in the queue").arg(messages));
 }
 
 // --- the tick -------------------------------------------------------------
@@ -428,6 +470,7 @@ void Controller::tick()
         }
     }
     retryMarks();
+    answerRequeueRequest();
     linkStep();
     dailyRestart();
     clearOldParts();
@@ -470,6 +513,7 @@ void Controller::refreshCounts()
     }
     road.total = recvStore.countAll();
     road.pending = recvStore.countPending();
+    road.failed = recvStore.countFailed();
     road.lastSender = recvStore.lastSender();
     road.lastRecvTime = recvStore.lastRecvTime();
     road.lastHandledTime = recvStore.lastHandledTime();
