@@ -25,6 +25,7 @@ private:
     QString pwd;
     QString db;
     const QString admin = QStringLiteral("tst_admin");
+    const QString faultDb = QStringLiteral("vlsms_mysql5_%1").arg(QCoreApplication::applicationPid());
 
     // Opens the forwarder's connection and returns the link state it leads to.
     int connectThrough(int toPort, const QString& password, const QString& dbName);
@@ -42,7 +43,10 @@ private slots:
     void lostServer();
     void insertWritesEveryColumn_data();
     void insertWritesEveryColumn();
-    void insertIntoTableWithoutUserphone();
+    void insertFaults_data();
+    void insertFaults();
+    void tlsLink_data();
+    void tlsLink();
 };
 
 int TestMysql5::connectThrough(int toPort, const QString& password, const QString& dbName)
@@ -91,10 +95,14 @@ void TestMysql5::initTestCase()
                                             .arg(port)
                                             .arg(adminDb.lastError().text())));
     QVERIFY(adminQuery(QStringLiteral("SET NAMES utf8mb4")).isActive());
+    adminQuery(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(faultDb));
+    QVERIFY(adminQuery(QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(faultDb)).isActive());
 }
 
 void TestMysql5::cleanupTestCase()
 {
+    adminQuery(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(faultDb));
+    adminQuery(QStringLiteral("DROP USER IF EXISTS 'vlsms_limited'@'%'"));
     QSqlDatabase::database(admin, false).close();
     QSqlDatabase::removeDatabase(admin);
 }
@@ -289,28 +297,180 @@ void TestMysql5::insertWritesEveryColumn()
     QCOMPARE(row.value(9).toString(), text);
 }
 
-void TestMysql5::insertIntoTableWithoutUserphone()
+// What becomes of a batch of three rows under each fault of the row, the
+// table or the link: refused rows alone, no copies, and a definite answer
+// from the server before the client's read time-out.
+void TestMysql5::insertFaults_data()
 {
-    const QString other = QStringLiteral("vlsms_no_userphone");
-    QVERIFY(adminQuery(QStringLiteral("CREATE DATABASE IF NOT EXISTS %1 CHARACTER SET utf8mb4").arg(other))
-                .isActive());
-    QVERIFY(adminQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS %1.smsserver_in ("
-                                      " id BIGINT AUTO_INCREMENT PRIMARY KEY, process INT, type CHAR(1),"
-                                      " encoding CHAR(1), message_date DATETIME, receive_date DATETIME,"
-                                      " originator VARCHAR(64), text MEDIUMTEXT, gateway_id VARCHAR(64))"
-                                      " DEFAULT CHARSET=utf8mb4")
-                           .arg(other))
-                .isActive());
+    QTest::addColumn<QString>("before");  // run before the link opens (%1: the table)
+    QTest::addColumn<QString>("after");   // run once the link is open
+    QTest::addColumn<QString>("undo");    // run afterwards
+    QTest::addColumn<QString>("badRow");  // how the middle row differs
+    QTest::addColumn<QList<int>>("fates"); // 0 inserted, 1 refused, 2 not sent
+    QTest::addColumn<QString>("code");    // the server's error number in the text
 
-    QCOMPARE(connectThrough(port, pwd, other), 2);
+    const QList<int> middleRefused{0, 1, 0};
+    const QList<int> noneSent{2, 2, 2};
+    QTest::newRow("all go in in one statement") << "" << "" << "" << "" << QList<int>{0, 0, 0} << "";
+    QTest::newRow("text too long for a narrowed column")
+        << "ALTER TABLE %1 MODIFY text VARCHAR(40)" << "" << "" << "long" << middleRefused << "1406";
+    QTest::newRow("emoji in a three-byte column")
+        << "ALTER TABLE %1 MODIFY text TEXT CHARACTER SET utf8mb3" << "" << "" << "emoji" << middleRefused
+        << "1366";
+    QTest::newRow("check constraint of the operator")
+        << "ALTER TABLE %1 ADD CONSTRAINT no_spam CHECK (originator <> 'spam')" << "" << "" << "spam"
+        << middleRefused << "4025";
+    QTest::newRow("date the server cannot read") << "" << "" << "" << "date" << middleRefused << "1411";
+    QTest::newRow("table without transactions: no copies of the rows before the refused one")
+        << "ALTER TABLE %1 ENGINE=MyISAM, MODIFY text VARCHAR(40)" << "" << "" << "long" << middleRefused
+        << "1406";
+    QTest::newRow("table renamed") << "" << "RENAME TABLE %1 TO %1_away" << "RENAME TABLE %1_away TO %1"
+                                   << "" << noneSent << "1146";
+    QTest::newRow("column dropped") << "" << "ALTER TABLE %1 DROP COLUMN userphone" << "" << "" << noneSent
+                                    << "1054";
+    QTest::newRow("insert right revoked")
+        << "" << "REVOKE INSERT ON %1 FROM limited" << "" << "" << noneSent << "1142";
+    QTest::newRow("table write-locked by another session")
+        << "" << "LOCK TABLES %1 WRITE" << "UNLOCK TABLES" << "" << noneSent << "1205";
+    QTest::newRow("session killed by the server") << "" << "kill" << "" << "" << noneSent << "";
+    QTest::newRow("server gone") << "" << "drop" << "" << "" << noneSent << "";
+}
+
+void TestMysql5::insertFaults()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QString, undo);
+    QFETCH(QString, badRow);
+    QFETCH(QList<int>, fates);
+    QFETCH(QString, code);
+
+    const QString table = faultDb + QStringLiteral(".smsserver_in");
+    adminQuery(QStringLiteral("DROP TABLE IF EXISTS %1").arg(table));
+    QVERIFY(adminQuery(QStringLiteral("CREATE TABLE %1 LIKE %2.smsserver_in").arg(table, db)).isActive());
+    if (!before.isEmpty()) {
+        QVERIFY(adminQuery(before.arg(table)).isActive());
+    }
+    // A narrower account, for the rights a session can lose.
+    const QString limited = QStringLiteral("'vlsms_limited'@'%'");
+    adminQuery(QStringLiteral("DROP USER IF EXISTS %1").arg(limited));
+    QVERIFY(adminQuery(QStringLiteral("CREATE USER %1 IDENTIFIED BY 'limited-pw'").arg(limited)).isActive());
+    QVERIFY(adminQuery(QStringLiteral("GRANT SELECT, INSERT ON %1 TO %2").arg(table, limited)).isActive());
+
+    TcpRelay relay(static_cast<quint16>(port));
+    Mysql5::setWaitSeconds(4);
     QString err;
-    QVERIFY(!Mysql5::insertSms(QStringLiteral("139"), QStringLiteral("COM3"), QStringLiteral("10086"),
-                               QStringLiteral("2024-01-01 00:00:00"), QStringLiteral("2024-01-01 00:00:01"),
-                               QStringLiteral("x"), err));
-    QVERIFY2(err.contains(QStringLiteral("userphone")), qPrintable(err));
-    // The link itself is fine: the next test query still answers.
-    QVERIFY2(Mysql5::testConn(err), qPrintable(err));
-    QCOMPARE(err, QString());
+    QVERIFY2(Mysql5::openConn(host, relay.port(), QStringLiteral("vlsms_limited"), QStringLiteral("limited-pw"),
+                              faultDb, err),
+             qPrintable(err));
+    if (after == QStringLiteral("kill")) {
+        adminQuery(QStringLiteral("KILL CONNECTION %1")
+                       .arg(forwarderValue(QStringLiteral("SELECT CONNECTION_ID()")).toLongLong()));
+    } else if (after == QStringLiteral("drop")) {
+        relay.drop();
+    } else if (!after.isEmpty()) {
+        QVERIFY(adminQuery(QString(after).replace(QStringLiteral("limited"), limited).arg(table)).isActive());
+    }
+
+    const QString tag = QStringLiteral("FAULT-%1").arg(QTest::currentDataTag());
+    QList<SmsRow> rows;
+    for (int i = 0; i < 3; ++i) {
+        SmsRow row;
+        row.userPhone = QStringLiteral("13900000000");
+        row.gatewayId = tag.left(60);
+        row.originator = QStringLiteral("1008%1").arg(i);
+        row.messageDate = QStringLiteral("2026-12-06 10:30:0%1").arg(i);
+        row.receiveDate = QStringLiteral("2026-12-06 10:31:00");
+        row.text = QStringLiteral("row %1").arg(i);
+        rows.append(row);
+    }
+    SmsRow& bad = rows[1];
+    if (badRow == QStringLiteral("long")) {
+        bad.text = QStringLiteral("x").repeated(41);
+    } else if (badRow == QStringLiteral("emoji")) {
+        bad.text = QString::fromUtf8("验证码 👍");
+    } else if (badRow == QStringLiteral("spam")) {
+        bad.originator = QStringLiteral("spam");
+    } else if (badRow == QStringLiteral("date")) {
+        bad.messageDate = QStringLiteral("2026-02-30 25:61:00");
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    QList<RowFate> got;
+    const bool allIn = Mysql5::insertBatch(rows, got, err);
+    const qint64 elapsed = clock.elapsed();
+    if (!undo.isEmpty()) {
+        adminQuery(undo.contains(QStringLiteral("%1")) ? undo.arg(table) : undo);
+    }
+    Mysql5::closeConn();
+    Mysql5::setWaitSeconds(10);
+
+    QList<int> gotCodes;
+    for (RowFate fate : got) {
+        gotCodes.append(static_cast<int>(fate));
+    }
+    QCOMPARE(gotCodes, fates);
+    QCOMPARE(allIn, !fates.contains(1) && !fates.contains(2));
+    QVERIFY2(err.contains(code), qPrintable(err));
+    QCOMPARE(allIn, err.isEmpty());
+    // The server ended every wait itself: no insert is left pending.
+    QVERIFY2(elapsed < 4000, qPrintable(QString::number(elapsed)));
+    // Exactly the rows reported inserted are there, each once.
+    QSqlQuery count = adminQuery(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table));
+    QVERIFY(count.next());
+    QCOMPARE(count.value(0).toInt(), int(fates.count(0)));
+}
+
+// TLS as far as the driver takes it: with the server's CA the link is
+// encrypted and the certificate checked against the CA.
+void TestMysql5::tlsLink_data()
+{
+    QTest::addColumn<QString>("ca");
+    QTest::addColumn<bool>("clientCert");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<bool>("encrypted");
+    QTest::addColumn<QString>("errorPart");
+
+    const QString ca = qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA");
+    QTest::newRow("no TLS settings: plain link as before") << "" << false << true << false << "";
+    QTest::newRow("the CA that signed the server: encrypted") << ca << false << true << true << "";
+    QTest::newRow("with a client certificate and key") << ca << true << true << true << "";
+    QTest::newRow("a CA that did not sign the server: refused")
+        << qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_OTHER_CA") << false << false << false << "SSL";
+    QTest::newRow("CA file missing: refused before connecting")
+        << ca + QStringLiteral(".missing") << false << false << false << "cannot be read";
+}
+
+void TestMysql5::tlsLink()
+{
+    QFETCH(QString, ca);
+    QFETCH(bool, clientCert);
+    QFETCH(bool, opens);
+    QFETCH(bool, encrypted);
+    QFETCH(QString, errorPart);
+    QVERIFY2(!qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA").isEmpty(),
+             "VLSMS_TEST_MYSQL_SSL_CA is not set: the test server speaks TLS since tools/mariadb.sh made it so");
+
+    LinkSettings link;
+    link.host = host;
+    link.port = port;
+    link.user = user;
+    link.pwd = pwd;
+    link.dbName = db;
+    link.sslCa = ca;
+    if (clientCert) {
+        link.sslCert = qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CERT");
+        link.sslKey = qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_KEY");
+    }
+    QString err;
+    QCOMPARE(Mysql5::openConn(link, err), opens);
+    QVERIFY2(err.contains(errorPart, Qt::CaseInsensitive), qPrintable(err));
+    QCOMPARE(!Mysql5::sslCipher().isEmpty(), encrypted);
+    QCOMPARE(QSqlDatabase::contains(Mysql5::connectionName()), opens);
+    if (opens) {
+        QVERIFY2(Mysql5::testConn(err), qPrintable(err));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMysql5)
