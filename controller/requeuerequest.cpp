@@ -54,7 +54,7 @@ bool RequeueRequest::waitAnswer(const QString& token, int timeoutMs, QString& an
 {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < timeoutMs) {
+    for (;;) {
         QFile file(answerPath());
         if (file.open(QIODevice::ReadOnly)) {
             const QByteArray content = file.readAll();
@@ -66,9 +66,11 @@ bool RequeueRequest::waitAnswer(const QString& token, int timeoutMs, QString& an
                 return true;
             }
         }
+        if (clock.elapsed() >= timeoutMs) {
+            return false;
+        }
         QThread::msleep(100);
     }
-    return false;
 }
 
 bool RequeueRequest::take(QString& token)
