@@ -8,6 +8,7 @@
 #include "gui/xviews.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QStandardItemModel>
 
@@ -91,6 +92,12 @@ void MainWindow::onBtSetCard()
 
 void MainWindow::onBtDebug() {}
 
+void MainWindow::onBtRequeue()
+{
+    btRequeue->setVisible(false);
+    host.requeueFailed();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     appStartTimer.stop();
@@ -111,9 +118,39 @@ void MainWindow::showState(const RoadState& state)
         setIfChanged(lbLastNumber, state.lastSender);
         setIfChanged(lbLastTime, state.lastRecvTime);
     }
-    setIfChanged(lbConnState, RoadState::linkText(state.link));
+    QString linkText = RoadState::linkText(state.link);
+    if (state.link == LinkUp && state.linkEncrypted) {
+        linkText += tr8("（加密）");
+    }
+    setIfChanged(lbConnState, linkText);
     setIfChanged(lbPending, countText(state.pending));
     setIfChanged(lbLastSync, state.lastHandledTime);
+    showNote(state);
+}
+
+// The note under the sync panel: the messages the server refused, and why
+// the link is down while it waits to try again.
+void MainWindow::showNote(const RoadState& state)
+{
+    QStringList lines;
+    if (state.failed > 0) {
+        lines.append(tr8("数据库拒收 %1 条，修正后可重新同步").arg(state.failed));
+    }
+    const bool linkDown = state.link == LinkError || (state.link >= LinkRetryLast && state.link <= LinkRetryFirst);
+    if (linkDown && !state.linkError.isEmpty()) {
+        lines.append(tr8("原因：") + state.linkError);
+    }
+    // One line each, cut to the label's width; the tooltip holds them whole.
+    QStringList shown;
+    for (const QString& line : qAsConst(lines)) {
+        shown.append(lbNote->fontMetrics().elidedText(line, Qt::ElideRight, lbNote->width()));
+    }
+    const QString note = lines.join(QLatin1Char('\n'));
+    setIfChanged(lbNote, shown.join(QLatin1Char('\n')));
+    if (lbNote->toolTip() != note) {
+        lbNote->setToolTip(note);
+    }
+    btRequeue->setVisible(state.failed > 0);
 }
 
 void MainWindow::showPorts(const RoadState& state)
