@@ -77,8 +77,9 @@ int requeueFailed()
             say(stderr, QStringLiteral("vlsmsd: the store in %1 refused the change\n").arg(dataDir()));
             return 1;
         }
-        say(stdout, QStringLiteral("%1 failed messages back in the queue; they are forwarded at the next start\n")
-                        .arg(messages));
+        say(stdout,
+            QStringLiteral("%1 failed messages back in the queue; they are forwarded at the next start\n")
+                .arg(messages));
         return 0;
     }
     QString token;
@@ -122,7 +123,8 @@ int main(int argc, char* argv[])
         QStringLiteral("Print the state of the instance running on the data directory."));
     const QCommandLineOption requeueOption(
         QStringLiteral("requeue-failed"),
-        QStringLiteral("Put the messages the MySQL server refused back in the queue (after fixing the table)."));
+        QStringLiteral(
+            "Put the messages the MySQL server refused back in the queue (after fixing the table)."));
     parser.addOption(dataDirOption);
     parser.addOption(statusOption);
     parser.addOption(requeueOption);

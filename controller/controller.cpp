@@ -435,7 +435,9 @@ int Controller::requeueFailed()
     if (rows < 0) {
         logMain(QStringLiteral("REQUEUE FAILED MESSAGES: the local store refused the change"));
     } else {
-        logMain(QStringLiteral("REQUEUE FAILED MESSAGES: %1 back in the queue (%2 rows)").arg(messages).arg(rows));
+        logMain(QStringLiteral("REQUEUE FAILED MESSAGES: %1 back in the queue (%2 rows)")
+                    .arg(messages)
+                    .arg(rows));
     }
     refreshCounts();
     publish();

@@ -1,7 +1,7 @@
 #include "gui/dlgsetmysql.h"
 
-#include "gui/dlgfields.h"
 #include "core/mysetting.h"
+#include "gui/dlgfields.h"
 #include "gui/xbuttons.h"
 #include "gui/xfactory.h"
 #include "gui/xfonts.h"

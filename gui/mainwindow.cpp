@@ -136,7 +136,8 @@ void MainWindow::showNote(const RoadState& state)
     if (state.failed > 0) {
         lines.append(tr8("数据库拒收 %1 条，修正后可重新同步").arg(state.failed));
     }
-    const bool linkDown = state.link == LinkError || (state.link >= LinkRetryLast && state.link <= LinkRetryFirst);
+    const bool linkDown =
+        state.link == LinkError || (state.link >= LinkRetryLast && state.link <= LinkRetryFirst);
     if (linkDown && !state.linkError.isEmpty()) {
         lines.append(tr8("原因：") + state.linkError);
     }

@@ -13,9 +13,10 @@ namespace {
 
 const char connName[] = "VLSMS_MYSQL_05";
 const char dateFormat[] = "%Y-%m-%d %H:%i:%s";
-const char insertHead[] = "INSERT INTO smsserver_in "
-                          "(process,type,encoding,message_date,receive_date,originator,text,gateway_id,userphone) "
-                          "VALUES";
+const char insertHead[] =
+    "INSERT INTO smsserver_in "
+    "(process,type,encoding,message_date,receive_date,originator,text,gateway_id,userphone) "
+    "VALUES";
 const char insertValues[] = "(?,?,?,STR_TO_DATE(?,?),STR_TO_DATE(?,?),?,?,?,?)";
 const int valuesPerRow = 11;
 
@@ -82,7 +83,8 @@ QString tlsProblem(const LinkSettings& link)
             continue;
         }
         if (file.contains(QLatin1Char(';')) || file != file.simplified()) {
-            return QStringLiteral("TLS file name with ';' or repeated blanks cannot be passed to the driver: %1")
+            return QStringLiteral(
+                       "TLS file name with ';' or repeated blanks cannot be passed to the driver: %1")
                 .arg(file);
         }
         if (!QFileInfo(file).isReadable()) {
@@ -121,11 +123,12 @@ void prepareSession(QSqlDatabase& db)
                        QString::number(Mysql5::statementSeconds()));
 
     QSqlQuery engine(db);
-    tableAtomic.store(engine.exec(QStringLiteral(
-                          "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN information_schema.ENGINES e"
-                          " ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE()"
-                          " AND t.TABLE_NAME = 'smsserver_in'")) &&
-                      engine.next() && engine.value(0).toString() == QLatin1String("YES"));
+    tableAtomic.store(
+        engine.exec(QStringLiteral(
+            "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN information_schema.ENGINES e"
+            " ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE()"
+            " AND t.TABLE_NAME = 'smsserver_in'")) &&
+        engine.next() && engine.value(0).toString() == QLatin1String("YES"));
 }
 
 // Qt binds a null string as SQL NULL; an empty text or sender is still a

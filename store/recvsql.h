@@ -120,8 +120,8 @@ inline constexpr const char* indexFailed =
     "sms_part_count) WHERE " VLSMS_FAILED;
 inline constexpr const char* countFailed =
     "SELECT (SELECT count(*) FROM t_recv WHERE " VLSMS_FAILED " AND sms_part_type=0) + "
-    "(SELECT count(*) FROM (SELECT DISTINCT sim_no,sms_sender,sms_part_id,sms_part_count FROM t_recv WHERE "
-    VLSMS_FAILED " AND sms_part_type<>0)) AS num";
+    "(SELECT count(*) FROM (SELECT DISTINCT sim_no,sms_sender,sms_part_id,sms_part_count FROM t_recv "
+    "WHERE " VLSMS_FAILED " AND sms_part_type<>0)) AS num";
 // Back into the queue: waiting again, as when they arrived.
 inline constexpr const char* requeueFailed = "UPDATE t_recv SET hd_flag=0, hd_time=0 WHERE " VLSMS_FAILED;
 #undef VLSMS_FAILED

@@ -111,9 +111,8 @@ bool prepareSchema(bool tableThere, QString& errorText)
     }
     const char* const lookups[] = {RecvSql::indexWait,          RecvSql::indexParts,
                                    RecvSql::indexDone,          RecvSql::indexFailed,
-                                   RecvSql::createTotal,
-                                   RecvSql::triggerTotalInsert, RecvSql::triggerTotalDelete,
-                                   RecvSql::triggerTotalUpdate};
+                                   RecvSql::createTotal,        RecvSql::triggerTotalInsert,
+                                   RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
     for (const char* sql : lookups) {
         if (!ok) {
             break;

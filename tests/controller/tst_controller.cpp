@@ -327,7 +327,8 @@ void TestController::linkCycle()
     QFETCH(QString, logged);
 
     const QString ca = env(fault == "tls" ? "VLSMS_TEST_MYSQL_SSL_CA" : "VLSMS_TEST_MYSQL_SSL_OTHER_CA");
-    writeSettings(fault == "tls" || fault == "wrong CA" ? "MYSQL_SSL_CA=" + ca + "\n" : QString(), QString(), port);
+    writeSettings(fault == "tls" || fault == "wrong CA" ? "MYSQL_SSL_CA=" + ca + "\n" : QString(), QString(),
+                  port);
     Controller& c = makeRoad();
     QVERIFY(c.store().openLocalDb());
     c.setSyncOn(true);
@@ -466,7 +467,8 @@ void TestController::drainsWithoutATick()
     }
     c.forwardMore();
     QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 20, 15000);
-    QCOMPARE(c.store().countPending(), 0);
+    // The last marks follow the last insert's answer.
+    QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
 }
 
 void TestController::dailyRestartAtOneOhOne()

@@ -1,10 +1,10 @@
 // The settings dialogs: what they show from theSetting, what OK writes to
 // settings.ini, the card map's row checks, and what cancel leaves alone.
+#include "core/mycardmap.h"
+#include "core/mysetting.h"
 #include "gui/dlgsetcard.h"
 #include "gui/dlgsetcomm.h"
 #include "gui/dlgsetmysql.h"
-#include "core/mycardmap.h"
-#include "core/mysetting.h"
 #include "gui/xwidgets.h"
 
 #include <QApplication>
@@ -230,14 +230,13 @@ void TestDlgSettings::mysqlOk_data()
     QTest::newRow("negative port kept")
         << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver", "", "", ""}
         << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver", "", "", ""} << true;
-    QTest::newRow("empty texts kept")
-        << QStringList{"", "3306", "", "", "", "", "", ""} << QStringList{"", "3306", "", "", "", "", "", ""}
-        << true;
+    QTest::newRow("empty texts kept") << QStringList{"", "3306", "", "", "", "", "", ""}
+                                      << QStringList{"", "3306", "", "", "", "", "", ""} << true;
     QTest::newRow("TLS files trimmed")
-        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", " C:/tls/ca.pem ", "C:/tls/c.pem",
-                       "C:/tls/c.key "}
-        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", "C:/tls/ca.pem", "C:/tls/c.pem",
-                       "C:/tls/c.key"}
+        << QStringList{"127.0.0.1",       "3306",         "root",         "73914", "smsserver",
+                       " C:/tls/ca.pem ", "C:/tls/c.pem", "C:/tls/c.key "}
+        << QStringList{"127.0.0.1", "3306",          "root",         "73914",
+                       "smsserver", "C:/tls/ca.pem", "C:/tls/c.pem", "C:/tls/c.key"}
         << true;
     QTest::newRow("unchanged after trimming")
         << QStringList{" 127.0.0.1", "03306", "root ", "73914", "smsserver", " ", "", ""}
@@ -252,26 +251,26 @@ void TestDlgSettings::mysqlOk()
 
     const QByteArray before = iniBytes();
     DlgSetMysql dlg(nullptr);
-    const QList<XEditLine*> edits{dlg.hostEdit(),   dlg.portEdit(),  dlg.userEdit(),
-                                  dlg.pwdEdit(),    dlg.dbNameEdit(), dlg.sslCaEdit(),
-                                  dlg.sslCertEdit(), dlg.sslKeyEdit()};
+    const QList<XEditLine*> edits{dlg.hostEdit(),   dlg.portEdit(),  dlg.userEdit(),    dlg.pwdEdit(),
+                                  dlg.dbNameEdit(), dlg.sslCaEdit(), dlg.sslCertEdit(), dlg.sslKeyEdit()};
     for (int i = 0; i < edits.size(); ++i) {
         edits.at(i)->setText(typed.at(i));
     }
     clickButton(&dlg, QStringLiteral("确定"));
 
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    const QStringList inMemory{theSetting.mysqlHost, QString::number(theSetting.mysqlPort),
-                               theSetting.mysqlUser, theSetting.mysqlPwd, theSetting.mysqlDbName,
-                               theSetting.mysqlSslCa, theSetting.mysqlSslCert, theSetting.mysqlSslKey};
+    const QStringList inMemory{theSetting.mysqlHost,    QString::number(theSetting.mysqlPort),
+                               theSetting.mysqlUser,    theSetting.mysqlPwd,
+                               theSetting.mysqlDbName,  theSetting.mysqlSslCa,
+                               theSetting.mysqlSslCert, theSetting.mysqlSslKey};
     QCOMPARE(inMemory, saved);
     if (!written) {
         QCOMPARE(iniBytes(), before);
         return;
     }
-    const QStringList inFile{iniValue("MYSQL_HOST").toString(), iniValue("MYSQL_PORT").toString(),
-                             iniValue("MYSQL_USER").toString(), iniValue("MYSQL_PWD").toString(),
-                             iniValue("MYSQL_DBNAME").toString(), iniValue("MYSQL_SSL_CA").toString(),
+    const QStringList inFile{iniValue("MYSQL_HOST").toString(),     iniValue("MYSQL_PORT").toString(),
+                             iniValue("MYSQL_USER").toString(),     iniValue("MYSQL_PWD").toString(),
+                             iniValue("MYSQL_DBNAME").toString(),   iniValue("MYSQL_SSL_CA").toString(),
                              iniValue("MYSQL_SSL_CERT").toString(), iniValue("MYSQL_SSL_KEY").toString()};
     QCOMPARE(inFile, saved);
     QCOMPARE(iniValue(QStringLiteral("DEF_IGNORE")).toString(), QStringLiteral("COM1"));

@@ -84,8 +84,8 @@ void TestMainWindow::drawsTheState_data()
         << int(LinkUp) << true << u8("已连接（加密）") << "12" << true << 2 << u8("数据库拒收 2 条");
     QTest::newRow("third second of the countdown, with its reason")
         << 92 << true << u8("准备再次尝试:3") << "12" << false << 0 << u8("原因：Table");
-    QTest::newRow("store closed") << int(LinkOff) << false << u8("未连接") << u8("本地库无法打开") << false << 0
-                                  << QString();
+    QTest::newRow("store closed") << int(LinkOff) << false << u8("未连接") << u8("本地库无法打开") << false
+                                  << 0 << QString();
 }
 
 void TestMainWindow::drawsTheState()
@@ -112,7 +112,8 @@ void TestMainWindow::drawsTheState()
     state.pending = 3;
     state.linkEncrypted = encrypted;
     state.failed = failed;
-    state.linkError = QStringLiteral("Table 'sms.smsserver_in' doesn't exist QMYSQL: Unable to execute (error 1146)");
+    state.linkError =
+        QStringLiteral("Table 'sms.smsserver_in' doesn't exist QMYSQL: Unable to execute (error 1146)");
     w.show();
     w.showState(state);
 

@@ -302,38 +302,65 @@ void TestMysql5::insertWritesEveryColumn()
 // from the server before the client's read time-out.
 void TestMysql5::insertFaults_data()
 {
-    QTest::addColumn<QString>("before");  // run before the link opens (%1: the table)
-    QTest::addColumn<QString>("after");   // run once the link is open
-    QTest::addColumn<QString>("undo");    // run afterwards
-    QTest::addColumn<QString>("badRow");  // how the middle row differs
+    QTest::addColumn<QString>("before");   // run before the link opens (%1: the table)
+    QTest::addColumn<QString>("after");    // run once the link is open
+    QTest::addColumn<QString>("undo");     // run afterwards
+    QTest::addColumn<QString>("badRow");   // how the middle row differs
     QTest::addColumn<QList<int>>("fates"); // 0 inserted, 1 refused, 2 not sent
-    QTest::addColumn<QString>("code");    // the server's error number in the text
+    QTest::addColumn<QString>("code");     // the server's error number in the text
 
     const QList<int> middleRefused{0, 1, 0};
     const QList<int> noneSent{2, 2, 2};
-    QTest::newRow("all go in in one statement") << "" << "" << "" << "" << QList<int>{0, 0, 0} << "";
-    QTest::newRow("text too long for a narrowed column")
-        << "ALTER TABLE %1 MODIFY text VARCHAR(40)" << "" << "" << "long" << middleRefused << "1406";
-    QTest::newRow("emoji in a three-byte column")
-        << "ALTER TABLE %1 MODIFY text TEXT CHARACTER SET utf8mb3" << "" << "" << "emoji" << middleRefused
-        << "1366";
+    QTest::newRow("all go in in one statement") << ""
+                                                << ""
+                                                << ""
+                                                << "" << QList<int>{0, 0, 0} << "";
+    QTest::newRow("text too long for a narrowed column") << "ALTER TABLE %1 MODIFY text VARCHAR(40)"
+                                                         << ""
+                                                         << ""
+                                                         << "long" << middleRefused << "1406";
+    QTest::newRow("emoji in a three-byte column") << "ALTER TABLE %1 MODIFY text TEXT CHARACTER SET utf8mb3"
+                                                  << ""
+                                                  << ""
+                                                  << "emoji" << middleRefused << "1366";
     QTest::newRow("check constraint of the operator")
-        << "ALTER TABLE %1 ADD CONSTRAINT no_spam CHECK (originator <> 'spam')" << "" << "" << "spam"
-        << middleRefused << "4025";
-    QTest::newRow("date the server cannot read") << "" << "" << "" << "date" << middleRefused << "1411";
+        << "ALTER TABLE %1 ADD CONSTRAINT no_spam CHECK (originator <> 'spam')"
+        << ""
+        << ""
+        << "spam" << middleRefused << "4025";
+    QTest::newRow("date the server cannot read") << ""
+                                                 << ""
+                                                 << ""
+                                                 << "date" << middleRefused << "1411";
     QTest::newRow("table without transactions: no copies of the rows before the refused one")
-        << "ALTER TABLE %1 ENGINE=MyISAM, MODIFY text VARCHAR(40)" << "" << "" << "long" << middleRefused
-        << "1406";
-    QTest::newRow("table renamed") << "" << "RENAME TABLE %1 TO %1_away" << "RENAME TABLE %1_away TO %1"
+        << "ALTER TABLE %1 ENGINE=MyISAM, MODIFY text VARCHAR(40)"
+        << ""
+        << ""
+        << "long" << middleRefused << "1406";
+    QTest::newRow("table renamed") << ""
+                                   << "RENAME TABLE %1 TO %1_away"
+                                   << "RENAME TABLE %1_away TO %1"
                                    << "" << noneSent << "1146";
-    QTest::newRow("column dropped") << "" << "ALTER TABLE %1 DROP COLUMN userphone" << "" << "" << noneSent
-                                    << "1054";
-    QTest::newRow("insert right revoked")
-        << "" << "REVOKE INSERT ON %1 FROM limited" << "" << "" << noneSent << "1142";
-    QTest::newRow("table write-locked by another session")
-        << "" << "LOCK TABLES %1 WRITE" << "UNLOCK TABLES" << "" << noneSent << "1205";
-    QTest::newRow("session killed by the server") << "" << "kill" << "" << "" << noneSent << "";
-    QTest::newRow("server gone") << "" << "drop" << "" << "" << noneSent << "";
+    QTest::newRow("column dropped") << ""
+                                    << "ALTER TABLE %1 DROP COLUMN userphone"
+                                    << ""
+                                    << "" << noneSent << "1054";
+    QTest::newRow("insert right revoked") << ""
+                                          << "REVOKE INSERT ON %1 FROM limited"
+                                          << ""
+                                          << "" << noneSent << "1142";
+    QTest::newRow("table write-locked by another session") << ""
+                                                           << "LOCK TABLES %1 WRITE"
+                                                           << "UNLOCK TABLES"
+                                                           << "" << noneSent << "1205";
+    QTest::newRow("session killed by the server") << ""
+                                                  << "kill"
+                                                  << ""
+                                                  << "" << noneSent << "";
+    QTest::newRow("server gone") << ""
+                                 << "drop"
+                                 << ""
+                                 << "" << noneSent << "";
 }
 
 void TestMysql5::insertFaults()
@@ -360,8 +387,8 @@ void TestMysql5::insertFaults()
     TcpRelay relay(static_cast<quint16>(port));
     Mysql5::setWaitSeconds(4);
     QString err;
-    QVERIFY2(Mysql5::openConn(host, relay.port(), QStringLiteral("vlsms_limited"), QStringLiteral("limited-pw"),
-                              faultDb, err),
+    QVERIFY2(Mysql5::openConn(host, relay.port(), QStringLiteral("vlsms_limited"),
+                              QStringLiteral("limited-pw"), faultDb, err),
              qPrintable(err));
     if (after == QStringLiteral("kill")) {
         adminQuery(QStringLiteral("KILL CONNECTION %1")
@@ -449,8 +476,9 @@ void TestMysql5::tlsLink()
     QFETCH(bool, opens);
     QFETCH(bool, encrypted);
     QFETCH(QString, errorPart);
-    QVERIFY2(!qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA").isEmpty(),
-             "VLSMS_TEST_MYSQL_SSL_CA is not set: the test server speaks TLS since tools/mariadb.sh made it so");
+    QVERIFY2(
+        !qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA").isEmpty(),
+        "VLSMS_TEST_MYSQL_SSL_CA is not set: the test server speaks TLS since tools/mariadb.sh made it so");
 
     LinkSettings link;
     link.host = host;
