@@ -166,6 +166,30 @@ QString failureText(const DatabaseBindQuery& query)
     return code.isEmpty() ? query.errorText() : QStringLiteral("%1 (error %2)").arg(query.errorText(), code);
 }
 
+// How many rows from start go in one statement: up to the batch limit, and
+// as many as fit a request well below the smallest max_allowed_packet a
+// server is likely to have (1 MB on old MySQL), since a larger request would
+// fail as a whole again and again. A long row goes alone.
+int chunkSize(const QList<SmsRow>& rows, int start)
+{
+    const int budget = 512 * 1024;
+    int bytes = 0;
+    int count = 0;
+    while (start + count < rows.size() && count < Mysql5::batchLimit()) {
+        const SmsRow& row = rows.at(start + count);
+        // UTF-8 takes at most three bytes per UTF-16 unit; a row's other
+        // values are short.
+        const int rowBytes =
+            3 * (row.text.size() + row.originator.size() + row.userPhone.size() + row.gatewayId.size()) + 128;
+        if (count > 0 && bytes + rowBytes > budget) {
+            break;
+        }
+        bytes += rowBytes;
+        ++count;
+    }
+    return count;
+}
+
 // One INSERT of all the rows; Inserted, or the fate that the error gives.
 RowFate insertMany(const QList<SmsRow>& rows, QString& err)
 {
@@ -198,6 +222,38 @@ RowFate insertMany(const QList<SmsRow>& rows, QString& err)
         return RowFate::Refused;
     }
     return RowFate::Inserted;
+}
+
+// Inserts one chunk of the rows, whose fates start at offset: in one
+// statement where that is safe, row by row where one is refused. False when
+// the link or the table failed (err says why); the rest stay NotSent.
+bool insertChunk(const QList<SmsRow>& chunk, int offset, QList<RowFate>& fates, QStringList& refusals,
+                 QString& err)
+{
+    if (chunk.size() > 1 && tableAtomic.load()) {
+        const RowFate fate = insertMany(chunk, err);
+        if (fate == RowFate::NotSent) {
+            return false;
+        }
+        if (fate == RowFate::Inserted) {
+            for (int i = 0; i < chunk.size(); ++i) {
+                fates[offset + i] = RowFate::Inserted;
+            }
+            return true;
+        }
+        // One of them was refused and none went in: find it row by row.
+    }
+    for (int i = 0; i < chunk.size(); ++i) {
+        const RowFate fate = insertMany({chunk.at(i)}, err);
+        fates[offset + i] = fate;
+        if (fate == RowFate::NotSent) {
+            return false;
+        }
+        if (fate == RowFate::Refused && !refusals.contains(err)) {
+            refusals.append(err);
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -379,30 +435,11 @@ bool Mysql5::insertBatch(const QList<SmsRow>& rows, QList<RowFate>& fates, QStri
         return rows.isEmpty();
     }
     QStringList refusals;
-    for (int start = 0; start < rows.size(); start += batchLimit()) {
-        const QList<SmsRow> chunk = rows.mid(start, batchLimit());
-        if (chunk.size() > 1 && tableAtomic.load()) {
-            const RowFate fate = insertMany(chunk, err);
-            if (fate == RowFate::NotSent) {
-                return false;
-            }
-            if (fate == RowFate::Inserted) {
-                for (int i = 0; i < chunk.size(); ++i) {
-                    fates[start + i] = RowFate::Inserted;
-                }
-                continue;
-            }
-            // One of them was refused and none went in: find it row by row.
-        }
-        for (int i = 0; i < chunk.size(); ++i) {
-            const RowFate fate = insertMany({chunk.at(i)}, err);
-            fates[start + i] = fate;
-            if (fate == RowFate::NotSent) {
-                return false;
-            }
-            if (fate == RowFate::Refused && !refusals.contains(err)) {
-                refusals.append(err);
-            }
+    int size = 0;
+    for (int start = 0; start < rows.size(); start += size) {
+        size = chunkSize(rows, start);
+        if (!insertChunk(rows.mid(start, size), start, fates, refusals, err)) {
+            return false;
         }
     }
     err = refusals.join(QStringLiteral("; "));

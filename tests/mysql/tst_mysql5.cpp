@@ -45,6 +45,7 @@ private slots:
     void insertWritesEveryColumn();
     void insertFaults_data();
     void insertFaults();
+    void longRowsSplitBelowThePacketLimit();
     void tlsLink_data();
     void tlsLink();
 };
@@ -433,6 +434,44 @@ void TestMysql5::insertFaults()
     QSqlQuery count = adminQuery(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table));
     QVERIFY(count.next());
     QCOMPARE(count.value(0).toInt(), int(fates.count(0)));
+}
+
+// A hundred long messages are more than an old server takes in one request:
+// they go in several, all of them, each once.
+void TestMysql5::longRowsSplitBelowThePacketLimit()
+{
+    QSqlQuery limit = adminQuery(QStringLiteral("SELECT @@global.max_allowed_packet"));
+    QVERIFY(limit.next());
+    const qlonglong before = limit.value(0).toLongLong();
+    // Taken by sessions opened from now on; the other tests' rows are short.
+    QVERIFY(adminQuery(QStringLiteral("SET GLOBAL max_allowed_packet = 1048576")).isActive());
+    QString err;
+    const bool opened = Mysql5::openConn(host, port, user, pwd, db, err);
+    adminQuery(QStringLiteral("SET GLOBAL max_allowed_packet = %1").arg(before));
+    QVERIFY2(opened, qPrintable(err));
+
+    const QString tag = QStringLiteral("LONG-%1").arg(QCoreApplication::applicationPid());
+    QList<SmsRow> rows;
+    for (int i = 0; i < Mysql5::batchLimit(); ++i) {
+        SmsRow row;
+        row.gatewayId = tag;
+        row.originator = QString::number(i);
+        row.messageDate = QStringLiteral("2026-12-06 10:30:00");
+        row.receiveDate = QStringLiteral("2026-12-06 10:30:01");
+        row.text = QString::fromUtf8("长").repeated(255 * 30); // 23 KB of UTF-8 each
+        rows.append(row);
+    }
+    QList<RowFate> fates;
+    QVERIFY2(Mysql5::insertBatch(rows, fates, err), qPrintable(err));
+    QCOMPARE(fates.count(RowFate::Inserted), rows.size());
+    QSqlQuery count = adminQuery(
+        QStringLiteral(
+            "SELECT COUNT(DISTINCT originator), COUNT(*) FROM smsserver_in WHERE gateway_id = '%1'")
+            .arg(tag));
+    QVERIFY(count.next());
+    QCOMPARE(count.value(0).toInt(), rows.size());
+    QCOMPARE(count.value(1).toInt(), rows.size());
+    adminQuery(QStringLiteral("DELETE FROM smsserver_in WHERE gateway_id = '%1'").arg(tag));
 }
 
 // TLS as far as the driver takes it: with the server's CA the link is
