@@ -24,7 +24,7 @@ double rate(int count, qint64 ns)
 }
 
 // Runs step count times and prints the rate; false at the first failure.
-bool measure(const char* label, int count, const std::function<bool(int)>& step)
+bool measure(const char* label, int count, const std::function<bool(int)>& step, const char* unit = "msg")
 {
     QElapsedTimer clock;
     clock.start();
@@ -35,8 +35,8 @@ bool measure(const char* label, int count, const std::function<bool(int)>& step)
         }
     }
     const qint64 ns = clock.nsecsElapsed();
-    std::printf("%-22s %6d messages  %8.1f ms  %8.1f msg/s  %6.3f ms/msg\n", label, count, ns / 1e6,
-                rate(count, ns), ns / 1e6 / count);
+    std::printf("%-22s %6d %-5s %8.1f ms  %8.1f %s/s  %6.3f ms/%s\n", label, count, unit, ns / 1e6,
+                rate(count, ns), unit, ns / 1e6 / count, unit);
     return true;
 }
 
@@ -98,10 +98,10 @@ int main(int argc, char* argv[])
               measure("testConn + insertSms", count, forward);
     QElapsedTimer batchClock;
     batchClock.start();
-    ok = ok && measure("testConn + insertBatch", batches, forwardBatch);
+    ok = ok && measure("testConn + insertBatch", batches, forwardBatch, "batch");
     if (ok) {
         const qint64 ns = batchClock.nsecsElapsed();
-        std::printf("%-22s %6d rows      %8.1f ms  %8.1f rows/s (batches of %d)\n", "batch rows",
+        std::printf("%-22s %6d rows  %8.1f ms  %8.1f rows/s (batches of %d)\n", "batch rows",
                     batches * Mysql5::batchLimit(), ns / 1e6, rate(batches * Mysql5::batchLimit(), ns),
                     Mysql5::batchLimit());
     }
