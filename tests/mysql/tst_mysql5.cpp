@@ -411,7 +411,7 @@ void TestMysql5::insertFaults()
     Mysql5::closeConn();
     Mysql5::setWaitSeconds(10);
 
-    QCOMPARE(got, fates);
+    QVERIFY2(got == fates, qPrintable(QStringLiteral("fates differ; error: ") + err));
     QVERIFY2(err.contains(code), qPrintable(err));
     QCOMPARE(allIn, err.isEmpty());
     // Exactly the rows reported inserted are there, each once.
