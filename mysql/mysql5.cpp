@@ -108,7 +108,8 @@ bool runSession(QSqlDatabase& db, const QString& sql)
 }
 
 // Sets up a fresh session: four-byte UTF-8, lock and statement limits below
-// the client's read time-out, and whether batches of the table are atomic.
+// the client's read time-out, strict values, and whether batches of the
+// table are atomic.
 void prepareSession(QSqlDatabase& db)
 {
     // The driver settles for three-byte UTF-8 with this client library, which
@@ -121,6 +122,11 @@ void prepareSession(QSqlDatabase& db)
     // MariaDB only; MySQL has no limit for an insert.
     runSession(db, QStringLiteral("SET SESSION max_statement_time=") +
                        QString::number(Mysql5::statementSeconds()));
+    // A server in a lax mode cuts a text too long for its column and reports
+    // success; strict, it refuses the row, which is then marked failed and
+    // can be put back once the column is widened.
+    runSession(db, QStringLiteral("SET SESSION sql_mode = IF(@@SESSION.sql_mode = '', 'STRICT_ALL_TABLES', "
+                                  "CONCAT(@@SESSION.sql_mode, ',STRICT_ALL_TABLES'))"));
 
     QSqlQuery engine(db);
     tableAtomic.store(
