@@ -2,12 +2,14 @@
 // manager. It serves the modems and forwards to MySQL exactly as the window
 // does, with the same data directory, settings, store and logs.
 #include "controller/controllerhost.h"
+#include "controller/requeuerequest.h"
 #include "controller/statusfile.h"
 #include "core/comlog.h"
 #include "core/datadir.h"
 #include "core/instancelock.h"
 #include "core/mysetting.h"
 #include "core/quitsignal.h"
+#include "store/recvstore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -55,6 +57,51 @@ int printStatus()
     return 0;
 }
 
+// Puts the messages the server refused back in the queue: through the
+// instance that runs on the data directory, or in the store itself when none
+// runs (holding the lock meanwhile, so that none starts half-way).
+int requeueFailed()
+{
+    InstanceLock lock;
+    if (lock.acquire()) {
+        RecvStore store;
+        if (!store.openLocalDb()) {
+            say(stderr, QStringLiteral("vlsmsd: the store in %1 cannot be opened: %2\n")
+                            .arg(dataDir(), store.localDbError()));
+            return 1;
+        }
+        const int messages = store.countFailed();
+        const int rows = store.requeueFailed();
+        store.closeLocalDb();
+        if (rows < 0) {
+            say(stderr, QStringLiteral("vlsmsd: the store in %1 refused the change\n").arg(dataDir()));
+            return 1;
+        }
+        say(stdout,
+            QStringLiteral("%1 failed messages back in the queue; they are forwarded at the next start\n")
+                .arg(messages));
+        return 0;
+    }
+    QString token;
+    QString error;
+    if (!RequeueRequest::post(token, error)) {
+        say(stderr, QStringLiteral("vlsmsd: the request %1 cannot be written: %2\n")
+                        .arg(RequeueRequest::requestPath(), error));
+        return 1;
+    }
+    const int waitMs = 15000;
+    QString answer;
+    if (!RequeueRequest::waitAnswer(token, waitMs, answer)) {
+        QFile::remove(RequeueRequest::requestPath());
+        say(stderr, QStringLiteral("vlsmsd: %1 runs on %2 but did not answer within %3 s\n")
+                        .arg(lock.holder(), dataDir())
+                        .arg(waitMs / 1000));
+        return 1;
+    }
+    say(stdout, answer + QLatin1Char('\n'));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -75,8 +122,13 @@ int main(int argc, char* argv[])
     const QCommandLineOption statusOption(
         QStringLiteral("status"),
         QStringLiteral("Print the state of the instance running on the data directory."));
+    const QCommandLineOption requeueOption(
+        QStringLiteral("requeue-failed"),
+        QStringLiteral(
+            "Put the messages the MySQL server refused back in the queue (after fixing the table)."));
     parser.addOption(dataDirOption);
     parser.addOption(statusOption);
+    parser.addOption(requeueOption);
     parser.process(app);
 
     if (parser.isSet(dataDirOption)) {
@@ -84,6 +136,9 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet(statusOption)) {
         return printStatus();
+    }
+    if (parser.isSet(requeueOption)) {
+        return requeueFailed();
     }
 
     InstanceLock lock;

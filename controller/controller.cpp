@@ -1,5 +1,6 @@
 #include "controller/controller.h"
 
+#include "controller/requeuerequest.h"
 #include "core/clock.h"
 #include "core/mycardmap.h"
 #include "modem/mycomworker.h"
@@ -254,6 +255,7 @@ void Controller::setSyncOn(bool on)
     road.syncOn = on;
     road.linkError.clear();
     linkFaultSinceMs = -1;
+    road.linkEncrypted = false;
     QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
     road.link = LinkOff;
     if (on) {
@@ -266,12 +268,22 @@ void Controller::setSyncOn(bool on)
 void Controller::openLink()
 {
     road.link = LinkConnecting;
-    QMetaObject::invokeMethod(forwarder, "openLink", Qt::QueuedConnection, Q_ARG(QString, settings.mysqlHost),
-                              Q_ARG(int, settings.mysqlPort), Q_ARG(QString, settings.mysqlUser),
-                              Q_ARG(QString, settings.mysqlPwd), Q_ARG(QString, settings.mysqlDbName));
+    road.linkEncrypted = false;
+    LinkSettings link;
+    link.host = settings.mysqlHost;
+    link.port = settings.mysqlPort;
+    link.user = settings.mysqlUser;
+    link.pwd = settings.mysqlPwd;
+    link.dbName = settings.mysqlDbName;
+    link.sslCa = settings.mysqlSslCa;
+    link.sslCert = settings.mysqlSslCert;
+    link.sslKey = settings.mysqlSslKey;
+    Forwarder* target = forwarder;
+    QMetaObject::invokeMethod(
+        forwarder, [target, link] { target->openLink(link); }, Qt::QueuedConnection);
 }
 
-void Controller::onLinkOpened(bool ok, const QString& error)
+void Controller::onLinkOpened(bool ok, const QString& error, const QString& cipher)
 {
     // An attempt that was under way when the sync was switched off may still
     // report; the link stays off.
@@ -280,10 +292,20 @@ void Controller::onLinkOpened(bool ok, const QString& error)
     }
     road.link = ok ? LinkUp : LinkError;
     road.linkError = error;
-    if (ok && linkFaultSinceMs >= 0) {
-        logMain(
-            QStringLiteral("MYSQL LINK BACK after %1 s").arg((AppClock::nowMs() - linkFaultSinceMs) / 1000));
-        linkFaultSinceMs = -1;
+    road.linkEncrypted = ok && !cipher.isEmpty();
+    if (ok) {
+        const QString how =
+            cipher.isEmpty() ? QStringLiteral("not encrypted") : QStringLiteral("encrypted (%1)").arg(cipher);
+        // Logged once when the link comes up, and once when it is back after
+        // a fault, however many attempts that took.
+        if (linkFaultSinceMs >= 0) {
+            logMain(QStringLiteral("MYSQL LINK BACK after %1 s, %2")
+                        .arg((AppClock::nowMs() - linkFaultSinceMs) / 1000)
+                        .arg(how));
+            linkFaultSinceMs = -1;
+        } else {
+            logMain(QStringLiteral("MYSQL LINK UP, %1").arg(how));
+        }
     }
     publish();
     forwardMore();
@@ -367,7 +389,7 @@ void Controller::forwardMore()
 void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error)
 {
     batchInFlight = false;
-    bool linkLost = false;
+    bool notSent = false;
     for (int i = 0; i < rows.size() && i < fates.size(); ++i) {
         const SmsRow& row = rows.at(i);
         if (logBit(LogInsertCard)) {
@@ -385,17 +407,21 @@ void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fa
             break;
         case RowFate::Refused:
             unmarkedIds[1] += row.towIds;
-            logMain(error);
+            logMain(QStringLiteral("MYSQL ROW REFUSED, marked failed (%1, %2, %3): %4")
+                        .arg(row.gatewayId, row.originator, row.receiveDate, error));
             break;
         case RowFate::NotSent:
-            linkLost = true;
+            notSent = true;
             break;
         }
     }
-    if (linkLost && road.link == LinkUp) {
-        logMain(error);
-        road.linkError = QStringLiteral("MYSQL CONECT LOST.");
+    // The message waits; the link is dropped now and opened afresh on the
+    // retry cycle, and the reason is logged there and shown meanwhile.
+    if (notSent && road.link == LinkUp) {
+        road.linkError = error.isEmpty() ? QStringLiteral("MYSQL CONECT LOST.") : error;
         road.link = LinkError;
+        road.linkEncrypted = false;
+        QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
     }
     retryMarks();
     publish();
@@ -430,11 +456,34 @@ void Controller::retryMarks()
     road.lastHandledTime = recvStore.lastHandledTime();
 }
 
-void Controller::requeueFailed()
+int Controller::requeueFailed()
 {
-    // Filled in with the forwarding's failure classes.
+    const int messages = recvStore.countFailed();
+    const int rows = recvStore.requeueFailed();
+    if (rows < 0) {
+        logMain(QStringLiteral("REQUEUE FAILED MESSAGES: the local store refused the change"));
+    } else {
+        logMain(QStringLiteral("REQUEUE FAILED MESSAGES: %1 back in the queue (%2 rows)")
+                    .arg(messages)
+                    .arg(rows));
+    }
     refreshCounts();
     publish();
+    forwardMore();
+    return rows < 0 ? -1 : messages;
+}
+
+// vlsmsd --requeue-failed asks the running instance through the data directory.
+void Controller::answerRequeueRequest()
+{
+    QString token;
+    if (!RequeueRequest::take(token)) {
+        return;
+    }
+    const int messages = requeueFailed();
+    RequeueRequest::answer(token, messages < 0
+                                      ? QStringLiteral("the local store refused the change")
+                                      : QStringLiteral("%1 failed messages back in the queue").arg(messages));
 }
 
 // --- the tick -------------------------------------------------------------
@@ -451,6 +500,7 @@ void Controller::tick()
         }
     }
     retryMarks();
+    answerRequeueRequest();
     linkStep();
     dailyRestart();
     clearOldParts();
@@ -494,6 +544,7 @@ void Controller::refreshCounts()
     road.total = recvStore.countAll();
     road.pending = recvStore.countPending();
     road.undecodable = recvStore.countUndecodable();
+    road.failed = recvStore.countFailed();
     road.lastSender = recvStore.lastSender();
     road.lastRecvTime = recvStore.lastRecvTime();
     road.lastHandledTime = recvStore.lastHandledTime();

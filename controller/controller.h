@@ -51,8 +51,9 @@ public slots:
     void shutdown();
     void setModemsOn(bool on);
     void setSyncOn(bool on);
-    // Puts the messages the server refused back into the queue.
-    void requeueFailed();
+    // Puts the messages the server refused back into the queue; the number
+    // of messages put back, or -1 when the store refused the change.
+    int requeueFailed();
     // The one-second tick: link retry, forwarding, daily restart, expiry.
     void tick();
 
@@ -69,12 +70,13 @@ private:
     void onWorkErrMsg(int nCheckID, int nMsg);
     void storeMessage(int row, const QByteArray& pdu);
     void openLink();
-    void onLinkOpened(bool ok, const QString& error);
+    void onLinkOpened(bool ok, const QString& error, const QString& cipher);
     void linkStep();
     void logLinkFault();
     void forwardMore();
     void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error);
     void retryMarks();
+    void answerRequeueRequest();
     void dailyRestart();
     void clearOldParts();
     void refreshCounts();

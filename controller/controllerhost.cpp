@@ -67,6 +67,7 @@ void ControllerHost::setSyncOn(bool on)
 void ControllerHost::requeueFailed()
 {
     if (controller != nullptr) {
-        QMetaObject::invokeMethod(controller, &Controller::requeueFailed, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            controller, [c = controller] { c->requeueFailed(); }, Qt::QueuedConnection);
     }
 }

@@ -37,6 +37,7 @@ QJsonObject RoadState::toJson() const
                        {QStringLiteral("ports"), portList},
                        {QStringLiteral("link"), linkText(link)},
                        {QStringLiteral("link_error"), linkError},
+                       {QStringLiteral("link_encrypted"), linkEncrypted},
                        {QStringLiteral("store_open"), storeOpen},
                        {QStringLiteral("store_error"), storeError},
                        {QStringLiteral("received"), total},
@@ -67,6 +68,8 @@ QString RoadState::describe(const QJsonObject& status)
         out += QStringLiteral(" (%1)").arg(text("link_error"));
     }
     out += QLatin1Char('\n');
+    out += QStringLiteral("link encrypted: %1\n")
+               .arg(status.value(QStringLiteral("link_encrypted")).toBool() ? "yes (TLS)" : "no");
     if (!status.value(QStringLiteral("store_open")).toBool()) {
         out += QStringLiteral("store:          not open (%1)\n").arg(text("store_error"));
     }
@@ -75,7 +78,11 @@ QString RoadState::describe(const QJsonObject& status)
     }
     out += QStringLiteral("received:       %1\n").arg(text("received"));
     out += QStringLiteral("pending:        %1\n").arg(text("pending"));
-    out += QStringLiteral("failed:         %1\n").arg(text("failed"));
+    out += QStringLiteral("failed:         %1").arg(text("failed"));
+    if (status.value(QStringLiteral("failed")).toInt() > 0) {
+        out += QStringLiteral(" (refused by the server; vlsmsd --requeue-failed puts them back)");
+    }
+    out += QLatin1Char('\n');
     out += QStringLiteral("undecodable:    %1\n").arg(text("undecodable"));
     out += QStringLiteral("forwarded:      %1 since start\n").arg(text("forwarded"));
     out += QStringLiteral("last sender:    %1\n").arg(text("last_sender"));

@@ -36,10 +36,14 @@ struct RoadState
     QList<PortState> ports;
     int link = LinkOff;
     QString linkError;
+    // The link is up and TLS-encrypted.
+    bool linkEncrypted = false;
     bool storeOpen = false;
     QString storeError;
     int total = -1;
     int pending = -1;
+    // Messages the server refused for their data (flag 10), which the
+    // operator can put back in the queue.
     int failed = -1;
     int undecodable = -1;
     int forwarded = 0;

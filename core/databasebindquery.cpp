@@ -29,7 +29,7 @@ bool DatabaseBindQuery::prepare(const QString& sql)
         return false;
     }
     if (!query.prepare(sql)) {
-        lastErrorText = query.lastError().text();
+        keepError();
         qDebug("query:[%s] error: %s", sql.toUtf8().constData(), lastErrorText.toUtf8().constData());
         return false;
     }
@@ -49,7 +49,7 @@ bool DatabaseBindQuery::exec()
         return false;
     }
     if (!query.exec()) {
-        lastErrorText = query.lastError().text();
+        keepError();
         qDebug("exec - error: %s", lastErrorText.toUtf8().constData());
         return false;
     }
@@ -74,4 +74,16 @@ int DatabaseBindQuery::numRowsAffected() const
 QString DatabaseBindQuery::errorText() const
 {
     return lastErrorText;
+}
+
+QString DatabaseBindQuery::errorCode() const
+{
+    return lastErrorCode;
+}
+
+void DatabaseBindQuery::keepError()
+{
+    const QSqlError error = query.lastError();
+    lastErrorText = error.text();
+    lastErrorCode = error.nativeErrorCode();
 }

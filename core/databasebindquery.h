@@ -25,9 +25,15 @@ public:
     QVariant value(const QString& column) const;
     int numRowsAffected() const;
     QString errorText() const;
+    // The database's own number of the last error (the server's error code
+    // for MySQL), empty when there was none or the driver gives none.
+    QString errorCode() const;
 
 private:
+    void keepError();
+
     bool opened = false;
     QSqlQuery query;
     QString lastErrorText;
+    QString lastErrorCode;
 };

@@ -1,7 +1,7 @@
 #include "gui/dlgsetmysql.h"
 
-#include "gui/dlgfields.h"
 #include "core/mysetting.h"
+#include "gui/dlgfields.h"
 #include "gui/xbuttons.h"
 #include "gui/xfactory.h"
 #include "gui/xfonts.h"
@@ -27,7 +27,7 @@ XEditLine* addField(QWidget* parent, int y, const QString& caption, int maxLengt
 DlgSetMysql::DlgSetMysql(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("请设置MYSQL数据库连接参数"));
-    setFixedSize(500, 360);
+    setFixedSize(500, 510);
 
     edHost = addField(this, 20, QStringLiteral("地  址："), 30, theSetting.mysqlHost);
     edPort = addField(this, 70, QStringLiteral("端  口："), 5, QString::number(theSetting.mysqlPort));
@@ -36,11 +36,19 @@ DlgSetMysql::DlgSetMysql(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Win
     edPwd = addField(this, 170, QStringLiteral("密  码："), 32, theSetting.mysqlPwd);
     edPwd->setEchoMode(QLineEdit::PasswordEchoOnEdit);
     edDbName = addField(this, 220, QStringLiteral("库  名："), 32, theSetting.mysqlDbName);
+    // TLS: the CA file alone encrypts the link and checks the server's
+    // certificate; a client certificate and key only for a server that asks.
+    edSslCa = addField(this, 270, QStringLiteral("CA证书："), 260, theSetting.mysqlSslCa);
+    edSslCert = addField(this, 320, QStringLiteral("客户端证书："), 260, theSetting.mysqlSslCert);
+    edSslKey = addField(this, 370, QStringLiteral("客户端私钥："), 260, theSetting.mysqlSslKey);
+    for (XEditLine* edit : {edSslCa, edSslCert, edSslKey}) {
+        edit->setPlaceholderText(QStringLiteral("可选（加密连接）"));
+    }
 
-    auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 280, 150, 40);
+    auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 430, 150, 40);
     ok->setText(QStringLiteral("确定"));
     ok->setXsFont(xTextFont(), 0, true);
-    auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 280, 150, 40);
+    auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 430, 150, 40);
     cancel->setText(QStringLiteral("取消"));
     cancel->setXsFont(xTextFont(), 0, true);
     connect(ok, &QPushButton::clicked, this, &DlgSetMysql::onBtOk);
@@ -59,13 +67,20 @@ void DlgSetMysql::onBtOk()
     // A password may begin or end with blanks; it is kept as typed.
     const QString pwd = edPwd->text();
     const QString dbName = edDbName->text().trimmed();
+    const QString sslCa = edSslCa->text().trimmed();
+    const QString sslCert = edSslCert->text().trimmed();
+    const QString sslKey = edSslKey->text().trimmed();
     if (host != theSetting.mysqlHost || port != theSetting.mysqlPort || user != theSetting.mysqlUser ||
-        pwd != theSetting.mysqlPwd || dbName != theSetting.mysqlDbName) {
+        pwd != theSetting.mysqlPwd || dbName != theSetting.mysqlDbName || sslCa != theSetting.mysqlSslCa ||
+        sslCert != theSetting.mysqlSslCert || sslKey != theSetting.mysqlSslKey) {
         theSetting.mysqlHost = host;
         theSetting.mysqlPort = port;
         theSetting.mysqlUser = user;
         theSetting.mysqlPwd = pwd;
         theSetting.mysqlDbName = dbName;
+        theSetting.mysqlSslCa = sslCa;
+        theSetting.mysqlSslCert = sslCert;
+        theSetting.mysqlSslKey = sslKey;
         theSetting.saveIni();
     }
     accept();

@@ -4,8 +4,9 @@
 
 class XEditLine;
 
-// Modal editor of the MySQL connection parameters. OK writes changed values
-// to theSetting and settings.ini; the link takes them at its next start.
+// Modal editor of the MySQL connection parameters, with the TLS files that
+// make the link encrypted. OK writes changed values to theSetting and
+// settings.ini; the link takes them at its next start.
 class DlgSetMysql : public QDialog
 {
     Q_OBJECT
@@ -17,6 +18,9 @@ public:
     XEditLine* userEdit() const { return edUser; }
     XEditLine* pwdEdit() const { return edPwd; }
     XEditLine* dbNameEdit() const { return edDbName; }
+    XEditLine* sslCaEdit() const { return edSslCa; }
+    XEditLine* sslCertEdit() const { return edSslCert; }
+    XEditLine* sslKeyEdit() const { return edSslKey; }
 
 public slots:
     void onBtOk();
@@ -28,4 +32,7 @@ private:
     XEditLine* edUser = nullptr;
     XEditLine* edPwd = nullptr;
     XEditLine* edDbName = nullptr;
+    XEditLine* edSslCa = nullptr;
+    XEditLine* edSslCert = nullptr;
+    XEditLine* edSslKey = nullptr;
 };

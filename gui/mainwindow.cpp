@@ -10,6 +10,7 @@
 #include "gui/xviews.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QStandardItemModel>
 
@@ -38,20 +39,6 @@ void setIfChanged(XLabel* label, const QString& text)
     if (label->text() != text) {
         label->setText(text);
     }
-}
-
-// The line under the sync panel: a fault the operator must see, else the
-// messages that were kept but will not be forwarded as they are.
-QString noteText(const RoadState& state)
-{
-    if (!state.alert.isEmpty()) {
-        return state.alert;
-    }
-    QStringList parts;
-    if (state.undecodable > 0) {
-        parts << tr8("无法解码：%1").arg(state.undecodable);
-    }
-    return parts.join(QStringLiteral("  "));
 }
 
 } // namespace
@@ -114,6 +101,12 @@ void MainWindow::onBtSetCard()
 
 void MainWindow::onBtDebug() {}
 
+void MainWindow::onBtRequeue()
+{
+    btRequeue->setVisible(false);
+    host.requeueFailed();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     appStartTimer.stop();
@@ -135,10 +128,47 @@ void MainWindow::showState(const RoadState& state)
         setIfChanged(lbLastNumber, state.lastSender);
         setIfChanged(lbLastTime, state.lastRecvTime);
     }
-    setIfChanged(lbConnState, RoadState::linkText(state.link));
+    QString linkText = RoadState::linkText(state.link);
+    if (state.link == LinkUp && state.linkEncrypted) {
+        linkText += tr8("（加密）");
+    }
+    setIfChanged(lbConnState, linkText);
     setIfChanged(lbPending, countText(state.pending));
     setIfChanged(lbLastSync, state.lastHandledTime);
-    setIfChanged(lbNote, noteText(state));
+    showNote(state);
+}
+
+// The note under the sync panel: a fault the operator must see, the
+// messages the server refused or that cannot be decoded, and why the link is
+// down while it waits to try again.
+void MainWindow::showNote(const RoadState& state)
+{
+    QStringList lines;
+    if (!state.alert.isEmpty()) {
+        lines.append(state.alert);
+    }
+    if (state.failed > 0) {
+        lines.append(tr8("数据库拒收 %1 条，修正后可重新同步").arg(state.failed));
+    }
+    if (state.undecodable > 0) {
+        lines.append(tr8("无法解码 %1 条，已保存未同步").arg(state.undecodable));
+    }
+    const bool linkDown =
+        state.link == LinkError || (state.link >= LinkRetryLast && state.link <= LinkRetryFirst);
+    if (linkDown && !state.linkError.isEmpty()) {
+        lines.append(tr8("原因：") + state.linkError);
+    }
+    // One line each, cut to the label's width; the tooltip holds them whole.
+    QStringList shown;
+    for (const QString& line : qAsConst(lines)) {
+        shown.append(lbNote->fontMetrics().elidedText(line, Qt::ElideRight, lbNote->width()));
+    }
+    const QString note = lines.join(QLatin1Char('\n'));
+    setIfChanged(lbNote, shown.join(QLatin1Char('\n')));
+    if (lbNote->toolTip() != note) {
+        lbNote->setToolTip(note);
+    }
+    btRequeue->setVisible(state.failed > 0);
 }
 
 void MainWindow::showPorts(const RoadState& state)

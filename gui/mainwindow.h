@@ -34,6 +34,7 @@ public slots:
     void onBtSetDB();
     void onBtSetCard();
     void onBtDebug();
+    void onBtRequeue();
     void showState(const RoadState& state);
 
 protected:
@@ -44,6 +45,7 @@ private:
 
     void buildLayout();
     void showPorts(const RoadState& state);
+    void showNote(const RoadState& state);
 
     QStandardItemModel* portModel = nullptr;
     XViewTree* portView = nullptr;
@@ -53,6 +55,7 @@ private:
     XButtonPush* btStartDB = nullptr;
     XButtonPush* btSetDB = nullptr;
     XButtonPush* btSetCard = nullptr;
+    XButtonPush* btRequeue = nullptr;
     XLabel* lbRecvTotal = nullptr;
     XLabel* lbLastNumber = nullptr;
     XLabel* lbLastTime = nullptr;

@@ -96,6 +96,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     connect(btStartDB, &XButtonPush::clicked, this, &MainWindow::onBtStartDB);
     connect(btSetDB, &XButtonPush::clicked, this, &MainWindow::onBtSetDB);
     connect(btSetCard, &XButtonPush::clicked, this, &MainWindow::onBtSetCard);
+    connect(btRequeue, &XButtonPush::clicked, this, &MainWindow::onBtRequeue);
     connect(&host, &ControllerHost::stateChanged, this, &MainWindow::showState);
     connect(&host, &ControllerHost::stateChanged, &statusFile, &StatusFile::update);
 
@@ -158,6 +159,13 @@ void MainWindow::buildLayout()
     lbConnState = field(syncBody, 5, "当前连接状态：");
     lbPending = field(syncBody, 55, "待同步记录数：");
     lbLastSync = field(syncBody, 110, "最近同步时间：");
-    lbNote = placed(syncBody, 20, 165, 350, 50, QString(), valueColour);
+    lbNote = placed(syncBody, 20, 165, 250, 50, QString(), valueColour);
     lbNote->setXsFont(QStringLiteral("16px"), 0, true);
+    // Shown while the server has refused messages: puts them back in the
+    // queue once the operator has fixed the table.
+    btRequeue = xCreateAtAs<XButtonPush>(syncBody, XTypeButtonPush, 280, 170, 100, 40);
+    btRequeue->setText(QString::fromUtf8("重新同步"));
+    btRequeue->setXsFont(uiFont, 0, true);
+    btRequeue->setXsColor(buttonColour, 0, true);
+    btRequeue->setVisible(false);
 }

@@ -8,6 +8,7 @@ Forwarder::Forwarder(QObject* parent) : QObject(parent)
     qRegisterMetaType<QList<SmsRow>>();
     qRegisterMetaType<RowFate>();
     qRegisterMetaType<QList<RowFate>>();
+    qRegisterMetaType<LinkSettings>();
 }
 
 Forwarder::~Forwarder()
@@ -15,13 +16,12 @@ Forwarder::~Forwarder()
     Mysql5::closeConn();
 }
 
-void Forwarder::openLink(const QString& host, int port, const QString& user, const QString& pwd,
-                         const QString& dbName)
+void Forwarder::openLink(const LinkSettings& link)
 {
     Mysql5::closeConn();
     QString error;
-    const bool ok = Mysql5::openConn(host, port, user, pwd, dbName, error);
-    emit linkOpened(ok, error);
+    const bool ok = Mysql5::openConn(link, error);
+    emit linkOpened(ok, error, ok ? Mysql5::sslCipher() : QString());
 }
 
 void Forwarder::closeLink()
@@ -37,23 +37,11 @@ void Forwarder::forward(const QList<SmsRow>& rows)
         for (int i = 0; i < rows.size(); ++i) {
             fates.append(RowFate::NotSent);
         }
-        emit forwarded(rows, fates, error);
+        emit forwarded(rows, fates, QStringLiteral("MYSQL CONECT LOST. ") + error);
         return;
     }
-    bool linkFailed = false;
-    for (const SmsRow& row : rows) {
-        if (linkFailed) {
-            fates.append(RowFate::NotSent);
-            continue;
-        }
-        QString rowError;
-        if (Mysql5::insertSms(row.userPhone, row.gatewayId, row.originator, row.messageDate, row.receiveDate,
-                              row.text, rowError)) {
-            fates.append(RowFate::Inserted);
-        } else {
-            fates.append(RowFate::Refused);
-            error = rowError;
-        }
+    if (!Mysql5::insertBatch(rows, fates, error) && fates.contains(RowFate::NotSent)) {
+        error = QStringLiteral("MYSQL INSERT NOT DONE, the messages wait: ") + error;
     }
     emit forwarded(rows, fates, error);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mysql/linksettings.h"
 #include "mysql/smsrow.h"
 
 #include <QObject>
@@ -17,14 +18,14 @@ public:
     ~Forwarder() override;
 
 public slots:
-    void openLink(const QString& host, int port, const QString& user, const QString& pwd,
-                  const QString& dbName);
+    void openLink(const LinkSettings& link);
     void closeLink();
-    // Inserts the rows in order and reports the fate of each.
+    // Inserts the rows in order, in batches, and reports the fate of each.
     void forward(const QList<SmsRow>& rows);
 
 signals:
-    void linkOpened(bool ok, const QString& error);
-    // fates[i] belongs to rows[i]; error says why a row was not sent or refused.
+    // cipher names the link's encryption; empty when it is not encrypted.
+    void linkOpened(bool ok, const QString& error, const QString& cipher);
+    // fates[i] belongs to rows[i]; error says why rows were not sent or refused.
     void forwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error);
 };

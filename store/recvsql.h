@@ -144,6 +144,21 @@ inline constexpr const char* markHandled = "UPDATE t_recv SET hd_flag=?, hd_time
 inline constexpr const char* expireParts = "UPDATE t_recv SET hd_flag=9, hd_time=? WHERE (?-recv_time)>3600 "
                                            "AND sms_part_type<>0 AND " VLSMS_FORWARDABLE;
 
+// Messages the server refused (flag 10), counted as messages: a single row
+// each, and one per group of parts. The partial index holds only those rows,
+// so the count costs nothing while there are none.
+#define VLSMS_FAILED "sms_recvtype=0 AND hd_flag=10"
+inline constexpr const char* indexFailed =
+    "CREATE INDEX IF NOT EXISTS t_recv_ix_failed ON t_recv (sms_part_type,sim_no,sms_sender,sms_part_id,"
+    "sms_part_count) WHERE " VLSMS_FAILED;
+inline constexpr const char* countFailed =
+    "SELECT (SELECT count(*) FROM t_recv WHERE " VLSMS_FAILED " AND sms_part_type=0) + "
+    "(SELECT count(*) FROM (SELECT DISTINCT sim_no,sms_sender,sms_part_id,sms_part_count FROM t_recv "
+    "WHERE " VLSMS_FAILED " AND sms_part_type<>0)) AS num";
+// Back into the queue: waiting again, as when they arrived.
+inline constexpr const char* requeueFailed = "UPDATE t_recv SET hd_flag=0, hd_time=0 WHERE " VLSMS_FAILED;
+#undef VLSMS_FAILED
+
 #undef VLSMS_FORWARDABLE
 #undef VLSMS_FORWARDABLE_BEFORE_TEXT
 

@@ -127,7 +127,7 @@ bool prepareSchema(bool tableThere, QString& errorText)
     }
     ok = ok && ensureTextColumn(errorText);
     const char* const lookups[] = {RecvSql::indexWait,          RecvSql::indexParts,
-                                   RecvSql::indexDone,          RecvSql::indexUndecodable,
+                                   RecvSql::indexDone,          RecvSql::indexUndecodable, RecvSql::indexFailed,
                                    RecvSql::createTotal,        RecvSql::triggerTotalInsert,
                                    RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
     for (const char* sql : lookups) {
@@ -630,4 +630,21 @@ bool RecvStore::expireParts()
     query.bindValue(0, storeNow());
     query.bindValue(1, now);
     return execQuery(query) == 0;
+}
+
+int RecvStore::countFailed()
+{
+    return localDbOpen ? readCount(RecvSql::countFailed) : -1;
+}
+
+int RecvStore::requeueFailed()
+{
+    if (!localDbOpen) {
+        return -1;
+    }
+    DatabaseBindQuery query;
+    if (runQuery(query, RecvSql::requeueFailed) != 0 || execQuery(query) != 0) {
+        return -1;
+    }
+    return query.numRowsAffected();
 }

@@ -56,6 +56,12 @@ public:
     bool markBatch(const QList<int>& towIds, int hdFlag);
     bool expireParts();
 
+    // Messages the server refused (flag 10); -1 when the store cannot say.
+    int countFailed();
+    // Puts the refused messages back in the queue; the number of rows
+    // (parts) changed, or -1 when the store refused the change.
+    int requeueFailed();
+
 private:
     bool localDbOpen = false;
     QString localDbOpenError;

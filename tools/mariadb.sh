@@ -3,7 +3,9 @@
 # binaries without touching the system service.
 #
 #   tools/mariadb.sh test-start DIR   start (or reuse) a throw-away server under DIR
-#                                     for the tests and write DIR/env.sh
+#                                     for the tests and write DIR/env.sh; the server
+#                                     speaks TLS with a certificate of a CA made
+#                                     under DIR/tls (openssl)
 #   tools/mariadb.sh stop DIR         stop the server started under DIR
 #   tools/mariadb.sh ensure-default   make the MySQL address of settings.ini answer:
 #                                     if nothing answers there and it is a loopback
@@ -78,7 +80,8 @@ write_init_sql() { # file db user pwd all_privileges
             echo "CREATE USER IF NOT EXISTS $account IDENTIFIED BY $pwd;"
             echo "ALTER USER $account IDENTIFIED BY $pwd;"
             if [ "$all" = yes ]; then
-                echo "GRANT ALL PRIVILEGES ON *.* TO $account;"
+                # The tests make accounts of their own with narrower rights.
+                echo "GRANT ALL PRIVILEGES ON *.* TO $account WITH GRANT OPTION;"
             else
                 echo "GRANT ALL PRIVILEGES ON $db.* TO $account;"
             fi
@@ -136,8 +139,10 @@ install_data() { # dir
 
 # Starts the server under dir on address:port and waits until the account can
 # read the table. Returns 2 when the port was taken meanwhile.
-start_server() { # dir address port db user pwd
+start_server() { # dir address port db user pwd [server options...]
     local dir=$1 address=$2 port=$3 db=$4 user=$5 pwd=$6
+    shift 6
+    local extra=("$@")
     local as_user=()
     [ "$(id -u)" = 0 ] && as_user=(--user=root)
     rm -f "$dir/mysqld.pid" "$dir/mysqld.sock"
@@ -147,7 +152,7 @@ start_server() { # dir address port db user pwd
         --log-error="$dir/mysqld.err" --init-file="$dir/init.sql" \
         --bind-address="$address" --port="$port" --skip-name-resolve \
         --character-set-server=utf8mb4 --collation-server=utf8mb4_unicode_ci \
-        --innodb-buffer-pool-size=32M --max-connections=100 \
+        --innodb-buffer-pool-size=32M --max-connections=100 "${extra[@]}" \
         </dev/null >/dev/null 2>&1 &
     local pid=$! i
     for i in $(seq 1 600); do
@@ -185,6 +190,31 @@ stop_server() { # dir
     die "the server under $dir (pid $pid) did not stop within 60 s"
 }
 
+# A CA of its own, a server certificate it signed for the loopback address,
+# a client certificate and key, and a second CA that signed nothing (a wrong
+# CA for the tests). Made once; a reused server keeps its files.
+make_test_tls() { # dir
+    local tls=$1/tls
+    [ -s "$tls/server.pem" ] && [ -s "$tls/other-ca.pem" ] && return 0
+    command -v openssl >/dev/null || die "openssl not found: install Debian's openssl package"
+    mkdir -p "$tls"
+    chmod 700 "$tls"
+    (
+        cd "$tls"
+        openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=vlsms test CA" \
+            -keyout ca.key -out ca.pem
+        openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=vlsms other CA" \
+            -keyout other-ca.key -out other-ca.pem
+        printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\n' >server.ext
+        openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" -keyout server.key -out server.csr
+        openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3650 \
+            -extfile server.ext -out server.pem
+        openssl req -newkey rsa:2048 -nodes -subj "/CN=vlsms test client" -keyout client.key -out client.csr
+        openssl x509 -req -in client.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3650 -out client.pem
+        chmod 600 ./*.key
+    ) >"$tls/openssl.log" 2>&1 || die "openssl failed, see $tls/openssl.log"
+}
+
 cmd_test_start() {
     local dir=${1:-}
     [ -n "$dir" ] || die "usage: $0 test-start DIR"
@@ -198,12 +228,15 @@ cmd_test_start() {
         # Ours but without a known port: start it afresh.
         pid_alive "$dir" && stop_server "$dir" >/dev/null
         install_data "$dir"
+        make_test_tls "$dir"
         write_init_sql "$dir/init.sql" "$TEST_DB" "$TEST_USER" "$TEST_PWD" yes
         local rc tries=0
         while :; do
             port=$(pick_port)
             rc=0
-            start_server "$dir" 127.0.0.1 "$port" "$TEST_DB" "$TEST_USER" "$TEST_PWD" || rc=$?
+            start_server "$dir" 127.0.0.1 "$port" "$TEST_DB" "$TEST_USER" "$TEST_PWD" \
+                --ssl-ca="$dir/tls/ca.pem" --ssl-cert="$dir/tls/server.pem" --ssl-key="$dir/tls/server.key" ||
+                rc=$?
             [ $rc = 0 ] && break
             tries=$((tries + 1))
             [ $tries -lt 5 ] || die "no port could be bound"
@@ -212,6 +245,7 @@ cmd_test_start() {
     fi
     cat >"$dir/env.sh" <<EOF
 export VLSMS_TEST_MYSQL_HOST=127.0.0.1 VLSMS_TEST_MYSQL_PORT=$port VLSMS_TEST_MYSQL_USER=$TEST_USER VLSMS_TEST_MYSQL_PWD=$TEST_PWD VLSMS_TEST_MYSQL_DB=$TEST_DB
+export VLSMS_TEST_MYSQL_SSL_CA=$dir/tls/ca.pem VLSMS_TEST_MYSQL_SSL_OTHER_CA=$dir/tls/other-ca.pem VLSMS_TEST_MYSQL_SSL_CERT=$dir/tls/client.pem VLSMS_TEST_MYSQL_SSL_KEY=$dir/tls/client.key
 EOF
 }
 

@@ -1,5 +1,6 @@
-// Forwarding speed on loopback: the test query plus the insert that the sync
-// cycle runs for every message, against the server named by VLSMS_TEST_MYSQL_*.
+// Forwarding speed on loopback against the server named by VLSMS_TEST_MYSQL_*:
+// the test query, single inserts, and batches of up to 100 rows as the
+// forwarder sends them (one test query, then one multi-row insert per batch).
 //
 //   bench_mysql [messages]      (default 2000)
 #include "mysql/mysql5.h"
@@ -7,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QList>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTimer>
@@ -22,7 +24,7 @@ double rate(int count, qint64 ns)
 }
 
 // Runs step count times and prints the rate; false at the first failure.
-bool measure(const char* label, int count, const std::function<bool(int)>& step)
+bool measure(const char* label, int count, const std::function<bool(int)>& step, const char* unit = "msg")
 {
     QElapsedTimer clock;
     clock.start();
@@ -33,8 +35,8 @@ bool measure(const char* label, int count, const std::function<bool(int)>& step)
         }
     }
     const qint64 ns = clock.nsecsElapsed();
-    std::printf("%-22s %6d messages  %8.1f ms  %8.1f msg/s  %6.3f ms/msg\n", label, count, ns / 1e6,
-                rate(count, ns), ns / 1e6 / count);
+    std::printf("%-22s %6d %-5s %8.1f ms  %8.1f %s/s  %6.3f ms/%s\n", label, count, unit, ns / 1e6,
+                rate(count, ns), unit, ns / 1e6 / count, unit);
     return true;
 }
 
@@ -74,9 +76,35 @@ int main(int argc, char* argv[])
                                  text, err);
     };
     auto forward = [&](int i) { return test(i) && insert(i); };
+    QList<SmsRow> batch;
+    for (int i = 0; i < Mysql5::batchLimit(); ++i) {
+        SmsRow row;
+        row.userPhone = QStringLiteral("13912345678");
+        row.gatewayId = gateway;
+        row.originator = QString::number(10086 + i);
+        row.messageDate = QStringLiteral("2026-12-06 09:50:20");
+        row.receiveDate = QStringLiteral("2026-12-06 09:50:21");
+        row.text = text;
+        batch.append(row);
+    }
+    // One step is one batch; the rate printed is batches, the rows follow.
+    const int batches = qMax(1, count / Mysql5::batchLimit());
+    auto forwardBatch = [&](int) {
+        QList<RowFate> fates;
+        return test(0) && Mysql5::insertBatch(batch, fates, err);
+    };
 
     bool ok = measure("testConn", count, test) && measure("insertSms", count, insert) &&
               measure("testConn + insertSms", count, forward);
+    QElapsedTimer batchClock;
+    batchClock.start();
+    ok = ok && measure("testConn + insertBatch", batches, forwardBatch, "batch");
+    if (ok) {
+        const qint64 ns = batchClock.nsecsElapsed();
+        std::printf("%-22s %6d rows  %8.1f ms  %8.1f rows/s (batches of %d)\n", "batch rows",
+                    batches * Mysql5::batchLimit(), ns / 1e6, rate(batches * Mysql5::batchLimit(), ns),
+                    Mysql5::batchLimit());
+    }
     if (!ok) {
         std::fprintf(stderr, "error: %s\n", qPrintable(err));
     }

@@ -1,4 +1,5 @@
 #include "controller/controller.h"
+#include "controller/requeuerequest.h"
 #include "core/clock.h"
 #include "mysql/forwarder.h"
 #include "mysql/mysql5.h"
@@ -122,7 +123,8 @@ private slots:
     void linkCycle();
     void forwardsEachKindOfMessage_data();
     void forwardsEachKindOfMessage();
-    void refusedRowIsMarkedTen();
+    void tableFaultLeavesMessageWaiting();
+    void refusedRowIsCountedAndRequeued();
     void drainsWithoutATick();
     void markThatFailsPausesForwarding();
 
@@ -134,15 +136,18 @@ void TestController::initTestCase()
 {
     database = QStringLiteral("vlsms_controller_%1").arg(QCoreApplication::applicationPid());
     makeTestDatabase(database);
-    // A target whose table lacks the userphone column: every insert fails.
+    // A target whose table lacks the userphone column, and one whose text
+    // column is too narrow for most messages.
     makeTestDatabase(database + "_broken");
+    makeTestDatabase(database + "_narrow");
     QSqlQuery query(adminDb());
     QVERIFY(query.exec("ALTER TABLE " + database + "_broken.smsserver_in DROP COLUMN userphone"));
+    QVERIFY(query.exec("ALTER TABLE " + database + "_narrow.smsserver_in MODIFY text VARCHAR(10)"));
 }
 
 void TestController::cleanupTestCase()
 {
-    dropTestDatabases({database, database + "_broken"});
+    dropTestDatabases({database, database + "_broken", database + "_narrow"});
 }
 
 void TestController::init()
@@ -345,6 +350,8 @@ void TestController::linkCycle_data()
         << 0 << "lose" << int(LinkError) << QList<int>{99, 98} << QString("MYSQL CONECT LOST.");
     QTest::newRow("sync switched off while connecting: stays off")
         << 0 << "off" << int(LinkOff) << QList<int>{0, 0} << QString();
+    QTest::newRow("TLS with the server's CA: up, shown encrypted")
+        << 0 << "tls" << int(LinkUp) << QList<int>{2} << QString("MYSQL LINK UP, encrypted (");
 }
 
 void TestController::linkCycle()
@@ -355,7 +362,8 @@ void TestController::linkCycle()
     QFETCH(QList<int>, afterTicks);
     QFETCH(QString, logged);
 
-    writeSettings(QString(), QString(), port);
+    writeSettings(fault == "tls" ? "MYSQL_SSL_CA=" + env("VLSMS_TEST_MYSQL_SSL_CA") + "\n" : QString(),
+                  QString(), port);
     Controller& c = makeRoad();
     QVERIFY(c.store().openLocalDb());
     c.setSyncOn(true);
@@ -375,6 +383,7 @@ void TestController::linkCycle()
         QCOMPARE(c.store().countPending(), 1); // not lost, not marked failed
     }
     QCOMPARE(c.state().link, settled);
+    QCOMPARE(c.state().linkEncrypted, fault == "tls");
     QCOMPARE(RoadState::linkText(c.state().link).isEmpty(), false);
     QList<int> seen;
     for (int i = 0; i < afterTicks.size(); ++i) {
@@ -440,16 +449,47 @@ void TestController::forwardsEachKindOfMessage()
     QCOMPARE(c.state().forwarded, 1);
 }
 
-void TestController::refusedRowIsMarkedTen()
+// A fault of the table is the operator's to fix: the message waits, the
+// link is dropped and tried again, and the reason is shown and logged.
+void TestController::tableFaultLeavesMessageWaiting()
 {
     writeSettings(QString(), database + "_broken");
     Controller& c = connectedRoad();
     QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+    c.forwardMore();
+    QTRY_COMPARE_WITH_TIMEOUT(c.state().link, int(LinkError), 15000);
+    QVERIFY2(c.state().linkError.contains("userphone"), qPrintable(c.state().linkError));
+    QCOMPARE(hdFlagOf(1), 0);
     c.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(hdFlagOf(1), 10, 15000);
-    QCOMPARE(c.store().countPending(), 0);
-    QCOMPARE(c.state().link, int(LinkUp)); // a refused row leaves the link up
+    QCOMPARE(c.state().link, int(LinkRetryFirst));
     QVERIFY(mainLog().contains("userphone"));
+}
+
+// A row the server refuses for its data is marked failed and counted; once
+// the operator has widened the column, a request puts it back and it goes in.
+void TestController::refusedRowIsCountedAndRequeued()
+{
+    writeSettings(QString(), database + "_narrow");
+    Controller& c = connectedRoad();
+    QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+    c.forwardMore();
+    QTRY_COMPARE_WITH_TIMEOUT(hdFlagOf(1), 10, 15000);
+    c.tick();
+    QCOMPARE(c.state().failed, 1);
+    QCOMPARE(c.state().link, int(LinkUp)); // a refused row leaves the link up
+    QVERIFY(mainLog().contains("1406"));
+
+    QSqlQuery widen(adminDb());
+    QVERIFY(widen.exec("ALTER TABLE " + database + "_narrow.smsserver_in MODIFY text MEDIUMTEXT"));
+    QString token;
+    QString answer;
+    QVERIFY(RequeueRequest::post(token, answer));
+    c.tick();
+    QVERIFY(RequeueRequest::waitAnswer(token, 0, answer));
+    QCOMPARE(answer, QStringLiteral("1 failed messages back in the queue"));
+    QTRY_COMPARE_WITH_TIMEOUT(hdFlagOf(1), 1, 15000);
+    c.tick();
+    QCOMPARE(c.state().failed, 0);
 }
 
 // A message that arrives while the link is up is forwarded at once, and a
@@ -462,8 +502,9 @@ void TestController::drainsWithoutATick()
             "COM7", "dev", QStringLiteral("8986000000000000%1").arg(i, 4, 10, QChar('0')), single7Bit));
     }
     c.forwardMore();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 20, 15000);
+    // The last marks follow the last insert's answer.
     QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
-    QCOMPARE(rowsInMysql(), 20);
 }
 
 // Another process holds the store's write lock while a batch is inserted:

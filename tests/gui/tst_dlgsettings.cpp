@@ -1,10 +1,10 @@
 // The settings dialogs: what they show from theSetting, what OK writes to
 // settings.ini, the card map's row checks, and what cancel leaves alone.
+#include "core/mycardmap.h"
+#include "core/mysetting.h"
 #include "gui/dlgsetcard.h"
 #include "gui/dlgsetcomm.h"
 #include "gui/dlgsetmysql.h"
-#include "core/mycardmap.h"
-#include "core/mysetting.h"
 #include "gui/xwidgets.h"
 
 #include <QApplication>
@@ -222,19 +222,22 @@ void TestDlgSettings::mysqlOk_data()
     QTest::addColumn<bool>("written");
 
     QTest::newRow("all trimmed but the password")
-        << QStringList{" 10.0.0.5 ", " 3310 ", " sms ", " pw ", " inbox "}
-        << QStringList{"10.0.0.5", "3310", "sms", " pw ", "inbox"} << true;
+        << QStringList{" 10.0.0.5 ", " 3310 ", " sms ", " pw ", " inbox ", "", "", ""}
+        << QStringList{"10.0.0.5", "3310", "sms", " pw ", "inbox", "", "", ""} << true;
     QTest::newRow("empty port stored as 0")
-        << QStringList{"127.0.0.1", "", "root", "73914", "smsserver"}
-        << QStringList{"127.0.0.1", "0", "root", "73914", "smsserver"} << true;
+        << QStringList{"127.0.0.1", "", "root", "73914", "smsserver", "", "", ""}
+        << QStringList{"127.0.0.1", "0", "root", "73914", "smsserver", "", "", ""} << true;
     QTest::newRow("negative port kept")
-        << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver"}
-        << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver"} << true;
-    QTest::newRow("empty texts kept")
-        << QStringList{"", "3306", "", "", ""} << QStringList{"", "3306", "", "", ""} << true;
+        << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver", "", "", ""}
+        << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver", "", "", ""} << true;
+    QTest::newRow("empty texts kept") << QStringList{"", "3306", "", "", "", "", "", ""}
+                                      << QStringList{"", "3306", "", "", "", "", "", ""} << true;
+    QTest::newRow("TLS files trimmed")
+        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", " ca.pem ", "c.pem", "c.key "}
+        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", "ca.pem", "c.pem", "c.key"} << true;
     QTest::newRow("unchanged after trimming")
-        << QStringList{" 127.0.0.1", "03306", "root ", "73914", "smsserver"}
-        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver"} << false;
+        << QStringList{" 127.0.0.1", "03306", "root ", "73914", "smsserver", " ", "", ""}
+        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", "", "", ""} << false;
 }
 
 void TestDlgSettings::mysqlOk()
@@ -245,24 +248,27 @@ void TestDlgSettings::mysqlOk()
 
     const QByteArray before = iniBytes();
     DlgSetMysql dlg(nullptr);
-    const QList<XEditLine*> edits{dlg.hostEdit(), dlg.portEdit(), dlg.userEdit(), dlg.pwdEdit(),
-                                  dlg.dbNameEdit()};
+    const QList<XEditLine*> edits{dlg.hostEdit(),   dlg.portEdit(),  dlg.userEdit(),    dlg.pwdEdit(),
+                                  dlg.dbNameEdit(), dlg.sslCaEdit(), dlg.sslCertEdit(), dlg.sslKeyEdit()};
     for (int i = 0; i < edits.size(); ++i) {
         edits.at(i)->setText(typed.at(i));
     }
     clickButton(&dlg, QStringLiteral("确定"));
 
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    const QStringList inMemory{theSetting.mysqlHost, QString::number(theSetting.mysqlPort),
-                               theSetting.mysqlUser, theSetting.mysqlPwd, theSetting.mysqlDbName};
+    const QStringList inMemory{theSetting.mysqlHost,    QString::number(theSetting.mysqlPort),
+                               theSetting.mysqlUser,    theSetting.mysqlPwd,
+                               theSetting.mysqlDbName,  theSetting.mysqlSslCa,
+                               theSetting.mysqlSslCert, theSetting.mysqlSslKey};
     QCOMPARE(inMemory, saved);
     if (!written) {
         QCOMPARE(iniBytes(), before);
         return;
     }
-    const QStringList inFile{iniValue("MYSQL_HOST").toString(), iniValue("MYSQL_PORT").toString(),
-                             iniValue("MYSQL_USER").toString(), iniValue("MYSQL_PWD").toString(),
-                             iniValue("MYSQL_DBNAME").toString()};
+    const QStringList inFile{iniValue("MYSQL_HOST").toString(),     iniValue("MYSQL_PORT").toString(),
+                             iniValue("MYSQL_USER").toString(),     iniValue("MYSQL_PWD").toString(),
+                             iniValue("MYSQL_DBNAME").toString(),   iniValue("MYSQL_SSL_CA").toString(),
+                             iniValue("MYSQL_SSL_CERT").toString(), iniValue("MYSQL_SSL_KEY").toString()};
     QCOMPARE(inFile, saved);
     QCOMPARE(iniValue(QStringLiteral("DEF_IGNORE")).toString(), QStringLiteral("COM1"));
 }
@@ -454,7 +460,7 @@ void TestDlgSettings::textsFit()
     DlgSetMysql mysql(nullptr);
     DlgSetCard card(nullptr);
     const QList<QPair<QDialog*, QSize>> dialogs{
-        {&comm, QSize(500, 280)}, {&mysql, QSize(500, 360)}, {&card, QSize(500, 360)}};
+        {&comm, QSize(500, 280)}, {&mysql, QSize(500, 510)}, {&card, QSize(500, 360)}};
     const QByteArray shots = qgetenv("VLSMS_SHOT_DIR");
     for (const auto& entry : dialogs) {
         QDialog* dlg = entry.first;

@@ -78,10 +78,16 @@ void TestMainWindow::drawsTheState_data()
     QTest::addColumn<bool>("storeOpen");
     QTest::addColumn<QString>("linkText");
     QTest::addColumn<QString>("totalText");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<QString>("note");
 
-    QTest::newRow("connected, store open") << int(LinkUp) << true << u8("已连接") << "12";
-    QTest::newRow("third second of the countdown") << 92 << true << u8("准备再次尝试:3") << "12";
-    QTest::newRow("store closed") << int(LinkOff) << false << u8("未连接") << u8("本地库无法打开");
+    QTest::newRow("connected, store open") << int(LinkUp) << true << u8("已连接") << "12" << 0 << QString();
+    QTest::newRow("connected over TLS, two messages refused: the requeue command shows")
+        << int(LinkUp) << true << u8("已连接（加密）") << "12" << 2 << u8("数据库拒收 2 条");
+    QTest::newRow("third second of the countdown, with its reason")
+        << 92 << true << u8("准备再次尝试:3") << "12" << 0 << u8("原因：Table");
+    QTest::newRow("store closed") << int(LinkOff) << false << u8("未连接") << u8("本地库无法打开") << 0
+                                  << QString();
 }
 
 void TestMainWindow::drawsTheState()
@@ -90,6 +96,8 @@ void TestMainWindow::drawsTheState()
     QFETCH(bool, storeOpen);
     QFETCH(QString, linkText);
     QFETCH(QString, totalText);
+    QFETCH(int, failed);
+    QFETCH(QString, note);
 
     MainWindow w;
     w.appStartTimer.stop();
@@ -103,6 +111,11 @@ void TestMainWindow::drawsTheState()
     state.storeError = storeOpen ? QString() : QStringLiteral("disk I/O error");
     state.total = 12;
     state.pending = 3;
+    state.linkEncrypted = linkText.contains(u8("加密"));
+    state.failed = failed;
+    state.linkError =
+        QStringLiteral("Table 'sms.smsserver_in' doesn't exist QMYSQL: Unable to execute (error 1146)");
+    w.show();
     w.showState(state);
 
     QCOMPARE(w.portModel->rowCount(), 2);
@@ -115,6 +128,10 @@ void TestMainWindow::drawsTheState()
     QCOMPARE(w.lbConnState->text(), linkText);
     QCOMPARE(w.lbRecvTotal->text(), totalText);
     QCOMPARE(w.lbPending->text(), QStringLiteral("3"));
+    QVERIFY2(note.isEmpty() ? w.lbNote->text().isEmpty() : w.lbNote->text().startsWith(note),
+             qPrintable(w.lbNote->text()));
+    QCOMPARE(w.btRequeue->isVisible(), failed > 0);
+    QVERIFY(w.lbNote->toolTip().contains(note));
 
     // Fewer ports later: the table shrinks with the state.
     state.ports.removeLast();

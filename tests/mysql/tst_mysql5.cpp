@@ -2,6 +2,7 @@
 #include "support/tcprelay.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -25,11 +26,18 @@ private:
     QString pwd;
     QString db;
     const QString admin = QStringLiteral("tst_admin");
+    const QString faultDb = QStringLiteral("vlsms_mysql5_%1").arg(QCoreApplication::applicationPid());
 
     // Opens the forwarder's connection and returns the link state it leads to.
     int connectThrough(int toPort, const QString& password, const QString& dbName);
     QSqlQuery adminQuery(const QString& sql);
     QVariant forwarderValue(const QString& sql);
+    // A message of the batches, told apart by its tag (the gateway) and i.
+    static SmsRow testRow(const QString& tag, int i)
+    {
+        const QString time = QStringLiteral("2026-12-06 10:30:00");
+        return SmsRow{{}, "13900000000", tag.left(60), QString::number(10080 + i), time, time, "row"};
+    }
 
 private slots:
     void initTestCase();
@@ -42,7 +50,11 @@ private slots:
     void lostServer();
     void insertWritesEveryColumn_data();
     void insertWritesEveryColumn();
-    void insertIntoTableWithoutUserphone();
+    void insertFaults_data();
+    void insertFaults();
+    void longRowsSplitBelowThePacketLimit();
+    void tlsLink_data();
+    void tlsLink();
 };
 
 int TestMysql5::connectThrough(int toPort, const QString& password, const QString& dbName)
@@ -76,7 +88,8 @@ void TestMysql5::initTestCase()
     user = qEnvironmentVariable("VLSMS_TEST_MYSQL_USER");
     pwd = qEnvironmentVariable("VLSMS_TEST_MYSQL_PWD");
     db = qEnvironmentVariable("VLSMS_TEST_MYSQL_DB");
-    QVERIFY2(!host.isEmpty() && port > 0 && !user.isEmpty() && !db.isEmpty(),
+    QVERIFY2(!host.isEmpty() && port > 0 && !user.isEmpty() && !db.isEmpty() &&
+                 !qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA").isEmpty(),
              "VLSMS_TEST_MYSQL_* is not set: start a server with tools/mariadb.sh test-start DIR "
              "and source DIR/env.sh");
 
@@ -91,10 +104,14 @@ void TestMysql5::initTestCase()
                                             .arg(port)
                                             .arg(adminDb.lastError().text())));
     QVERIFY(adminQuery(QStringLiteral("SET NAMES utf8mb4")).isActive());
+    adminQuery(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(faultDb));
+    QVERIFY(adminQuery(QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(faultDb)).isActive());
 }
 
 void TestMysql5::cleanupTestCase()
 {
+    adminQuery(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(faultDb));
+    adminQuery(QStringLiteral("DROP USER IF EXISTS 'vlsms_limited'@'%'"));
     QSqlDatabase::database(admin, false).close();
     QSqlDatabase::removeDatabase(admin);
 }
@@ -102,6 +119,7 @@ void TestMysql5::cleanupTestCase()
 void TestMysql5::cleanup()
 {
     Mysql5::closeConn();
+    Mysql5::setWaitSeconds(10);
 }
 
 void TestMysql5::openGivesConnected()
@@ -289,28 +307,180 @@ void TestMysql5::insertWritesEveryColumn()
     QCOMPARE(row.value(9).toString(), text);
 }
 
-void TestMysql5::insertIntoTableWithoutUserphone()
+// What becomes of a batch of three rows under each fault of the row, the
+// table or the link: refused rows alone, no copies, and a definite answer
+// from the server before the client's read time-out.
+void TestMysql5::insertFaults_data()
 {
-    const QString other = QStringLiteral("vlsms_no_userphone");
-    QVERIFY(adminQuery(QStringLiteral("CREATE DATABASE IF NOT EXISTS %1 CHARACTER SET utf8mb4").arg(other))
-                .isActive());
-    QVERIFY(adminQuery(QStringLiteral("CREATE TABLE IF NOT EXISTS %1.smsserver_in ("
-                                      " id BIGINT AUTO_INCREMENT PRIMARY KEY, process INT, type CHAR(1),"
-                                      " encoding CHAR(1), message_date DATETIME, receive_date DATETIME,"
-                                      " originator VARCHAR(64), text MEDIUMTEXT, gateway_id VARCHAR(64))"
-                                      " DEFAULT CHARSET=utf8mb4")
-                           .arg(other))
-                .isActive());
+    QTest::addColumn<QString>("before"); // run before the link opens (%1: the table)
+    QTest::addColumn<QString>("after");  // run once the link is open
+    QTest::addColumn<QString>("undo");   // run afterwards
+    QTest::addColumn<QString>("badRow"); // field:value of the middle row
+    QTest::addColumn<QList<RowFate>>("fates");
+    // The server's error number: for a lock, its own answer, not the client's
+    // read time-out (which would leave the insert pending, its fate unknown).
+    QTest::addColumn<QString>("code");
 
-    QCOMPARE(connectThrough(port, pwd, other), 2);
+    const RowFate in = RowFate::Inserted;
+    const RowFate notSent = RowFate::NotSent;
+    const QList<RowFate> middleRefused{in, RowFate::Refused, in};
+    const QList<RowFate> noneSent{notSent, notSent, notSent};
+    const auto fault = [](const char* name, const char* before, const char* after, const char* undo,
+                          const QString& badRow, const QList<RowFate>& fates, const char* code) {
+        QTest::newRow(name) << before << after << undo << badRow << fates << code;
+    };
+    // The row's own data: refused alone.
+    fault("text too long for a narrowed column", "ALTER TABLE %1 MODIFY text VARCHAR(40)", "", "",
+          QString("text:").leftJustified(46, QLatin1Char('x')), middleRefused, "1406");
+    fault("text too long, server in a lax mode that would cut it",
+          "SET GLOBAL sql_mode = ''\nALTER TABLE %1 MODIFY text VARCHAR(40)", "",
+          "SET GLOBAL sql_mode = DEFAULT", QString("text:").leftJustified(46, QLatin1Char('x')),
+          middleRefused, "1406");
+    fault("emoji in a three-byte column", "ALTER TABLE %1 MODIFY text TEXT CHARACTER SET utf8mb3", "", "",
+          QString::fromUtf8("text:验证码 👍"), middleRefused, "1366");
+    fault("check constraint of the operator",
+          "ALTER TABLE %1 ADD CONSTRAINT no_spam CHECK (originator <> 'spam')", "", "", "originator:spam",
+          middleRefused, "4025");
+    fault("trigger of the operator refuses the row",
+          "CREATE TRIGGER %1_no_spam BEFORE INSERT ON %1 FOR EACH ROW IF NEW.originator = 'spam' THEN "
+          "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no spam'; END IF",
+          "", "", "originator:spam", middleRefused, "1644");
+    fault("unique key of the operator already holds the value",
+          "ALTER TABLE %1 ADD UNIQUE KEY one_per_sender (originator)", "", "", "originator:10080",
+          middleRefused, "1062");
+    fault("date the server cannot read", "", "", "", "messageDate:2026-02-30 25:61:00", middleRefused,
+          "1411");
+    fault("table without transactions: no copies of the rows before the refused one",
+          "ALTER TABLE %1 ENGINE=MyISAM, MODIFY text VARCHAR(40)", "", "",
+          QString("text:").leftJustified(46, QLatin1Char('x')), middleRefused, "1406");
+    // The table, the rights, the link: nothing sent, the messages wait.
+    fault("table renamed", "", "RENAME TABLE %1 TO %1_away", "RENAME TABLE %1_away TO %1", "", noneSent,
+          "1146");
+    fault("column dropped", "", "ALTER TABLE %1 DROP COLUMN userphone", "", "", noneSent, "1054");
+    fault("insert right revoked", "", "REVOKE INSERT ON %1 FROM limited", "", "", noneSent, "1142");
+    fault("table write-locked by another session", "", "LOCK TABLES %1 WRITE", "UNLOCK TABLES", "", noneSent,
+          "1205");
+    fault("server gone", "", "drop", "", "", noneSent, "");
+}
+
+void TestMysql5::insertFaults()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QString, undo);
+    QFETCH(QString, badRow);
+    QFETCH(QList<RowFate>, fates);
+    QFETCH(QString, code);
+
+    const QString table = faultDb + QStringLiteral(".smsserver_in");
+    adminQuery(QStringLiteral("DROP TABLE IF EXISTS %1").arg(table));
+    QVERIFY(adminQuery(QStringLiteral("CREATE TABLE %1 LIKE %2.smsserver_in").arg(table, db)).isActive());
+    const auto onTable = [&table](const QString& sql) { return sql.contains("%1") ? sql.arg(table) : sql; };
+    for (const QString& sql : before.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QVERIFY(adminQuery(onTable(sql)).isActive());
+    }
+    // A narrower account, for the rights a session can lose.
+    const QString limited = QStringLiteral("'vlsms_limited'@'%'");
+    adminQuery(QStringLiteral("DROP USER IF EXISTS %1").arg(limited));
+    QVERIFY(adminQuery(QStringLiteral("CREATE USER %1 IDENTIFIED BY 'limited-pw'").arg(limited)).isActive());
+    QVERIFY(adminQuery(QStringLiteral("GRANT SELECT, INSERT ON %1 TO %2").arg(table, limited)).isActive());
+    TcpRelay relay(static_cast<quint16>(port));
+    Mysql5::setWaitSeconds(4);
     QString err;
-    QVERIFY(!Mysql5::insertSms(QStringLiteral("139"), QStringLiteral("COM3"), QStringLiteral("10086"),
-                               QStringLiteral("2024-01-01 00:00:00"), QStringLiteral("2024-01-01 00:00:01"),
-                               QStringLiteral("x"), err));
-    QVERIFY2(err.contains(QStringLiteral("userphone")), qPrintable(err));
-    // The link itself is fine: the next test query still answers.
-    QVERIFY2(Mysql5::testConn(err), qPrintable(err));
-    QCOMPARE(err, QString());
+    QVERIFY2(Mysql5::openConn(host, relay.port(), QStringLiteral("vlsms_limited"),
+                              QStringLiteral("limited-pw"), faultDb, err),
+             qPrintable(err));
+    if (after == QStringLiteral("drop")) {
+        relay.drop();
+    } else if (!after.isEmpty()) {
+        QVERIFY(adminQuery(QString(after).replace(QStringLiteral("limited"), limited).arg(table)).isActive());
+    }
+
+    QList<SmsRow> rows;
+    for (int i = 0; i < 3; ++i) {
+        rows.append(testRow(QTest::currentDataTag(), i));
+    }
+    // The middle row differs in one field, given as field:value.
+    const QMap<QString, QString*> fields{
+        {"text", &rows[1].text}, {"originator", &rows[1].originator}, {"messageDate", &rows[1].messageDate}};
+    if (fields.contains(badRow.section(QLatin1Char(':'), 0, 0))) {
+        *fields.value(badRow.section(QLatin1Char(':'), 0, 0)) = badRow.section(QLatin1Char(':'), 1);
+    }
+    QList<RowFate> got;
+    const bool allIn = Mysql5::insertBatch(rows, got, err);
+    if (!undo.isEmpty()) {
+        adminQuery(onTable(undo));
+    }
+    Mysql5::closeConn();
+    Mysql5::setWaitSeconds(10);
+
+    QVERIFY2(got == fates, qPrintable(QStringLiteral("fates differ; error: ") + err));
+    QVERIFY2(err.contains(code), qPrintable(err));
+    QCOMPARE(allIn, err.isEmpty());
+    // Exactly the rows reported inserted are there, each once.
+    QSqlQuery count = adminQuery(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table));
+    QVERIFY(count.next());
+    QCOMPARE(count.value(0).toInt(), int(fates.count(RowFate::Inserted)));
+}
+
+// A hundred long messages are more than an old server takes in one request:
+// they go in several, all of them, each once.
+void TestMysql5::longRowsSplitBelowThePacketLimit()
+{
+    // Taken by sessions opened from now on; the other tests' rows are short.
+    QVERIFY(adminQuery(QStringLiteral("SET GLOBAL max_allowed_packet = 1048576")).isActive());
+    QString err;
+    const bool opened = Mysql5::openConn(host, port, user, pwd, db, err);
+    adminQuery(QStringLiteral("SET GLOBAL max_allowed_packet = DEFAULT"));
+    QVERIFY2(opened, qPrintable(err));
+
+    const QString tag = QStringLiteral("LONG-%1").arg(QCoreApplication::applicationPid());
+    QList<SmsRow> rows;
+    for (int i = 0; i < Mysql5::batchLimit(); ++i) {
+        rows.append(testRow(tag, i));
+        rows.last().text = QString::fromUtf8("长").repeated(255 * 30); // 23 KB of UTF-8 each
+    }
+    QList<RowFate> fates;
+    QVERIFY2(Mysql5::insertBatch(rows, fates, err), qPrintable(err));
+    QSqlQuery count = adminQuery(
+        QStringLiteral(
+            "SELECT COUNT(DISTINCT originator) * 1000 + COUNT(*) FROM smsserver_in WHERE gateway_id = '%1'")
+            .arg(tag));
+    QVERIFY(count.next());
+    QCOMPARE(count.value(0).toInt(), rows.size() * 1001); // each once
+    adminQuery(QStringLiteral("DELETE FROM smsserver_in WHERE gateway_id = '%1'").arg(tag));
+}
+
+// TLS as far as the driver takes it: with the server's CA the link is
+// encrypted and the certificate checked against the CA.
+void TestMysql5::tlsLink_data()
+{
+    QTest::addColumn<QString>("ca");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<bool>("encrypted");
+    QTest::addColumn<QString>("errorPart");
+
+    const QString ca = qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA");
+    QTest::newRow("no TLS settings: plain link as before") << "" << true << false << "";
+    QTest::newRow("the CA that signed the server: encrypted") << ca << true << true << "";
+    QTest::newRow("a CA that did not sign the server: refused")
+        << qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_OTHER_CA") << false << false << "SSL";
+    QTest::newRow("CA file missing: refused before connecting")
+        << ca + QStringLiteral(".missing") << false << false << "cannot be read";
+}
+
+void TestMysql5::tlsLink()
+{
+    QFETCH(QString, ca);
+    QFETCH(bool, opens);
+    QFETCH(bool, encrypted);
+    QFETCH(QString, errorPart);
+
+    const LinkSettings link{host, port, user, pwd, db, ca, QString(), QString()};
+    QString err;
+    QCOMPARE(Mysql5::openConn(link, err), opens);
+    QVERIFY2(err.contains(errorPart, Qt::CaseInsensitive), qPrintable(err));
+    QCOMPARE(!Mysql5::sslCipher().isEmpty(), encrypted);
 }
 
 QTEST_GUILESS_MAIN(TestMysql5)

@@ -528,6 +528,8 @@ void TstRecvTable::lookupsNeedNoScan_data()
     row("isStored", RecvSql::isStored);
     row("markHandled", RecvSql::markHandled);
     row("expireParts", RecvSql::expireParts);
+    row("countFailed", RecvSql::countFailed);
+    row("requeueFailed", RecvSql::requeueFailed);
 }
 
 // Every question asked per tick or per message is answered from the primary
@@ -546,10 +548,12 @@ void TstRecvTable::lookupsNeedNoScan()
         plan.bindValue(i, 1);
     }
     QVERIFY(plan.exec());
-    const QRegularExpression bounded(
-        QStringLiteral("INTEGER PRIMARY KEY|INDEX t_recv_ix_(wait|part|done)|INDEX t_recv_un1 \\(sim_no=\\? "
-                       "AND txt_pdu=\\?\\)|"
-                       "^SEARCH t_recv_total|TEMP B-TREE FOR (GROUP BY|ORDER BY|count)"));
+    const QRegularExpression bounded(QStringLiteral(
+        "INTEGER PRIMARY KEY|INDEX t_recv_ix_(wait|part|done|failed)|INDEX t_recv_un1 \\(sim_no=\\? "
+        "AND txt_pdu=\\?\\)|"
+        "^SEARCH t_recv_total|TEMP B-TREE FOR (GROUP BY|ORDER BY|count|DISTINCT)|"
+        // the frame of a query made of subqueries, not a walk of a table
+        "^SCAN CONSTANT ROW$|^SCALAR SUBQUERY|^CO-ROUTINE|^SCAN (\\(subquery|SUBQUERY)"));
     QStringList details;
     while (plan.next()) {
         details << plan.value(QStringLiteral("detail")).toString();
