@@ -47,7 +47,7 @@ int readNonNegative(QSettings& ini, const QString& key, int fallback)
 QString textValue(const QSettings& ini, const QString& key)
 {
     const QVariant value = ini.value(key, QString());
-    if (value.type() == QVariant::StringList) {
+    if (value.userType() == QMetaType::QStringList) {
         return value.toStringList().join(QLatin1Char(','));
     }
     return value.toString();

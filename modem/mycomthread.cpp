@@ -3,7 +3,7 @@
 #include "core/clock.h"
 #include "modem/serialchecker.h"
 
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QSerialPort>
 
 namespace {
@@ -331,16 +331,17 @@ const QList<QByteArray>& MyComThread::simNoCommands()
 
 QString MyComThread::withoutUnsolicited(const QString& answer)
 {
-    static const QRegExp unsolicited(
+    static const QRegularExpression unsolicited(
         QStringLiteral("^\\s*(RING\\s*$|\\+CMTI:|\\+CDSI:|\\+CBM:|\\+CREG:|\\+CGREG:|\\+CEREG:|\\+CLIP:|"
                        "\\+CRING:|\\+CUSD:|\\+CIEV:|\\^RSSI:|\\^HCSQ:|\\^MODE:|\\^BOOT:|\\^SRVST:|"
-                       "\\^SIMST:)"));
+                       "\\^SIMST:)"),
+        QRegularExpression::UseUnicodePropertiesOption);
     if (!answer.contains(QLatin1String("RING")) && !answer.contains(QLatin1Char(':'))) {
         return answer;
     }
     QStringList lines = answer.split(QLatin1Char('\n'));
     for (int i = lines.size() - 1; i >= 0; --i) {
-        if (QRegExp(unsolicited).indexIn(lines.at(i)) == 0) {
+        if (unsolicited.match(lines.at(i)).capturedStart() == 0) {
             lines.removeAt(i);
         }
     }
@@ -374,7 +375,7 @@ QString MyComThread::parseSimNo(const QString& answer)
     if (colon < 0) {
         // Answered with the bare number: the last line before OK that is not
         // the echo of the command.
-        const QStringList lines = text.left(ok).split(QRegExp(QStringLiteral("[\r\n]")));
+        const QStringList lines = text.left(ok).split(QRegularExpression(QStringLiteral("[\r\n]")));
         for (int i = lines.size() - 1; i >= 0; --i) {
             const QString line = lines.at(i).trimmed();
             if (!line.isEmpty()) {
@@ -398,20 +399,25 @@ QStringList MyComThread::parseIndexList(const QString& answer, bool* isRange)
     }
     QStringList indexes;
     QString inner;
-    QRegExp list(QStringLiteral("[(].*[)],"), Qt::CaseSensitive, QRegExp::RegExp);
-    if (list.indexIn(answer, 0) >= 0) {
-        if (list.matchedLength() < 4) {
+    // '.' spans line ends here, as the lists may be wrapped.
+    static const QRegularExpression list(QStringLiteral("[(].*[)],"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch listed = list.match(answer);
+    if (listed.hasMatch()) {
+        if (listed.capturedLength() < 4) {
             return indexes;
         }
-        inner = list.cap(0).mid(1, list.matchedLength() - 3);
+        inner = listed.captured(0).mid(1, listed.capturedLength() - 3);
     } else {
         // The list of deletion flags is optional: some modems give only the
         // list of indexes.
-        QRegExp only(QStringLiteral("\\+CMGD:\\s*[(]([^)]*)[)]"), Qt::CaseSensitive, QRegExp::RegExp);
-        if (only.indexIn(answer, 0) < 0) {
+        static const QRegularExpression only(QStringLiteral("\\+CMGD:\\s*[(]([^)]*)[)]"),
+                                             QRegularExpression::UseUnicodePropertiesOption);
+        const QRegularExpressionMatch alone = only.match(answer);
+        if (!alone.hasMatch()) {
             return indexes;
         }
-        inner = only.cap(1);
+        inner = alone.captured(1);
     }
     const QStringList parts = inner.split(QLatin1Char(','), Qt::KeepEmptyParts);
     for (const QString& part : parts) {
@@ -433,12 +439,13 @@ QStringList MyComThread::parseIndexList(const QString& answer, bool* isRange)
 QStringList MyComThread::parseListing(const QString& answer)
 {
     QStringList indexes;
-    static const QRegExp entry(QStringLiteral("^\\s*\\+CMGL:\\s*(\\d+)\\s*,"));
+    static const QRegularExpression entry(QStringLiteral("^\\s*\\+CMGL:\\s*(\\d+)\\s*,"),
+                                          QRegularExpression::UseUnicodePropertiesOption);
     const QStringList lines = answer.split(QLatin1Char('\n'));
     for (const QString& line : lines) {
-        QRegExp rx(entry);
-        if (rx.indexIn(line) == 0 && !indexes.contains(rx.cap(1))) {
-            indexes.append(rx.cap(1));
+        const QRegularExpressionMatch rx = entry.match(line);
+        if (rx.capturedStart() == 0 && !indexes.contains(rx.captured(1))) {
+            indexes.append(rx.captured(1));
         }
     }
     return indexes;

@@ -3,7 +3,7 @@
 #include "core/comlog.h"
 
 #include <QDateTime>
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QSerialPort>
 
 std::atomic<int> comRunState{0};
@@ -125,13 +125,16 @@ int SerialChecker::checkAnswer(const QByteArray& answer, const QStringList& okPa
         return Incomplete;
     }
     const QString text = QString::fromUtf8(answer);
+    // The options give '.', '\s' and '\d' the meaning they have always had here.
+    const auto options =
+        QRegularExpression::DotMatchesEverythingOption | QRegularExpression::UseUnicodePropertiesOption;
     for (int i = 0; i < okPatterns.size(); ++i) {
-        if (QRegExp(okPatterns.at(i), Qt::CaseSensitive, QRegExp::RegExp).indexIn(text, 0) >= 0) {
+        if (QRegularExpression(okPatterns.at(i), options).match(text).hasMatch()) {
             return OkBase + i;
         }
     }
     for (int i = 0; i < errPatterns.size(); ++i) {
-        if (QRegExp(errPatterns.at(i), Qt::CaseSensitive, QRegExp::RegExp).indexIn(text, 0) >= 0) {
+        if (QRegularExpression(errPatterns.at(i), options).match(text).hasMatch()) {
             return ErrBase + i;
         }
     }

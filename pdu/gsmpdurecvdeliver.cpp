@@ -115,18 +115,19 @@ void GsmPduRecvDeliver::readConcatenation()
         q += 2;
         if (length < 0)
             return;
-        const QStringRef data = udh.midRef(q, 2 * length);
+        const int at = q;
+        const QString data = udh.mid(at, 2 * length);
         q += 2 * length;
         if (iei == 0x00 && data.size() >= 6) {
             partType = 1;
-            partId = data.left(2).toString();
-            partCount = GsmOp::intAt(udh, data.position() + 2);
-            partIndex = GsmOp::intAt(udh, data.position() + 4);
+            partId = data.left(2);
+            partCount = GsmOp::intAt(udh, at + 2);
+            partIndex = GsmOp::intAt(udh, at + 4);
         } else if (iei == 0x08 && data.size() >= 8) {
             partType = 2;
-            partId = data.left(4).toString();
-            partCount = GsmOp::intAt(udh, data.position() + 4);
-            partIndex = GsmOp::intAt(udh, data.position() + 6);
+            partId = data.left(4);
+            partCount = GsmOp::intAt(udh, at + 4);
+            partIndex = GsmOp::intAt(udh, at + 6);
         }
     }
 }

@@ -27,7 +27,7 @@ private:
     QVariant fileValue(const QString& key) const
     {
         const QVariant value = QSettings(ini(), QSettings::IniFormat).value(key);
-        return value.type() == QVariant::StringList ? value.toStringList().join(',') : value;
+        return value.userType() == QMetaType::QStringList ? value.toStringList().join(',') : value;
     }
 
 private slots:
