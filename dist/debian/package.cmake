@@ -22,14 +22,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 # What the libraries do not tell dpkg-shlibdeps: the Qt SQL drivers loaded as
-# plugins (the store is SQLite, the forwarding MySQL), the Qt 6 platform
-# plugins, the font the window's Chinese texts are laid out for, and adduser
-# for the maintainer scripts where systemd-sysusers is missing.
+# plugins (the store is SQLite, the forwarding MySQL), the font the window's
+# Chinese texts are laid out for, and adduser for the maintainer scripts where
+# systemd-sysusers is missing.
 if(VLSMS_QT6)
   set(qt_plugins "libqt6sql6-mysql, libqt6sql6-sqlite")
-  if(VLSMS_GUI)
-    string(APPEND qt_plugins ", qt6-qpa-plugins")
-  endif()
 else()
   set(qt_plugins "libqt5sql5-mysql, libqt5sql5-sqlite")
 endif()
