@@ -29,6 +29,18 @@ void restrictIniFile(const QString& path)
     file.setPermissions(ownerOnly);
 }
 
+// settings.ini is UTF-8, so that a value typed by hand in an editor (a
+// full-width comma, a password) reads as typed. Qt 6 has no other way; Qt 5
+// must be told, and still reads the escapes it used to write.
+void useUtf8(QSettings& ini)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    ini.setIniCodec("UTF-8");
+#else
+    Q_UNUSED(ini)
+#endif
+}
+
 // Reads an integer key; a value below 0 is replaced by the fallback in memory
 // and in the file.
 int readNonNegative(QSettings& ini, const QString& key, int fallback)
@@ -81,6 +93,7 @@ bool MySetting::loadIni()
     const QString path = iniPath();
     restrictIniFile(path);
     QSettings ini(path, QSettings::IniFormat);
+    useUtf8(ini);
 
     baudRate = readNonNegative(ini, QStringLiteral("DEF_BAUD"), 115200);
     flowControl = readNonNegative(ini, QStringLiteral("DEF_FLOW"), 0);
@@ -135,6 +148,7 @@ bool MySetting::saveIni()
     const QString path = iniPath();
     restrictIniFile(path);
     QSettings ini(path, QSettings::IniFormat);
+    useUtf8(ini);
 
     ini.setValue(QStringLiteral("DEF_BAUD"), baudRate);
     ini.setValue(QStringLiteral("DEF_FLOW"), flowControl);

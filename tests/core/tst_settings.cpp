@@ -26,7 +26,11 @@ private:
     }
     QVariant fileValue(const QString& key) const
     {
-        const QVariant value = QSettings(ini(), QSettings::IniFormat).value(key);
+        QSettings file(ini(), QSettings::IniFormat);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+        file.setIniCodec("UTF-8");
+#endif
+        const QVariant value = file.value(key);
         return value.userType() == QMetaType::QStringList ? value.toStringList().join(',') : value;
     }
 
@@ -193,6 +197,10 @@ void TestSettings::corrections_data()
                                                       << "COM1,COM3"
                                                       << "COM1,COM3"
                                                       << "COM1,COM3";
+    QTest::newRow("ignore list typed in UTF-8 with full-width commas") << "DEF_IGNORE"
+                                                                       << "COM1，COM3"
+                                                                       << "COM1，COM3"
+                                                                       << "COM1，COM3";
     QTest::newRow("password with a comma typed without quotes") << "MYSQL_PWD"
                                                                 << "pa,ss"
                                                                 << "pa,ss"
