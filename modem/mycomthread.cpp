@@ -399,7 +399,7 @@ QStringList MyComThread::parseIndexList(const QString& answer, bool* isRange)
     }
     QStringList indexes;
     QString inner;
-    // '.' spans line ends here, as the lists may be wrapped.
+    // '.' matches a line end too, as it always has here.
     static const QRegularExpression list(QStringLiteral("[(].*[)],"),
                                          QRegularExpression::DotMatchesEverythingOption);
     const QRegularExpressionMatch listed = list.match(answer);
