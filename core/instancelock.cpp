@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr int probeGraceMs = 1000;
+
 QString lockPath()
 {
     return dataDir() + QStringLiteral("/vlsms.lock");
@@ -21,7 +23,9 @@ bool InstanceLock::acquire()
     lock = std::make_unique<QLockFile>(lockPath());
     // Only a lock whose process is gone is stale, never one by its age.
     lock->setStaleLockTime(0);
-    return lock->tryLock(0);
+    // isHeld() in a status query takes the lock for a moment to test it; a
+    // start at that moment waits it out instead of refusing to run.
+    return lock->tryLock(probeGraceMs);
 }
 
 bool InstanceLock::isHeld()

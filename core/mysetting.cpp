@@ -112,6 +112,18 @@ void restrictIniFile(const QString& path)
     file.setPermissions(ownerOnly);
 }
 
+// settings.ini is UTF-8, so that a value typed by hand in an editor (a
+// full-width comma, a password) reads as typed. Qt 6 has no other way; Qt 5
+// must be told, and still reads the escapes it used to write.
+void useUtf8(QSettings& ini)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    ini.setIniCodec("UTF-8");
+#else
+    Q_UNUSED(ini)
+#endif
+}
+
 // The same corrections are found at every load (the window's and the road's,
 // at each restart); they are logged when they change.
 void logNotes(const QStringList& notes)
@@ -217,7 +229,7 @@ QString iniProblem(const QString& path)
 QString textValue(const QSettings& ini, const QString& key)
 {
     const QVariant value = ini.value(key, QString());
-    if (value.type() == QVariant::StringList) {
+    if (value.userType() == QMetaType::QStringList) {
         return value.toStringList().join(QLatin1Char(','));
     }
     return value.toString();
@@ -389,6 +401,7 @@ bool MySetting::loadIni()
     if (lastLoadError.isEmpty()) {
         restrictIniFile(path);
         QSettings ini(path, QSettings::IniFormat);
+        useUtf8(ini);
         readKeys(ini, *this, notes);
         ini.sync();
         if (ini.status() != QSettings::NoError) {
@@ -413,6 +426,7 @@ bool MySetting::saveIni()
     if (lastSaveError.isEmpty()) {
         restrictIniFile(path);
         QSettings ini(path, QSettings::IniFormat);
+        useUtf8(ini);
         writeKeys(ini, *this);
         ini.sync();
         QFile::setPermissions(path, ownerOnly);

@@ -18,7 +18,12 @@ void xInstallFonts()
 {
 #ifndef Q_OS_WIN
     const QString family = QStringLiteral("WenQuanYi Zen Hei");
-    if (!QFontDatabase().families().contains(family)) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QStringList families = QFontDatabase::families();
+#else
+    const QStringList families = QFontDatabase().families();
+#endif
+    if (!families.contains(family)) {
         qWarning() << "font family" << family << "is not installed; Chinese texts may be clipped";
     }
     QFont::insertSubstitution(heiti(), family);

@@ -94,9 +94,9 @@ QString GsmOp::ucs2Text(const QString& hex)
         return QString();
     const QByteArray octets = GsmHex::octets(hex);
     const int units = qMin(hex.size() / 4, octets.size() / 2);
-    QVector<ushort> code(units);
+    QVector<char16_t> code(units);
     for (int i = 0; i < units; ++i)
-        code[i] = ushort(quint8(octets.at(2 * i)) << 8 | quint8(octets.at(2 * i + 1)));
+        code[i] = char16_t(quint8(octets.at(2 * i)) << 8 | quint8(octets.at(2 * i + 1)));
     return QString::fromUtf16(code.constData(), units);
 }
 

@@ -158,20 +158,21 @@ void GsmPduRecvDeliver::readHeaderElements()
         q += 2;
         if (length < 0)
             return;
-        const QStringRef data = udh.midRef(q, 2 * length);
+        const int at = q;
+        const QString data = udh.mid(at, 2 * length);
         q += 2 * length;
         if (iei == 0x00 && data.size() >= 6) {
             partType = 1;
-            partId = data.left(2).toString();
-            partCount = GsmHex::intAt(udh, data.position() + 2);
-            partIndex = GsmHex::intAt(udh, data.position() + 4);
+            partId = data.left(2);
+            partCount = GsmHex::intAt(udh, at + 2);
+            partIndex = GsmHex::intAt(udh, at + 4);
         } else if (iei == 0x08 && data.size() >= 8) {
             partType = 2;
-            partId = data.left(4).toString();
-            partCount = GsmHex::intAt(udh, data.position() + 4);
-            partIndex = GsmHex::intAt(udh, data.position() + 6);
+            partId = data.left(4);
+            partCount = GsmHex::intAt(udh, at + 4);
+            partIndex = GsmHex::intAt(udh, at + 6);
         } else if ((iei == 0x24 || iei == 0x25) && data.size() >= 2) {
-            (iei == 0x24 ? singleLanguage : lockingLanguage) = GsmHex::intAt(udh, data.position());
+            (iei == 0x24 ? singleLanguage : lockingLanguage) = GsmHex::intAt(udh, at);
         }
     }
 }

@@ -8,7 +8,10 @@ set -euo pipefail
 want=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite libqt5sql5-mysql
       mariadb-server mariadb-client iproute2 fonts-wqy-zenhei)
 if [ "${1:-run}" = test ]; then
-    want+=(clang-14 libclang-rt-14-dev)
+    # The fuzzer; the Qt 6 build; making and checking the Debian package.
+    want+=(clang-14 libclang-rt-14-dev
+           qt6-base-dev qt6-serialport-dev libqt6sql6-mysql libqt6sql6-sqlite
+           dpkg-dev file lintian systemd man-db)
 fi
 
 missing=()

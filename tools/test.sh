@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds vlsms and runs the whole test suite on a Debian 12 machine:
 # installs missing packages, builds with warnings as errors, proves the
-# widget-free code builds without Qt Widgets, starts a private MariaDB on a
+# widget-free code builds without Qt Widgets, makes the Debian package and
+# checks it, builds the programs on Qt 6 and runs the tests there that need
+# neither MariaDB nor the modem simulator, starts a private MariaDB on a
 # loopback port of its own, runs every test under CTest and fuzzes the PDU
 # decoder for a minute. Exits non-zero when anything fails.
 set -euo pipefail
@@ -14,35 +16,90 @@ bash tools/deps.sh test
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLSMS_WERROR=ON >/dev/null
 cmake --build "$build" -j2
 
-# The service, the road below the window and the tools must build without Qt Widgets.
-cmake -S "$root" -B "$build/headless" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLSMS_WERROR=ON \
-      -DVLSMS_GUI=OFF -DVLSMS_BENCH=OFF >/dev/null
-cmake --build "$build/headless" -j2 --target vlsmsd vlsms-pdu vlsms-modemsim
+status=0
+total=0
+failed=0
+# Adds the closing summary of a CTest log to the totals.
+count_ctest() {
+    local summary
+    summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1 || true)
+    if [ -z "$summary" ]; then
+        status=1
+        return
+    fi
+    total=$((total + $(echo "$summary" | sed -E 's/.* out of ([0-9]+).*/\1/')))
+    failed=$((failed + $(echo "$summary" | sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/')))
+}
+# Counts one check that is not a CTest test.
+count_check() {
+    total=$((total + 1))
+    if [ "$1" -ne 0 ]; then
+        failed=$((failed + 1))
+        status=1
+    fi
+}
+
+# The same programs on Qt 6, and the tests that need neither MariaDB nor the
+# modem simulator. Only those targets, to keep the second compile short.
+qt6="$build/qt6"
+cmake -S "$root" -B "$qt6" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLSMS_WERROR=ON -DVLSMS_QT6=ON \
+      -DVLSMS_BENCH=OFF >/dev/null
+cmake --build "$qt6" -j2 --target vlsms vlsmsd vlsms-pdu vlsms-standalone-tests >/dev/null
+if ctest --test-dir "$qt6" -j2 -L standalone --output-on-failure --timeout 600 >"$build/ctest-qt6.log" 2>&1; then
+    grep -E 'tests passed,' "$build/ctest-qt6.log" | sed 's/^/Qt 6: /'
+else
+    cat "$build/ctest-qt6.log"
+    status=1
+fi
+count_ctest "$build/ctest-qt6.log"
 
 dbdir="$build/mariadb"
+suite=
+stop_all() {
+    if [ -n "$suite" ]; then kill -- "$suite" 2>/dev/null || true; fi
+    bash "$root/tools/mariadb.sh" stop "$dbdir" >/dev/null || true
+}
 bash tools/mariadb.sh test-start "$dbdir"
-trap 'bash "$root/tools/mariadb.sh" stop "$dbdir" >/dev/null || true' EXIT
+trap stop_all EXIT
 # shellcheck disable=SC1091
 source "$dbdir/env.sh"
 
-status=0
-(cd "$build" && ctest -j2 --output-on-failure --timeout 600) 2>&1 | tee "$build/ctest.log" || status=1
-summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$build/ctest.log" | tail -n 1 || true)
-total=$(echo "$summary" | sed -E 's/.* out of ([0-9]+).*/\1/')
-failed=$(echo "$summary" | sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/')
-if [ -z "$summary" ]; then
-    total=0 failed=0 status=1
+# The suite spends most of its time waiting on simulated modems and timeouts,
+# so the lighter work below runs beside it; its log is shown at the end.
+ctest --test-dir "$build" -j2 --output-on-failure --timeout 600 >"$build/ctest.log" 2>&1 &
+suite=$!
+
+# The widget-free library and the tools must build without Qt Widgets; on one
+# core, so that the suite keeps the other.
+cmake -S "$root" -B "$build/headless" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLSMS_WERROR=ON \
+      -DVLSMS_GUI=OFF -DVLSMS_BENCH=OFF >/dev/null
+cmake --build "$build/headless" -j1 --target vlsms_controller vlsmsd vlsms-pdu vlsms-modemsim >/dev/null
+
+# The Debian package, unpacked and checked as an operator meets it.
+rm -f "$build"/vlsms_*.deb
+check=0
+if (cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1); then
+    bash tools/debcheck.sh "$build"/vlsms_*.deb || check=1
+else
+    tail -n 20 "$build/cpack.log"
+    check=1
 fi
+count_check $check
 
 # libFuzzer is talkative: its log stays in the build directory unless it finds something.
+check=0
 if bash tools/pdu/fuzz.sh 60 "$build/fuzz" >"$build/fuzz.log" 2>&1; then
     tail -n 1 "$build/fuzz.log"
 else
     tail -n 40 "$build/fuzz.log"
-    failed=$((failed + 1))
-    status=1
+    check=1
 fi
-total=$((total + 1))
+count_check $check
+
+wait "$suite" || status=1
+suite=
+cat "$build/ctest.log"
+count_ctest "$build/ctest.log"
 
 echo "tests: $((total - failed)) passed, $failed failed"
 exit $status

@@ -139,7 +139,7 @@ int main(int argc, char* argv[])
     // The processor time counts only this process, so it stays meaningful
     // on a machine that is busy with other work.
     const double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-    std::printf("messages per round: %d, PDUs per round: %d\n", mix.size(), pdusPerRound);
+    std::printf("messages per round: %d, PDUs per round: %d\n", int(mix.size()), pdusPerRound);
     std::printf("decoded and formed %lld PDUs in %.2f s (%.2f s of processor time)\n", pdus, elapsed, cpu);
     std::printf("%.0f PDUs per second, %.0f PDUs per processor second (checksum %lld)\n", pdus / elapsed,
                 pdus / cpu, checksum);

@@ -32,8 +32,12 @@ private:
     }
     QString fileValue(const QString& key) const
     {
-        const QVariant value = QSettings(ini(), QSettings::IniFormat).value(key);
-        return value.type() == QVariant::StringList ? value.toStringList().join(',') : value.toString();
+        QSettings file(ini(), QSettings::IniFormat);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+        file.setIniCodec("UTF-8");
+#endif
+        const QVariant value = file.value(key);
+        return value.userType() == QMetaType::QStringList ? value.toStringList().join(',') : value.toString();
     }
     // What was written to the main log since the last call.
     static QString mainLog()
