@@ -197,7 +197,10 @@ void MainWindow::showPorts(const RoadState& state)
     if (namesChanged) {
         // The whole port name, however long: a path of a virtual port too.
         portView->resizeColumnToContents(ColumnPort);
-        const int wanted = portView->columnWidth(ColumnPort) + 20;
-        portView->setColumnWidth(ColumnPort, qMax(160, qMin(wanted, 480)));
+        const int wanted = qMax(160, qMin(portView->columnWidth(ColumnPort) + 20, 480));
+        portView->setColumnWidth(ColumnPort, wanted);
+        // The state column gives up what the port column takes, so that the
+        // SIM column stays in view.
+        portView->setColumnWidth(ColumnState, qMax(220, 540 - (wanted - 160)));
     }
 }
