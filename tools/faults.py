@@ -284,20 +284,21 @@ def junk_pdus(run, n):
     seps = realrun.makepdus.septets(text)
     long_udl = realrun.makepdus.deliver("13800138000", 0x00, len(seps) + 60,
                                         realrun.makepdus.pack(seps, 0).hex().upper(), False)
-    return [good[:30] + "ZZ" + good[32:], good[:len(good) // 2], long_udl]
+    return {"non-hex": good[:30] + "ZZ" + good[32:], "cut": good[:len(good) // 2], "long length": long_udl}
 
 
 def fault_undecodable(run):
-    junk = []
+    junk = {}  # kind -> PDUs
 
     def send_junk(n):
-        for pdu in junk_pdus(run, n):
-            junk.append(pdu)
+        for kind, pdu in junk_pdus(run, n).items():
+            junk.setdefault(kind, []).append(pdu)
             run.traffic.send_raw(pdu)
 
     def end():
-        stored, _ = run.ledger.stored(junk)
-        return "%d undecodable PDUs sent, %s of them kept in the store" % (len(junk), stored)
+        wait_until(lambda: run.modems.on_sims() <= 0, DRAIN_SECONDS, step=2)
+        kept = ["%s %s/%d" % (kind, run.ledger.stored(pdus)[0], len(pdus)) for kind, pdus in junk.items()]
+        return "undecodable PDUs kept in the store: " + ", ".join(kept)
     events = [(2 + 4 * n, lambda n=n: send_junk(n)) for n in range(4)]
     run_fault(run, "undecodable PDUs", lambda: None, end, 20, 13, events, junk=True)
 

@@ -10,6 +10,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VLSMS_BUILD_DIR:-$root/build}
 
+case " $* " in
+*" -h "* | *" --help "*) exec python3 "$root/tools/faults.py" --build "$build" "$@" ;;
+esac
 if [ ! -d "$build" ]; then
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi

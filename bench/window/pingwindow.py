@@ -42,11 +42,18 @@ def start_xvfb(logfile):
                                  "-nolisten", "tcp"], pass_fds=[write_end], stdout=err, stderr=err,
                                 start_new_session=True)
     os.close(write_end)
+    # The number arrives with its line feed once the server is ready; the pipe
+    # stays open until then, or Xvfb fails on a broken pipe.
     number = b""
-    ready, _, _ = select.select([read_end], [], [], 30)
-    if ready:
-        number = os.read(read_end, 32).strip()
+    deadline = time.monotonic() + 30
+    while not number.endswith(b"\n") and time.monotonic() < deadline:
+        if select.select([read_end], [], [], 1)[0]:
+            chunk = os.read(read_end, 32)
+            if not chunk:
+                break
+            number += chunk
     os.close(read_end)
+    number = number.strip()
     if not number:
         proc.kill()
         raise RuntimeError("Xvfb did not start; see " + logfile)
@@ -82,7 +89,8 @@ class Pinger(threading.Thread):
         self.window = self.dpy.create_resource_object("window", window_id)
         self.protocols = self.dpy.intern_atom("WM_PROTOCOLS")
         self.ping = self.dpy.intern_atom("_NET_WM_PING")
-        self.root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        # Qt sends its answer to the root window for StructureNotify listeners.
+        self.root.change_attributes(event_mask=X.StructureNotifyMask)
         self.phase = "start"
         self.sent = {}     # sequence -> (phase, time sent)
         self.rounds = {}   # phase -> [round trip seconds]
@@ -162,6 +170,8 @@ class Bench:
         self.pinger.start()
 
     def teardown(self):
+        if self.pinger is not None and self.pinger.is_alive():
+            self.pinger.stop()
         if self.program is not None:
             self.program.stop()
         self.modems.stop()

@@ -11,6 +11,9 @@ if ! command -v Xvfb >/dev/null || ! /usr/bin/python3 -c 'import Xlib' 2>/dev/nu
     [ "$(id -u)" = 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get install -y --no-install-recommends xvfb python3-xlib
 fi
+case " $* " in
+*" -h "* | *" --help "*) exec /usr/bin/python3 "$root/bench/window/pingwindow.py" --build "$build" "$@" ;;
+esac
 if [ ! -d "$build" ]; then
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
