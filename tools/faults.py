@@ -178,9 +178,9 @@ def max_id(run):
     return int(got[0][0]) if got else 0
 
 
-def run_fault(run, name, begin, end, seconds, count, events=(), junk=False):
-    """One fault: begin, traffic while it holds, end, drain, figures."""
-    tag = name.split()[0]
+def run_fault(run, tag, name, begin, end, seconds, count, events=(), junk=False):
+    """One fault: begin, traffic while it holds, end, drain, figures. The
+    fault's messages have texts that start with tag."""
     log("fault: %s" % name)
     cpu = run.program.cpu()
     since = max_id(run) if junk else None
@@ -203,7 +203,7 @@ def run_fault(run, name, begin, end, seconds, count, events=(), junk=False):
 
 
 def fault_baseline(run):
-    run_fault(run, "none (baseline)", lambda: None, lambda: None, 20, 13)
+    run_fault(run, "baseline", "none (baseline)", lambda: None, lambda: None, 20, 13)
 
 
 def fault_renamed(run):
@@ -215,7 +215,8 @@ def fault_renamed(run):
         if run.db.sql("RENAME TABLE smsserver_in_away TO smsserver_in") is None:
             return "the table could not be renamed back"
         return None
-    run_fault(run, "renamed table for %d s" % HOLD_SECONDS, begin, end, HOLD_SECONDS, MESSAGES_PER_HOLD)
+    run_fault(run, "renamed", "renamed table for %d s" % HOLD_SECONDS, begin, end, HOLD_SECONDS,
+              MESSAGES_PER_HOLD)
 
 
 def fault_locked(run):
@@ -229,7 +230,8 @@ def fault_locked(run):
 
     def end():
         session[0].wait(timeout=60)
-    run_fault(run, "locked table for %d s" % HOLD_SECONDS, begin, end, HOLD_SECONDS, MESSAGES_PER_HOLD)
+    run_fault(run, "locked", "locked table for %d s" % HOLD_SECONDS, begin, end, HOLD_SECONDS,
+              MESSAGES_PER_HOLD)
 
 
 def fault_server_killed(run):
@@ -242,7 +244,8 @@ def fault_server_killed(run):
         if not run.db.restart():
             log("  the server did not come back")
     events = [(random.uniform(5, 15), kill), (20, restart)]
-    run_fault(run, "killed server", lambda: None, lambda: None, HOLD_SECONDS, MESSAGES_PER_HOLD, events)
+    run_fault(run, "server", "killed server", lambda: None, lambda: None, HOLD_SECONDS, MESSAGES_PER_HOLD,
+              events)
 
 
 def fault_full_disk(run):
@@ -261,7 +264,7 @@ def fault_full_disk(run):
 
     def end():
         os.remove(filler)
-    run_fault(run, "full disk for %d s" % HOLD_SECONDS, begin, end, HOLD_SECONDS, MESSAGES_PER_HOLD)
+    run_fault(run, "disk", "full disk for %d s" % HOLD_SECONDS, begin, end, HOLD_SECONDS, MESSAGES_PER_HOLD)
 
 
 def fault_sigkills(run):
@@ -272,7 +275,7 @@ def fault_sigkills(run):
         time.sleep(0.5)
         run.program.start()
     moments = sorted(random.uniform(1, 59) for _ in range(SIGKILLS))
-    run_fault(run, "%d SIGKILLs of the program" % SIGKILLS, lambda: None,
+    run_fault(run, "sigkill", "%d SIGKILLs of the program" % SIGKILLS, lambda: None,
               lambda: "%d killed, %d restarts" % (sum(1 for r in results if r == -9), run.program.starts - 1),
               60, 40, [(at, kill_and_restart) for at in moments])
 
@@ -300,7 +303,7 @@ def fault_undecodable(run):
         kept = ["%s %s/%d" % (kind, run.ledger.stored(pdus)[0], len(pdus)) for kind, pdus in junk.items()]
         return "undecodable PDUs kept in the store: " + ", ".join(kept)
     events = [(2 + 4 * n, lambda n=n: send_junk(n)) for n in range(4)]
-    run_fault(run, "undecodable PDUs", lambda: None, end, 20, 13, events, junk=True)
+    run_fault(run, "undecodable", "undecodable PDUs", lambda: None, end, 20, 13, events, junk=True)
 
 
 def fault_modem_lines(run, name):
@@ -323,7 +326,7 @@ def fault_modem_lines(run, name):
         run.modems.stop()
         run.modems.extra_args = []
         run.modems.start()
-    run_fault(run, "%s in answers" % name, begin, end, 20, 13)
+    run_fault(run, name, "%s in answers" % name, begin, end, 20, 13)
 
 
 FAULTS = {
