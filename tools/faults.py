@@ -39,8 +39,10 @@ MESSAGES_PER_HOLD = 26   # messages sent while it lasts
 DRAIN_SECONDS = 120      # the most a fault's messages are waited for afterwards
 SIGKILLS = 10
 
-# Faults of the modems' lines, given to the simulator at its start: option
-# name -> arguments. A fault whose option the simulator does not list in its
+# Faults of the modems' lines, given to the simulator at its start: fault ->
+# the simulator's arguments. "--unsolicited-in-answer LINE" slips LINE into
+# every answer before its final result code; "--noise HEX" slips those bytes
+# into every answer. A fault whose option the simulator does not list in its
 # --help is reported as skipped; this table is the one place to wire new ones.
 MODEM_LINE_FAULTS = {
     "unsolicited": ["--unsolicited-in-answer", "+CPIN: NOT READY"],
@@ -183,6 +185,7 @@ def run_fault(run, tag, name, begin, end, seconds, count, events=(), junk=False)
     fault's messages have texts that start with tag."""
     log("fault: %s" % name)
     cpu = run.program.cpu()
+    logged = len(run.program.log_lines())
     since = max_id(run) if junk else None
     try:
         note = begin() or ""
@@ -198,6 +201,7 @@ def run_fault(run, tag, name, begin, end, seconds, count, events=(), junk=False)
     figures["drain_s"] = int(time.monotonic() - ended)
     figures["cpu_s"] = round(run.program.cpu() - cpu, 1)
     figures["alive"] = "yes" if run.program.alive() else "NO"
+    figures["log"] = len(run.program.log_lines()) - logged
     run.results.append((name, figures, note))
     log("%s: %s" % (name, figures))
 
@@ -260,7 +264,9 @@ def fault_full_disk(run):
         status = run.program.stop()
         run.program.start()
         time.sleep(5)
-        return "restarted before (SIGTERM: %s), then filled with %d MiB" % (status, fill(filler) >> 20)
+        wal = os.path.getsize(run.ledger.storefile + "-wal") if os.path.exists(run.ledger.storefile + "-wal") else 0
+        return "restarted before (SIGTERM: %s), write-ahead log %d KiB, filled with %d MiB" % (
+            status, wal >> 10, fill(filler) >> 20)
 
     def end():
         os.remove(filler)
@@ -276,7 +282,7 @@ def fault_sigkills(run):
         run.program.start()
     moments = sorted(random.uniform(1, 59) for _ in range(SIGKILLS))
     run_fault(run, "sigkill", "%d SIGKILLs of the program" % SIGKILLS, lambda: None,
-              lambda: "%d killed, %d restarts" % (sum(1 for r in results if r == -9), run.program.starts - 1),
+              lambda: "%d killed, %d restarted" % (sum(1 for r in results if r == -signal.SIGKILL), len(results)),
               60, 40, [(at, kill_and_restart) for at in moments])
 
 
@@ -343,7 +349,8 @@ FAULTS = {
 
 
 def report(run, status, seconds):
-    columns = ["sent", "arrived", "missing", "dups", "wiped", "on_sim", "junk", "drain_s", "cpu_s", "alive"]
+    columns = ["sent", "arrived", "missing", "dups", "wiped", "on_sim", "junk", "drain_s", "cpu_s", "alive",
+               "log"]
     print("%-28s" % "fault" + "".join("%8s" % c for c in columns) + "  note")
     for name, figures, note in run.results:
         if figures is None:
@@ -354,7 +361,8 @@ def report(run, status, seconds):
           % (" ".join(os.path.basename(a) for a in run.program.argv[:1]), run.program.cpu_before, seconds,
              run.program.starts, "exit status %s" % status if isinstance(status, int) else status))
     print("columns: wiped = deleted from a SIM but never in the store; on_sim = left on the SIMs; "
-          "junk = rows that are no sent text; drain_s = seconds until the fault's messages settled")
+          "junk = rows that are no sent text; drain_s = seconds until the fault's messages settled; "
+          "log = lines the program logged meanwhile (see %s)" % os.path.join(run.program.rundir, "program.err"))
 
 
 def parse_args():

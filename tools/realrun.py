@@ -227,6 +227,14 @@ class Program:
                                          stdout=err, stderr=err)
         self.starts += 1
 
+    def log_lines(self):
+        """The lines the program has written to standard error so far."""
+        try:
+            with open(os.path.join(self.rundir, "program.err"), errors="replace") as f:
+                return f.read().splitlines()
+        except OSError:
+            return []
+
     def alive(self):
         return self.proc is not None and self.proc.poll() is None
 
