@@ -222,7 +222,8 @@ class Program:
 
     def start(self):
         os.makedirs(self.rundir, exist_ok=True)
-        with open(os.path.join(self.rundir, "program.err"), "a") as err:
+        # One file per run, kept across the restarts within it.
+        with open(os.path.join(self.rundir, "program.err"), "a" if self.starts else "w") as err:
             self.proc = subprocess.Popen(self.argv, cwd=self.rundir, env=self.env, stdin=subprocess.DEVNULL,
                                          stdout=err, stderr=err)
         self.starts += 1
