@@ -315,8 +315,9 @@ def fault_undecodable(run):
 def fault_modem_lines(run, name):
     """Restarts the simulator with a line fault, sends traffic, restarts it plain.
 
-    The SIMs are empty when it runs (every earlier fault drained), so no
-    message is lost with the simulator's restart."""
+    The SIMs are empty when it starts (every earlier fault drained). Messages
+    the program has not taken off the SIMs DRAIN_SECONDS after the traffic
+    go with the simulator's restart; they are counted as left on the SIMs."""
     option = MODEM_LINE_FAULTS[name]
 
     def begin():
