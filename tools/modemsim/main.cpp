@@ -16,6 +16,8 @@
 //       --not-support      answer "COMMAND NOT SUPPORT" instead of ERROR
 //       --no-sim           modems without a SIM card
 //       --exit-when-done   exit once the input has ended and every SIM store is empty
+//       --unsolicited-in-answer LINE   slip LINE into every answer before its final result code
+//       --noise HEX        slip these bytes (e.g. 00 for a NUL) into every answer
 //   -q, --quiet            print only the device lines
 //
 // On start it prints one line per modem, "modem<k> <link> <device>", then "ready".
@@ -136,6 +138,8 @@ struct Options
     int indexBase = 1;
     int capacity = 50;
     bool notSupport = false;
+    QByteArray unsolicited;
+    QByteArray noise;
     bool noSim = false;
     bool exitWhenDone = false;
     bool quiet = false;
@@ -171,6 +175,9 @@ bool parseOptions(const QCoreApplication& app, Options* o)
     const QCommandLineOption noSimOpt("no-sim", "Modems without a SIM card.");
     const QCommandLineOption exitOpt("exit-when-done", "Exit when the input ended and the SIMs are empty.");
     const QCommandLineOption quietOpt({"q", "quiet"}, "Print only the device lines.");
+    const QCommandLineOption unsolOpt("unsolicited-in-answer", "Line slipped into every answer.", "LINE");
+    const QCommandLineOption noiseOpt("noise", "Bytes (hex) slipped into every answer.", "HEX");
+    parser.addOptions({unsolOpt, noiseOpt});
     parser.addOptions({countOpt, dirOpt, inputOpt, threadsOpt, echoOpt, iccidStyleOpt, iccidOpt, listOpt,
                        emptyOpt, baseOpt, capOpt, notSupportOpt, noSimOpt, exitOpt, quietOpt});
     parser.process(app);
@@ -208,6 +215,8 @@ bool parseOptions(const QCoreApplication& app, Options* o)
     o->indexBase = parser.value(baseOpt).toInt();
     o->capacity = parser.value(capOpt).toInt();
     o->notSupport = parser.isSet(notSupportOpt);
+    o->unsolicited = parser.value(unsolOpt).toUtf8();
+    o->noise = QByteArray::fromHex(parser.value(noiseOpt).toLatin1());
     o->noSim = parser.isSet(noSimOpt);
     o->exitWhenDone = parser.isSet(exitOpt);
     o->quiet = parser.isSet(quietOpt);
@@ -227,6 +236,8 @@ void configureModems(ModemBank& bank, const Options& o, QCoreApplication& app)
         sim->setSimPresent(!o.noSim);
         if (o.notSupport)
             sim->setErrorText("COMMAND NOT SUPPORT");
+        sim->setUnsolicitedInAnswer(o.unsolicited);
+        sim->setNoise(o.noise);
         // Distinct numbers per modem: the tail counts up from the given ICCID.
         const QString tail =
             QString::number(o.iccid.right(6).toLongLong() + k).rightJustified(6, QLatin1Char('0'));
