@@ -234,6 +234,7 @@ void Controller::storeMessage(int row, const QByteArray& pdu)
     switch (outcome) {
     case RecvStore::InsertOutcome::Stored:
         worker->answerMessage(StoreAnswer::Stored);
+        noteStoreWriteFault(QString());
         road.total = recvStore.countAll();
         road.lastSender = recvStore.lastSender();
         road.lastRecvTime = recvStore.lastRecvTime();
@@ -244,7 +245,42 @@ void Controller::storeMessage(int row, const QByteArray& pdu)
         break;
     case RecvStore::InsertOutcome::Failed:
         worker->answerMessage(StoreAnswer::Failed);
-        break;
+        // Never null here: a refusal without a reason is still a refusal.
+        noteStoreWriteFault(recvStore.lastWriteError().isNull() ? QStringLiteral("")
+                                                                : recvStore.lastWriteError());
+        return;
+    }
+}
+
+// A store that refuses messages (a full disk, a foreign lock) leaves them on
+// the SIMs, so nothing is lost, but the operator must hear of it: logged when
+// it starts, once a minute while it lasts, and when the store takes messages
+// again; shown while it lasts.
+void Controller::noteStoreWriteFault(const QString& error)
+{
+    const qint64 now = AppClock::nowMs();
+    if (error.isNull()) {
+        if (storeFaultSinceMs >= 0) {
+            logMain(QStringLiteral("LOCAL DB WRITE BACK after %1 s").arg((now - storeFaultSinceMs) / 1000));
+            storeFaultSinceMs = -1;
+            if (road.alert.startsWith(QLatin1String("LOCAL DB WRITE FAILED"))) {
+                road.alert.clear();
+            }
+        }
+        return;
+    }
+    const QString text = QStringLiteral("LOCAL DB WRITE FAILED: %1; messages stay on the SIMs")
+                             .arg(error.isEmpty() ? QStringLiteral("unknown error") : error);
+    if (storeFaultSinceMs < 0) {
+        storeFaultSinceMs = now;
+        storeFaultLoggedMs = now;
+        logMain(text);
+    } else if (now - storeFaultLoggedMs >= 60000) {
+        storeFaultLoggedMs = now;
+        logMain(QStringLiteral("%1 (for %2 s)").arg(text).arg((now - storeFaultSinceMs) / 1000));
+    }
+    if (road.alert.isEmpty()) {
+        road.alert = text;
     }
 }
 

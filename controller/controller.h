@@ -69,6 +69,7 @@ private:
     void onWorkOkMsg(int nCheckID, int nMsg, const QByteArray& pduBuf);
     void onWorkErrMsg(int nCheckID, int nMsg);
     void storeMessage(int row, const QByteArray& pdu);
+    void noteStoreWriteFault(const QString& error);
     void openLink();
     void onLinkOpened(bool ok, const QString& error, const QString& cipher);
     void linkStep();
@@ -100,6 +101,8 @@ private:
     QList<int> unmarkedIds[2];
     bool markFaultLogged = false;
     qint64 linkFaultSinceMs = -1;
+    qint64 storeFaultSinceMs = -1;
+    qint64 storeFaultLoggedMs = 0;
     qint64 linkFaultLoggedMs = 0;
 
     int tickCount = 0;

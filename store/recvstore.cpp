@@ -126,10 +126,10 @@ bool prepareSchema(bool tableThere, QString& errorText)
         }
     }
     ok = ok && ensureTextColumn(errorText);
-    const char* const lookups[] = {RecvSql::indexWait,          RecvSql::indexParts,
-                                   RecvSql::indexDone,          RecvSql::indexUndecodable, RecvSql::indexFailed,
-                                   RecvSql::createTotal,        RecvSql::triggerTotalInsert,
-                                   RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
+    const char* const lookups[] = {
+        RecvSql::indexWait,          RecvSql::indexParts,         RecvSql::indexDone,
+        RecvSql::indexUndecodable,   RecvSql::indexFailed,        RecvSql::createTotal,
+        RecvSql::triggerTotalInsert, RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
     for (const char* sql : lookups) {
         if (!ok) {
             break;
@@ -301,6 +301,7 @@ RecvStore::InsertOutcome RecvStore::insertRecvOutcome(const QString& portNo, con
                       : type != 0 ? RecvSql::insertRaw
                                   : RecvSql::insertDecoded;
     if (!query.prepare(sqlText(sql))) {
+        writeError = query.errorText().trimmed();
         return InsertOutcome::Failed;
     }
     query.bindValue(0, portNo);
@@ -337,6 +338,7 @@ RecvStore::InsertOutcome RecvStore::insertRecvOutcome(const QString& portNo, con
             return InsertOutcome::AlreadyStored;
         }
     }
+    writeError = query.errorText().trimmed();
     return InsertOutcome::Failed;
 }
 

@@ -32,6 +32,8 @@ public:
     bool insertRecv(const QString& portNo, const QString& devNo, const QString& simNo, const QString& pdu);
     InsertOutcome insertRecvOutcome(const QString& portNo, const QString& devNo, const QString& simNo,
                                     const QString& pdu);
+    // Why the last refused insert failed (a full disk, a lock held too long).
+    QString lastWriteError() const { return writeError; }
     int countAll();
     int countPending();
     // Messages kept but never forwarded because their PDU cannot be decoded.
@@ -65,4 +67,5 @@ public:
 private:
     bool localDbOpen = false;
     QString localDbOpenError;
+    QString writeError;
 };
