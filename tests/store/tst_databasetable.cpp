@@ -7,7 +7,7 @@
 #include <QtTest>
 
 // The contract of the SQLite access layer: named connections, scalar queries,
-// the prepared-statement wrapper and its diagnostics.
+// the prepared-statement wrapper.
 class TstDatabaseTable : public QObject
 {
     Q_OBJECT
@@ -19,10 +19,6 @@ private slots:
     void openRefusals_data();
     void openRefusals();
     void scalarQueries();
-    void unopenedQueryIsInert();
-    void uniqueViolation();
-    void diagnostics_data();
-    void diagnostics();
 
 private:
     QTemporaryDir* dir = nullptr;
@@ -30,13 +26,6 @@ private:
 };
 
 const QString conn = QStringLiteral("T");
-int messages = 0;
-
-void countMessage(QtMsgType, const QMessageLogContext&, const QString&)
-{
-    ++messages;
-}
-
 void TstDatabaseTable::init()
 {
     dir = new QTemporaryDir;
@@ -106,96 +95,6 @@ void TstDatabaseTable::scalarQueries()
     QVERIFY(!DatabaseTable::execSql(unknown, QStringLiteral("SELECT 1")));
     QVERIFY(!DatabaseTable::execScalar(unknown, QStringLiteral("SELECT 1"), value));
     QVERIFY(!DatabaseTable::tableExists(QString(), QStringLiteral("t")));
-}
-
-void TstDatabaseTable::unopenedQueryIsInert()
-{
-    QVERIFY(DatabaseTable::openDb(path(QStringLiteral("u.db")), conn));
-    DatabaseBindQuery query;
-    QVERIFY(!query.open(QStringLiteral("nobody")));
-    QVERIFY(!query.open(QString()));
-    // An unopened query stays silent.
-    messages = 0;
-    const QtMessageHandler previous = qInstallMessageHandler(countMessage);
-    QVERIFY(!query.prepare(QStringLiteral("SELECT 1")));
-    query.bindValue(0, 1);
-    QVERIFY(!query.exec());
-    QVERIFY(!query.next());
-    QCOMPARE(query.numRowsAffected(), -1);
-    qInstallMessageHandler(previous);
-    QCOMPARE(messages, 0);
-    QVERIFY(query.errorText().isEmpty());
-
-    QVERIFY(query.open(conn));
-    QVERIFY(!query.open(conn));
-}
-
-void TstDatabaseTable::uniqueViolation()
-{
-    QVERIFY(DatabaseTable::openDb(path(QStringLiteral("v.db")), conn));
-    QVERIFY(DatabaseTable::execSql(conn, QStringLiteral("CREATE TABLE t (a TEXT, b TEXT)")));
-    QVERIFY(DatabaseTable::execSql(conn, QStringLiteral("CREATE UNIQUE INDEX t_un ON t (a,b)")));
-    for (int round = 0; round < 2; ++round) {
-        DatabaseBindQuery query;
-        QVERIFY(query.open(conn));
-        QVERIFY(query.prepare(QStringLiteral("INSERT INTO t (a,b) VALUES (?,?)")));
-        query.bindValue(0, QStringLiteral("sim"));
-        query.bindValue(1, QStringLiteral("pdu"));
-        if (round == 0) {
-            QVERIFY(query.exec());
-            QCOMPARE(query.numRowsAffected(), 1);
-        } else {
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
-            QVERIFY(!query.exec());
-            QVERIFY(query.errorText().contains(QLatin1String("UNIQUE")));
-        }
-    }
-    int count = 0;
-    QVERIFY(DatabaseTable::execScalar(conn, QStringLiteral("SELECT count(*) FROM t"), count));
-    QCOMPARE(count, 1);
-}
-
-void TstDatabaseTable::diagnostics_data()
-{
-    QTest::addColumn<int>("step");
-    QTest::addColumn<QString>("pattern");
-    QTest::newRow("execSql") << 0 << QStringLiteral("^sql:\\[SELEC nonsense\\], error: .+");
-    QTest::newRow("execScalar") << 1 << QStringLiteral("^sql:\\[SELEC nonsense\\], error: .+");
-    QTest::newRow("prepare") << 2 << QStringLiteral("^query:\\[SELEC nonsense\\] error: .+");
-    QTest::newRow("exec") << 3 << QStringLiteral("^exec - error: .+");
-}
-
-void TstDatabaseTable::diagnostics()
-{
-    QFETCH(int, step);
-    QFETCH(QString, pattern);
-    QVERIFY(DatabaseTable::openDb(path(QStringLiteral("d.db")), conn));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(pattern));
-    const QString bad = QStringLiteral("SELEC nonsense");
-    int value = 0;
-    DatabaseBindQuery query;
-    switch (step) {
-    case 0:
-        QVERIFY(!DatabaseTable::execSql(conn, bad));
-        break;
-    case 1:
-        QVERIFY(!DatabaseTable::execScalar(conn, bad, value));
-        break;
-    case 2:
-        QVERIFY(query.open(conn));
-        QVERIFY(!query.prepare(bad));
-        QVERIFY(!query.errorText().isEmpty());
-        break;
-    default:
-        // Prepared against a table that is gone by the time it runs.
-        QVERIFY(DatabaseTable::execSql(conn, QStringLiteral("CREATE TABLE g (x)")));
-        QVERIFY(query.open(conn));
-        QVERIFY(query.prepare(QStringLiteral("INSERT INTO g VALUES (?)")));
-        QVERIFY(DatabaseTable::execSql(conn, QStringLiteral("DROP TABLE g")));
-        query.bindValue(0, 1);
-        QVERIFY(!query.exec());
-        break;
-    }
 }
 
 QTEST_GUILESS_MAIN(TstDatabaseTable)
