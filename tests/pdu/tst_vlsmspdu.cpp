@@ -24,83 +24,82 @@ const QString firstPart = sevenBit(no, "hello ", partHeader(0x42, 2, 1));
 const QString secondPart = sevenBit(no, "world", partHeader(0x42, 2, 2));
 
 } // namespace
-
 class TestVlsmsPdu : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void run_data();
-    void run();
-};
+    void run_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArrayList>("lines"); // each output line holds its entry
+        QTest::addColumn<QByteArray>("error");
 
-void TestVlsmsPdu::run_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArrayList>("lines"); // each output line holds its entry
-    QTest::addColumn<QByteArray>("error");
-
-    QTest::newRow("UCS2 message as an argument")
-        << QStringList{ucs2Pdu} << QByteArray() << QByteArrayList{ucs2Line} << QByteArray();
-    QTest::newRow("quotes and backslash escaped in JSON")
-        << QStringList{sevenBit(no, QByteArray("say \"hi\" \x1B\x2F ") + '\0')} << QByteArray()
-        << QByteArrayList{"\"text\":\"say \\\"hi\\\" \\\\ @\"}\n"} << QByteArray();
-    QTest::newRow("status report keeps the column defaults")
-        << QStringList{statusReport(6)} << QByteArray()
-        << QByteArrayList{"{\"sms_recvtype\":2,\"sms_pid\":0,\"sms_sender\":null,"} << QByteArray();
-    QTest::newRow("8-bit data is not forwarded")
-        << QStringList{dataPdu} << QByteArray()
-        << QByteArrayList{"\"sms_userdata_value\":\"CAFE\",\"sms_text\":0,"} << QByteArray();
-    QTest::newRow("flash message with national language tables")
-        << QStringList{sevenBit(no, QByteArray::fromHex("1B7307"), languages(1, 1), 0xF0)} << QByteArray()
-        << QByteArrayList{"\"message_class\":0,\"locking_shift\":\"Turkish\",\"single_shift\":\"Turkish\","
-                          "\"text\":\"şı\"}"}
-        << QByteArray();
-    QTest::newRow("modem answer with its header line")
-        << QStringList{QStringLiteral("+CMGR: 0,,24\r\n") + ucs2Pdu + QStringLiteral("\r\n")} << QByteArray()
-        << QByteArrayList{ucs2Line} << QByteArray();
-    QTest::newRow("standard input, blank lines skipped, bad line named")
-        << QStringList() << (ucs2Pdu + "\r\n\n  \nnot a pdu\n" + dataPdu.toLower() + "\n").toUtf8()
-        << QByteArrayList{ucs2Line, "\"cafe\""} << QByteArray("line 4: not a hexadecimal PDU");
-    QTest::newRow("bad argument named, the others decoded")
-        << QStringList{ucs2Pdu, QStringLiteral("07G1"), statusReport(6)} << QByteArray()
-        << QByteArrayList{ucs2Line, "\"sms_recvtype\":2"} << QByteArray("argument 2: not a hexadecimal PDU");
-    QTest::newRow("join in part-index order")
-        << QStringList{QStringLiteral("--join"), secondPart, firstPart} << QByteArray()
-        << QByteArrayList{"{\"text\":\"hello world\"}\n"} << QByteArray();
-    QTest::newRow("join from standard input")
-        << QStringList{QStringLiteral("--join")} << (firstPart + "\n" + secondPart + "\n").toUtf8()
-        << QByteArrayList{"{\"text\":\"hello world\"}\n"} << QByteArray();
-    QTest::newRow("join with a bad part")
-        << QStringList{QStringLiteral("--join"), firstPart, QStringLiteral("xyz")} << QByteArray()
-        << QByteArrayList{"{\"text\":\"hello \"}\n"} << QByteArray("argument 2: not a hexadecimal PDU");
-}
-
-void TestVlsmsPdu::run()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArrayList, lines);
-    QFETCH(QByteArray, error);
-
-    QProcess process;
-    process.start(QStringLiteral(VLSMS_PDU_BIN), args);
-    QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
-    process.write(input);
-    process.closeWriteChannel();
-    QVERIFY(process.waitForFinished(30000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    const QByteArrayList out = process.readAllStandardOutput().split('\n');
-    QCOMPARE(out.size(), lines.size() + 1);
-    for (int i = 0; i < lines.size(); ++i) {
-        QVERIFY2((out.at(i) + '\n').contains(lines.at(i)), out.at(i).constData());
+        QTest::newRow("UCS2 message as an argument")
+            << QStringList{ucs2Pdu} << QByteArray() << QByteArrayList{ucs2Line} << QByteArray();
+        QTest::newRow("quotes and backslash escaped in JSON")
+            << QStringList{sevenBit(no, QByteArray("say \"hi\" \x1B\x2F ") + '\0')} << QByteArray()
+            << QByteArrayList{"\"text\":\"say \\\"hi\\\" \\\\ @\"}\n"} << QByteArray();
+        QTest::newRow("status report keeps the column defaults")
+            << QStringList{statusReport(6)} << QByteArray()
+            << QByteArrayList{"{\"sms_recvtype\":2,\"sms_pid\":0,\"sms_sender\":null,"} << QByteArray();
+        QTest::newRow("8-bit data is not forwarded")
+            << QStringList{dataPdu} << QByteArray()
+            << QByteArrayList{"\"sms_userdata_value\":\"CAFE\",\"sms_text\":0,"} << QByteArray();
+        QTest::newRow("flash message with national language tables")
+            << QStringList{sevenBit(no, QByteArray::fromHex("1B7307"), languages(1, 1), 0xF0)} << QByteArray()
+            << QByteArrayList{"\"message_class\":0,\"locking_shift\":\"Turkish\",\"single_shift\":"
+                              "\"Turkish\","
+                              "\"text\":\"şı\"}"}
+            << QByteArray();
+        QTest::newRow("modem answer with its header line")
+            << QStringList{QStringLiteral("+CMGR: 0,,24\r\n") + ucs2Pdu + QStringLiteral("\r\n")}
+            << QByteArray() << QByteArrayList{ucs2Line} << QByteArray();
+        QTest::newRow("standard input, blank lines skipped, bad line named")
+            << QStringList() << (ucs2Pdu + "\r\n\n  \nnot a pdu\n" + dataPdu.toLower() + "\n").toUtf8()
+            << QByteArrayList{ucs2Line, "\"cafe\""} << QByteArray("line 4: not a hexadecimal PDU");
+        QTest::newRow("bad argument named, the others decoded")
+            << QStringList{ucs2Pdu, QStringLiteral("07G1"), statusReport(6)} << QByteArray()
+            << QByteArrayList{ucs2Line, "\"sms_recvtype\":2"}
+            << QByteArray("argument 2: not a hexadecimal PDU");
+        QTest::newRow("join in part-index order")
+            << QStringList{QStringLiteral("--join"), secondPart, firstPart} << QByteArray()
+            << QByteArrayList{"{\"text\":\"hello world\"}\n"} << QByteArray();
+        QTest::newRow("join from standard input")
+            << QStringList{QStringLiteral("--join")} << (firstPart + "\n" + secondPart + "\n").toUtf8()
+            << QByteArrayList{"{\"text\":\"hello world\"}\n"} << QByteArray();
+        QTest::newRow("join with a bad part")
+            << QStringList{QStringLiteral("--join"), firstPart, QStringLiteral("xyz")} << QByteArray()
+            << QByteArrayList{"{\"text\":\"hello \"}\n"} << QByteArray("argument 2: not a hexadecimal PDU");
     }
-    const QByteArray errorText = process.readAllStandardError();
-    QVERIFY2(error.isEmpty() ? errorText.isEmpty() : errorText.contains(error) && errorText.count('\n') == 1,
-             errorText.constData());
-    QCOMPARE(process.exitCode(), error.isEmpty() ? 0 : 1);
-}
+
+    void run()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArrayList, lines);
+        QFETCH(QByteArray, error);
+
+        QProcess process;
+        process.start(QStringLiteral(VLSMS_PDU_BIN), args);
+        QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
+        process.write(input);
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        const QByteArrayList out = process.readAllStandardOutput().split('\n');
+        QCOMPARE(out.size(), lines.size() + 1);
+        for (int i = 0; i < lines.size(); ++i) {
+            QVERIFY2((out.at(i) + '\n').contains(lines.at(i)), out.at(i).constData());
+        }
+        const QByteArray errorText = process.readAllStandardError();
+        QVERIFY2(error.isEmpty() ? errorText.isEmpty()
+                                 : errorText.contains(error) && errorText.count('\n') == 1,
+                 errorText.constData());
+        QCOMPARE(process.exitCode(), error.isEmpty() ? 0 : 1);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestVlsmsPdu)
 #include "tst_vlsmspdu.moc"

@@ -17,35 +17,6 @@ using namespace StoreFixture;
 
 // The received-message table: schema, inserts, counters, the newest values,
 // files made elsewhere, files that cannot be opened, and durability.
-class TstRecvTable : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init();
-    void cleanup();
-    void freshStore();
-    void commitsWaitForTheDisk();
-    void closedStoreAnswers();
-    void insertColumns_data();
-    void insertColumns();
-    void insertRefusals_data();
-    void insertRefusals();
-    void duplicates();
-    void undecodableIsKeptNotForwarded_data();
-    void undecodableIsKeptNotForwarded();
-    void countersAndNewest();
-    void existingFile_data();
-    void existingFile();
-    void oldRowsKeepTheirFate_data();
-    void oldRowsKeepTheirFate();
-    void unusableStore_data();
-    void unusableStore();
-    void acceptedRowSurvivesKill();
-
-private:
-    QTemporaryDir* dir = nullptr;
-};
 
 namespace {
 
@@ -92,380 +63,392 @@ QByteArray fileBytes(const QString& path)
 }
 
 } // namespace
-
-void TstRecvTable::init()
+class TstRecvTable : public QObject
 {
-    dir = new QTemporaryDir;
-    QVERIFY(dir->isValid());
-    AppClock::setOffsetMs(0);
-}
+    Q_OBJECT
 
-void TstRecvTable::cleanup()
-{
-    testStore().closeLocalDb();
-    AppClock::setOffsetMs(0);
-    delete dir;
-    dir = nullptr;
-}
-
-void TstRecvTable::freshStore()
-{
-    qputenv("APPDATA", (dir->path() + QStringLiteral("/two/levels")).toUtf8());
-    QVERIFY(testStore().openLocalDb());
-    QVERIFY(testStore().isLocalDbOpen());
-    QVERIFY(testStore().localDbError().isEmpty());
-    QVERIFY(QFile::exists(dir->path() + QStringLiteral("/two/levels/VLSMS/sms-r.db")));
-    QCOMPARE(testStore().countAll(), 0);
-    QCOMPARE(testStore().lastSender(), QStringLiteral("-"));
-
-    // Opening again, as after a restart, keeps everything.
-    QVERIFY(
-        testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, ucs2(senderNo, "hi")));
-    testStore().closeLocalDb();
-    QVERIFY(!testStore().isLocalDbOpen());
-    QVERIFY(testStore().openLocalDb());
-    QCOMPARE(testStore().countAll(), 1);
-}
-
-// A row is on the disk before insertRecv answers, so the SIM copy may go:
-// each commit waits for the disk (FULL, 2), even in WAL mode, whatever the
-// connection started with.
-void TstRecvTable::commitsWaitForTheDisk()
-{
-    QVERIFY(QDir().mkpath(dir->path() + QStringLiteral("/VLSMS")));
-    QVERIFY(
-        DatabaseTable::openDb(dir->path() + QStringLiteral("/VLSMS/sms-r.db"), QStringLiteral("VLSMSDB")));
-    QVERIFY(DatabaseTable::execSql(QStringLiteral("VLSMSDB"), QStringLiteral("PRAGMA synchronous=OFF")));
-    qputenv("APPDATA", dir->path().toUtf8());
-    QVERIFY(testStore().openLocalDb());
-    int synchronous = -1;
-    QVERIFY(DatabaseTable::execScalar(QStringLiteral("VLSMSDB"), QStringLiteral("PRAGMA synchronous"),
-                                      synchronous));
-    QCOMPARE(synchronous, 2);
-}
-
-void TstRecvTable::closedStoreAnswers()
-{
-    QVERIFY(!testStore().isLocalDbOpen());
-    QVERIFY(
-        !testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, ucs2(senderNo, "x")));
-    QCOMPARE(testStore().countAll(), -1);
-    QCOMPARE(testStore().countPending(), -1);
-    QList<MyRecvSms*> list;
-    QVERIFY(!testStore().pickNext(list));
-    QVERIFY(list.isEmpty());
-    QCOMPARE(testStore().firstSingle(), -1);
-    QVERIFY(!testStore().markHandled(1, 1));
-    QVERIFY(!testStore().expireParts());
-}
-
-void TstRecvTable::insertColumns_data()
-{
-    QTest::addColumn<QString>("pdu");
-    QTest::addColumn<QString>("stored");
-    // sms_recvtype, _pid, _sender, _stamp, _codegroup, _codetype, _part_type,
-    // _part_id, _part_index, _part_count, _userdata_head, _userdata_value,
-    // _text, joined by '|'; "~" for NULL.
-    QTest::addColumn<QString>("columns");
-    const QString single = ucs2(senderNo, QStringLiteral("你好"));
-    const QString singleColumns = "0|0|" + senderNo + "|2019-05-23 14:30:05|0|2|0||0|0||4F60597D|1";
-    QTest::newRow("single UCS2") << single << single << singleColumns;
-    QTest::newRow("modem header line before the PDU")
-        << QStringLiteral("+CMGR: 0,,24\r\n  ") + single + QStringLiteral("  \r\n") << single
-        << singleColumns;
-    const QString part = ucs2(senderNo, QStringLiteral("你"), partHeader(0xA7, 2, 1));
-    QTest::newRow("part with 8-bit reference")
-        << part << part << "0|0|" + senderNo + "|2019-05-23 14:30:05|0|2|1|A7|1|2|0003A70201|4F60|1";
-    const QString part16 = ucs2(senderNo, QStringLiteral("好"), partHeader(0x1234, 3, 2));
-    QTest::newRow("part with 16-bit reference")
-        << part16 << part16 << "0|0|" + senderNo + "|2019-05-23 14:30:05|0|2|2|1234|2|3|080412340302|597D|1";
-    const QString data = eightBit(senderNo, QByteArray::fromHex("0102"));
-    QTest::newRow("8-bit data") << data << data
-                                << "0|0|" + senderNo + "|2019-05-23 14:30:05|0|1|0||0|0||0102|0";
-    const QString flash = sevenBit(senderNo, "hello", QString(), 0xF0);
-    QTest::newRow("flash message in group 1111")
-        << flash << flash << "0|0|" + senderNo + "|2019-05-23 14:30:05|5|0|0||0|0||E8329BFD06|1";
-    QTest::newRow("status report, raw") << statusReport(5) << statusReport(5) << "2|0|~|~|0|0|0|~|0|1|~|~|0";
-}
-
-void TstRecvTable::insertColumns()
-{
-    QFETCH(QString, pdu);
-    QFETCH(QString, stored);
-    QFETCH(QString, columns);
-    QVERIFY(openFreshStore(*dir));
-    const qint64 before = RecvStore::storeNow();
-    QVERIFY(testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, pdu));
-    const qint64 after = RecvStore::storeNow();
-    const int id = lastTowId();
-    const qint64 recvTime = column(id, QStringLiteral("recv_time")).toLongLong();
-    QVERIFY(recvTime >= before && recvTime <= after);
-    QStringList got;
-    for (const char* name : {"port_no", "dev_no", "sim_no", "txt_pdu", "hd_flag", "hd_time"}) {
-        got << column(id, QLatin1String(name)).toString();
+private slots:
+    void init()
+    {
+        dir = new QTemporaryDir;
+        QVERIFY(dir->isValid());
+        AppClock::setOffsetMs(0);
     }
-    QCOMPARE(got, (QStringList{"COM3", "IMEI", sim, stored, "0", "0"}));
-    got.clear();
-    for (const char* name : {"sms_recvtype", "sms_pid", "sms_sender", "sms_stamp", "sms_codegroup",
-                             "sms_codetype", "sms_part_type", "sms_part_id", "sms_part_index",
-                             "sms_part_count", "sms_userdata_head", "sms_userdata_value", "sms_text"}) {
-        const QVariant value = column(id, QLatin1String(name));
-        got << (value.isNull() ? QStringLiteral("~") : value.toString());
+
+    void cleanup()
+    {
+        testStore().closeLocalDb();
+        AppClock::setOffsetMs(0);
+        delete dir;
+        dir = nullptr;
     }
-    QCOMPARE(got.join(QLatin1Char('|')), columns);
-}
 
-void TstRecvTable::insertRefusals_data()
-{
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("dev");
-    QTest::addColumn<QString>("simNo");
-    QTest::addColumn<QString>("pdu");
-    const QString pdu = ucs2(senderNo, QStringLiteral("x"));
-    QTest::newRow("no port") << QString() << "IMEI" << sim << pdu;
-    QTest::newRow("no SIM number") << "COM3"
-                                   << "IMEI" << QString() << pdu;
-    QTest::newRow("only line ends") << "COM3"
-                                    << "IMEI" << sim << " \r\n\r\n";
-}
+    void freshStore()
+    {
+        qputenv("APPDATA", (dir->path() + QStringLiteral("/two/levels")).toUtf8());
+        QVERIFY(testStore().openLocalDb());
+        QVERIFY(testStore().isLocalDbOpen());
+        QVERIFY(testStore().localDbError().isEmpty());
+        QVERIFY(QFile::exists(dir->path() + QStringLiteral("/two/levels/VLSMS/sms-r.db")));
+        QCOMPARE(testStore().countAll(), 0);
+        QCOMPARE(testStore().lastSender(), QStringLiteral("-"));
 
-void TstRecvTable::insertRefusals()
-{
-    QFETCH(QString, port);
-    QFETCH(QString, dev);
-    QFETCH(QString, simNo);
-    QFETCH(QString, pdu);
-    QVERIFY(openFreshStore(*dir));
-    QCOMPARE(testStore().insertRecvOutcome(port, dev, simNo, pdu), RecvStore::InsertOutcome::Failed);
-    QCOMPARE(lastTowId(), 0);
-}
-
-void TstRecvTable::duplicates()
-{
-    QVERIFY(openFreshStore(*dir));
-    const QString pdu = ucs2(senderNo, QStringLiteral("again"));
-    using Outcome = RecvStore::InsertOutcome;
-    QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, pdu), Outcome::Stored);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
-    QCOMPARE(testStore().insertRecvOutcome("COM4", "IMEI2", sim, pdu), Outcome::AlreadyStored);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: ")));
-    QVERIFY(!testStore().insertRecv("COM3", "IMEI", sim, QStringLiteral("+CMGR: 0\r\n") + pdu));
-    QCOMPARE(testStore().countAll(), 1);
-    QCOMPARE(testStore().insertRecvOutcome("COM5", "IMEI3", QStringLiteral("other-sim"), pdu),
-             Outcome::Stored);
-    QCOMPARE(testStore().countAll(), 2);
-}
-
-void TstRecvTable::countersAndNewest()
-{
-    QVERIFY(openFreshStore(*dir));
-    auto insert = [](const QString& pdu) { return testStore().insertRecv("COM3", "IMEI", sim, pdu); };
-    QVERIFY(insert(ucs2(QStringLiteral("10086"), QStringLiteral("one"))));
-    QVERIFY(insert(deliver(QStringLiteral("10010"), 0x00, QString(), QStringLiteral("31D98C56B3DD70"), 8)));
-    QVERIFY(insert(deliver(QStringLiteral("10011"), 0x04, QString(), QStringLiteral("00")))); // 8-bit data
-    QVERIFY(
-        insert(deliver(QStringLiteral("10012"), 0xC8, QString(), QStringLiteral("00")))); // voicemail text
-    QVERIFY(insert(ucs2(QStringLiteral("95555"), QStringLiteral("p1"), partHeader(1, 2, 1))));
-    const int newest = lastTowId();
-    QVERIFY(insert(statusReport(9))); // not a received message: changes no answer
-    QCOMPARE(testStore().countAll(), 5);
-    QCOMPARE(testStore().countPending(), 4);
-    QCOMPARE(testStore().lastSender(), QStringLiteral("95555"));
-    QCOMPARE(testStore().lastRecvTime(), RecvStore::timeText(column(newest, "recv_time").toLongLong()));
-    QCOMPARE(testStore().lastHandledTime(), QStringLiteral("-"));
-}
-
-void TstRecvTable::undecodableIsKeptNotForwarded_data()
-{
-    QTest::addColumn<QString>("pdu");
-    const QString whole = ucs2(senderNo, QStringLiteral("hello"));
-    QTest::newRow("cut short") << whole.left(whole.size() - 6);
-    QTest::newRow("a byte that is not hex") << whole.left(whole.size() - 2) + QStringLiteral("G0");
-}
-
-// A PDU that cannot be decoded is kept as it came, counted, and never
-// forwarded; the same one read again is the same message.
-void TstRecvTable::undecodableIsKeptNotForwarded()
-{
-    QFETCH(QString, pdu);
-    QVERIFY(openFreshStore(*dir));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("undecodable PDU")));
-    QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, pdu), RecvStore::InsertOutcome::Stored);
-    QCOMPARE(column(lastTowId(), "txt_pdu").toString(), pdu);
-    QCOMPARE(column(lastTowId(), "hd_flag").toInt(), 11);
-    QCOMPARE(testStore().countUndecodable(), 1);
-    QCOMPARE(testStore().countPending(), 0);
-    QCOMPARE(testStore().countAll(), 1);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("undecodable PDU")));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
-    QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, pdu),
-             RecvStore::InsertOutcome::AlreadyStored);
-}
-
-void TstRecvTable::existingFile_data()
-{
-    QTest::addColumn<bool>("withIndex");
-    QTest::addColumn<bool>("duplicateRows");
-    QTest::newRow("complete file") << true << false;
-    QTest::newRow("unique index missing") << false << false;
-    QTest::newRow("index missing, rows stored twice") << false << true;
-}
-
-void TstRecvTable::existingFile()
-{
-    QFETCH(bool, withIndex);
-    QFETCH(bool, duplicateRows);
-    QDir(dir->path()).mkpath(QStringLiteral("VLSMS"));
-    const QString path = dir->path() + QStringLiteral("/VLSMS/sms-r.db");
-    makeLegacyFile(path, withIndex, duplicateRows);
-    qputenv("APPDATA", dir->path().toUtf8());
-    if (duplicateRows) {
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("t_recv_un1 cannot be made")));
+        // Opening again, as after a restart, keeps everything.
+        QVERIFY(testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim,
+                                       ucs2(senderNo, "hi")));
+        testStore().closeLocalDb();
+        QVERIFY(!testStore().isLocalDbOpen());
+        QVERIFY(testStore().openLocalDb());
+        QCOMPARE(testStore().countAll(), 1);
     }
-    QVERIFY(testStore().openLocalDb());
-    QCOMPARE(testStore().countAll(), duplicateRows ? 3 : 2);
-    QCOMPARE(testStore().lastHandledTime(), RecvStore::timeText(200));
-    QCOMPARE(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_un1")).isEmpty(), duplicateRows);
 
-    // The kept total follows every insert, also after a restart.
-    QVERIFY(testStore().insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("new"))));
-    if (!duplicateRows) {
+    // A row is on the disk before insertRecv answers, so the SIM copy may go:
+    // each commit waits for the disk (FULL, 2), even in WAL mode, whatever the
+    // connection started with.
+    void commitsWaitForTheDisk()
+    {
+        QVERIFY(QDir().mkpath(dir->path() + QStringLiteral("/VLSMS")));
+        QVERIFY(DatabaseTable::openDb(dir->path() + QStringLiteral("/VLSMS/sms-r.db"),
+                                      QStringLiteral("VLSMSDB")));
+        QVERIFY(DatabaseTable::execSql(QStringLiteral("VLSMSDB"), QStringLiteral("PRAGMA synchronous=OFF")));
+        qputenv("APPDATA", dir->path().toUtf8());
+        QVERIFY(testStore().openLocalDb());
+        int synchronous = -1;
+        QVERIFY(DatabaseTable::execScalar(QStringLiteral("VLSMSDB"), QStringLiteral("PRAGMA synchronous"),
+                                          synchronous));
+        QCOMPARE(synchronous, 2);
+    }
+
+    void closedStoreAnswers()
+    {
+        QVERIFY(!testStore().isLocalDbOpen());
+        QVERIFY(!testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim,
+                                        ucs2(senderNo, "x")));
+        QCOMPARE(testStore().countAll(), -1);
+        QCOMPARE(testStore().countPending(), -1);
+        QList<MyRecvSms*> list;
+        QVERIFY(!testStore().pickNext(list));
+        QVERIFY(list.isEmpty());
+        QCOMPARE(testStore().firstSingle(), -1);
+        QVERIFY(!testStore().markHandled(1, 1));
+        QVERIFY(!testStore().expireParts());
+    }
+
+    void insertColumns_data()
+    {
+        QTest::addColumn<QString>("pdu");
+        QTest::addColumn<QString>("stored");
+        // sms_recvtype, _pid, _sender, _stamp, _codegroup, _codetype, _part_type,
+        // _part_id, _part_index, _part_count, _userdata_head, _userdata_value,
+        // _text, joined by '|'; "~" for NULL.
+        QTest::addColumn<QString>("columns");
+        const QString single = ucs2(senderNo, QStringLiteral("你好"));
+        const QString singleColumns = "0|0|" + senderNo + "|2019-05-23 14:30:05|0|2|0||0|0||4F60597D|1";
+        QTest::newRow("single UCS2") << single << single << singleColumns;
+        QTest::newRow("modem header line before the PDU")
+            << QStringLiteral("+CMGR: 0,,24\r\n  ") + single + QStringLiteral("  \r\n") << single
+            << singleColumns;
+        const QString part = ucs2(senderNo, QStringLiteral("你"), partHeader(0xA7, 2, 1));
+        QTest::newRow("part with 8-bit reference")
+            << part << part << "0|0|" + senderNo + "|2019-05-23 14:30:05|0|2|1|A7|1|2|0003A70201|4F60|1";
+        const QString part16 = ucs2(senderNo, QStringLiteral("好"), partHeader(0x1234, 3, 2));
+        QTest::newRow("part with 16-bit reference")
+            << part16 << part16
+            << "0|0|" + senderNo + "|2019-05-23 14:30:05|0|2|2|1234|2|3|080412340302|597D|1";
+        const QString data = eightBit(senderNo, QByteArray::fromHex("0102"));
+        QTest::newRow("8-bit data") << data << data
+                                    << "0|0|" + senderNo + "|2019-05-23 14:30:05|0|1|0||0|0||0102|0";
+        const QString flash = sevenBit(senderNo, "hello", QString(), 0xF0);
+        QTest::newRow("flash message in group 1111")
+            << flash << flash << "0|0|" + senderNo + "|2019-05-23 14:30:05|5|0|0||0|0||E8329BFD06|1";
+        QTest::newRow("status report, raw")
+            << statusReport(5) << statusReport(5) << "2|0|~|~|0|0|0|~|0|1|~|~|0";
+    }
+
+    void insertColumns()
+    {
+        QFETCH(QString, pdu);
+        QFETCH(QString, stored);
+        QFETCH(QString, columns);
+        QVERIFY(openFreshStore(*dir));
+        const qint64 before = RecvStore::storeNow();
+        QVERIFY(testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim, pdu));
+        const qint64 after = RecvStore::storeNow();
+        const int id = lastTowId();
+        const qint64 recvTime = column(id, QStringLiteral("recv_time")).toLongLong();
+        QVERIFY(recvTime >= before && recvTime <= after);
+        QStringList got;
+        for (const char* name : {"port_no", "dev_no", "sim_no", "txt_pdu", "hd_flag", "hd_time"}) {
+            got << column(id, QLatin1String(name)).toString();
+        }
+        QCOMPARE(got, (QStringList{"COM3", "IMEI", sim, stored, "0", "0"}));
+        got.clear();
+        for (const char* name : {"sms_recvtype", "sms_pid", "sms_sender", "sms_stamp", "sms_codegroup",
+                                 "sms_codetype", "sms_part_type", "sms_part_id", "sms_part_index",
+                                 "sms_part_count", "sms_userdata_head", "sms_userdata_value", "sms_text"}) {
+            const QVariant value = column(id, QLatin1String(name));
+            got << (value.isNull() ? QStringLiteral("~") : value.toString());
+        }
+        QCOMPARE(got.join(QLatin1Char('|')), columns);
+    }
+
+    void insertRefusals_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("dev");
+        QTest::addColumn<QString>("simNo");
+        QTest::addColumn<QString>("pdu");
+        const QString pdu = ucs2(senderNo, QStringLiteral("x"));
+        QTest::newRow("no port") << QString() << "IMEI" << sim << pdu;
+        QTest::newRow("no SIM number") << "COM3"
+                                       << "IMEI" << QString() << pdu;
+        QTest::newRow("only line ends") << "COM3"
+                                        << "IMEI" << sim << " \r\n\r\n";
+    }
+
+    void insertRefusals()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, dev);
+        QFETCH(QString, simNo);
+        QFETCH(QString, pdu);
+        QVERIFY(openFreshStore(*dir));
+        QCOMPARE(testStore().insertRecvOutcome(port, dev, simNo, pdu), RecvStore::InsertOutcome::Failed);
+        QCOMPARE(lastTowId(), 0);
+    }
+
+    void duplicates()
+    {
+        QVERIFY(openFreshStore(*dir));
+        const QString pdu = ucs2(senderNo, QStringLiteral("again"));
+        using Outcome = RecvStore::InsertOutcome;
+        QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, pdu), Outcome::Stored);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
-    }
-    QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, QStringLiteral("CC")),
-             duplicateRows ? RecvStore::InsertOutcome::Stored : RecvStore::InsertOutcome::AlreadyStored);
-    testStore().closeLocalDb();
-    if (duplicateRows) {
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("t_recv_un1 cannot be made")));
-    }
-    QVERIFY(testStore().openLocalDb());
-    int scanned = -1;
-    QVERIFY(DatabaseTable::execScalar("VLSMSDB", QString::fromLatin1(RecvSql::countAllScan), scanned));
-    QCOMPARE(testStore().countAll(), scanned);
-}
-
-void TstRecvTable::oldRowsKeepTheirFate_data()
-{
-    QTest::addColumn<int>("group");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("flag");
-    QTest::addColumn<int>("text");
-    QTest::newRow("waiting UCS2 stays waiting") << 0 << 2 << 0 << 1;
-    QTest::newRow("waiting 8-bit data stays unsent") << 0 << 1 << 0 << 0;
-    QTest::newRow("flash message of group 1111 stays unsent") << 5 << 0 << 0 << 0;
-    QTest::newRow("forwarded row stays forwarded") << 0 << 2 << 1 << 0;
-}
-
-// A file from before the text column: what was waiting to be forwarded still
-// is, and nothing that was never forwarded starts to be.
-void TstRecvTable::oldRowsKeepTheirFate()
-{
-    QFETCH(int, group);
-    QFETCH(int, type);
-    QFETCH(int, flag);
-    QFETCH(int, text);
-    QDir(dir->path()).mkpath(QStringLiteral("VLSMS"));
-    const QString legacy = QStringLiteral("legacy");
-    QVERIFY(DatabaseTable::openDb(dir->path() + QStringLiteral("/VLSMS/sms-r.db"), legacy));
-    QVERIFY(DatabaseTable::execSql(legacy, QString::fromLatin1(RecvSql::createTable)));
-    QVERIFY(DatabaseTable::execSql(
-        legacy,
-        QStringLiteral("INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu,sms_codegroup,"
-                       "sms_codetype,hd_flag,sms_part_type) VALUES ('COM3','IMEI','%1',100,'AA',%2,%3,%4,0)")
-            .arg(sim)
-            .arg(group)
-            .arg(type)
-            .arg(flag)));
-    // The lookup index of waiting rows as earlier files have it.
-    QVERIFY(DatabaseTable::execSql(
-        legacy,
-        QStringLiteral("CREATE INDEX t_recv_ix_wait ON t_recv (sms_part_type) WHERE sms_recvtype=0 AND "
-                       "sms_codegroup=0 AND (sms_codetype=2 OR sms_codetype=0) AND hd_flag=0")));
-    QVERIFY(DatabaseTable::closeDb(legacy));
-    qputenv("APPDATA", dir->path().toUtf8());
-    QVERIFY(testStore().openLocalDb());
-    QCOMPARE(column(1, QStringLiteral("sms_text")).toInt(), text);
-    QVERIFY(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_ix_wait"))
-                .contains(QLatin1String("sms_text=1")));
-    QCOMPARE(testStore().countPending(), text);
-    QCOMPARE(testStore().firstSingle(), text == 1 ? 1 : -5);
-    // Opening again changes nothing.
-    testStore().closeLocalDb();
-    QVERIFY(testStore().openLocalDb());
-    QCOMPARE(testStore().countPending(), text);
-}
-
-void TstRecvTable::unusableStore_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("data directory is a file") << "dir-is-file";
-    QTest::newRow("database header garbled") << "garbled";
-}
-
-void TstRecvTable::unusableStore()
-{
-    QFETCH(QString, kind);
-    QFile::remove(QStringLiteral("comlog-main.txt"));
-    const QString vlsms = dir->path() + QStringLiteral("/VLSMS");
-    const QString path = vlsms + QStringLiteral("/sms-r.db");
-    QByteArray before;
-    if (kind == QLatin1String("dir-is-file")) {
-        QFile file(vlsms);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    } else {
-        QVERIFY(QDir().mkpath(vlsms));
-        makeLegacyFile(path, true, false);
-        before = fileBytes(path);
-        before.replace(0, 16, "not SQLite hdr!");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(before);
-    }
-    qputenv("APPDATA", dir->path().toUtf8());
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^LOCAL DB OPEN FAILED: ")));
-    QVERIFY(!testStore().openLocalDb());
-    QVERIFY(!testStore().isLocalDbOpen());
-    QVERIFY(!testStore().localDbError().isEmpty());
-    QVERIFY(!QSqlDatabase::contains(QStringLiteral("VLSMSDB")));
-    QCOMPARE(testStore().countAll(), -1);
-    QVERIFY(!testStore().insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("lost?"))));
-
-    const QString log = QString::fromUtf8(fileBytes(QStringLiteral("comlog-main.txt")));
-    QVERIFY2(log.contains(path), qPrintable(log));
-    QVERIFY2(log.contains(testStore().localDbError()), qPrintable(log));
-    if (!before.isEmpty()) {
-        QCOMPARE(fileBytes(path), before);
-        QVERIFY(!QFile::exists(path + QStringLiteral("-wal")) || fileBytes(path + "-wal").isEmpty());
+        QCOMPARE(testStore().insertRecvOutcome("COM4", "IMEI2", sim, pdu), Outcome::AlreadyStored);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: ")));
+        QVERIFY(!testStore().insertRecv("COM3", "IMEI", sim, QStringLiteral("+CMGR: 0\r\n") + pdu));
+        QCOMPARE(testStore().countAll(), 1);
+        QCOMPARE(testStore().insertRecvOutcome("COM5", "IMEI3", QStringLiteral("other-sim"), pdu),
+                 Outcome::Stored);
+        QCOMPARE(testStore().countAll(), 2);
     }
 
-    // Once the cause is removed, the store opens.
-    QVERIFY(QFile::remove(vlsms) || QDir(vlsms).removeRecursively());
-    QVERIFY(testStore().openLocalDb());
-    QVERIFY(testStore().localDbError().isEmpty());
-}
-
-void TstRecvTable::acceptedRowSurvivesKill()
-{
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("APPDATA"), dir->path());
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--insert-and-wait")});
-    QVERIFY(child.waitForStarted(10000));
-    QByteArray said;
-    while (!said.contains('\n') && child.waitForReadyRead(10000)) {
-        said += child.readAllStandardOutput();
+    void undecodableIsKeptNotForwarded_data()
+    {
+        QTest::addColumn<QString>("pdu");
+        const QString whole = ucs2(senderNo, QStringLiteral("hello"));
+        QTest::newRow("cut short") << whole.left(whole.size() - 6);
+        QTest::newRow("a byte that is not hex") << whole.left(whole.size() - 2) + QStringLiteral("G0");
     }
-    QCOMPARE(said.trimmed(), QByteArray("stored"));
-    child.kill();
-    QVERIFY(child.waitForFinished(10000));
-    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
-    qputenv("APPDATA", dir->path().toUtf8());
-    QVERIFY(testStore().openLocalDb());
-    QCOMPARE(testStore().countAll(), 1);
-    QCOMPARE(testStore().lastSender(), senderNo);
-}
+    // A PDU that cannot be decoded is kept as it came, counted, and never
+    // forwarded; the same one read again is the same message.
+    void undecodableIsKeptNotForwarded()
+    {
+        QFETCH(QString, pdu);
+        QVERIFY(openFreshStore(*dir));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("undecodable PDU")));
+        QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, pdu), RecvStore::InsertOutcome::Stored);
+        QCOMPARE(column(lastTowId(), "txt_pdu").toString(), pdu);
+        QCOMPARE(column(lastTowId(), "hd_flag").toInt(), 11);
+        QCOMPARE(testStore().countUndecodable(), 1);
+        QCOMPARE(testStore().countPending(), 0);
+        QCOMPARE(testStore().countAll(), 1);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("undecodable PDU")));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
+        QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, pdu),
+                 RecvStore::InsertOutcome::AlreadyStored);
+    }
+
+    void countersAndNewest()
+    {
+        QVERIFY(openFreshStore(*dir));
+        auto insert = [](const QString& pdu) { return testStore().insertRecv("COM3", "IMEI", sim, pdu); };
+        QVERIFY(insert(ucs2(QStringLiteral("10086"), QStringLiteral("one"))));
+        QVERIFY(
+            insert(deliver(QStringLiteral("10010"), 0x00, QString(), QStringLiteral("31D98C56B3DD70"), 8)));
+        QVERIFY(
+            insert(deliver(QStringLiteral("10011"), 0x04, QString(), QStringLiteral("00")))); // 8-bit data
+        QVERIFY(insert(
+            deliver(QStringLiteral("10012"), 0xC8, QString(), QStringLiteral("00")))); // voicemail text
+        QVERIFY(insert(ucs2(QStringLiteral("95555"), QStringLiteral("p1"), partHeader(1, 2, 1))));
+        const int newest = lastTowId();
+        QVERIFY(insert(statusReport(9))); // not a received message: changes no answer
+        QCOMPARE(testStore().countAll(), 5);
+        QCOMPARE(testStore().countPending(), 4);
+        QCOMPARE(testStore().lastSender(), QStringLiteral("95555"));
+        QCOMPARE(testStore().lastRecvTime(), RecvStore::timeText(column(newest, "recv_time").toLongLong()));
+        QCOMPARE(testStore().lastHandledTime(), QStringLiteral("-"));
+    }
+
+    void existingFile_data()
+    {
+        QTest::addColumn<bool>("withIndex");
+        QTest::addColumn<bool>("duplicateRows");
+        QTest::newRow("complete file") << true << false;
+        QTest::newRow("unique index missing") << false << false;
+        QTest::newRow("index missing, rows stored twice") << false << true;
+    }
+
+    void existingFile()
+    {
+        QFETCH(bool, withIndex);
+        QFETCH(bool, duplicateRows);
+        QDir(dir->path()).mkpath(QStringLiteral("VLSMS"));
+        const QString path = dir->path() + QStringLiteral("/VLSMS/sms-r.db");
+        makeLegacyFile(path, withIndex, duplicateRows);
+        qputenv("APPDATA", dir->path().toUtf8());
+        if (duplicateRows) {
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("t_recv_un1 cannot be made")));
+        }
+        QVERIFY(testStore().openLocalDb());
+        QCOMPARE(testStore().countAll(), duplicateRows ? 3 : 2);
+        QCOMPARE(testStore().lastHandledTime(), RecvStore::timeText(200));
+        QCOMPARE(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_un1")).isEmpty(), duplicateRows);
+
+        // The kept total follows every insert, also after a restart.
+        QVERIFY(testStore().insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("new"))));
+        if (!duplicateRows) {
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: .*UNIQUE")));
+        }
+        QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, QStringLiteral("CC")),
+                 duplicateRows ? RecvStore::InsertOutcome::Stored : RecvStore::InsertOutcome::AlreadyStored);
+        testStore().closeLocalDb();
+        if (duplicateRows) {
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("t_recv_un1 cannot be made")));
+        }
+        QVERIFY(testStore().openLocalDb());
+        int scanned = -1;
+        QVERIFY(DatabaseTable::execScalar("VLSMSDB", QString::fromLatin1(RecvSql::countAllScan), scanned));
+        QCOMPARE(testStore().countAll(), scanned);
+    }
+
+    void oldRowsKeepTheirFate_data()
+    {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("flag");
+        QTest::addColumn<int>("text");
+        QTest::newRow("waiting UCS2 stays waiting") << 0 << 2 << 0 << 1;
+        QTest::newRow("waiting 8-bit data stays unsent") << 0 << 1 << 0 << 0;
+        QTest::newRow("flash message of group 1111 stays unsent") << 5 << 0 << 0 << 0;
+        QTest::newRow("forwarded row stays forwarded") << 0 << 2 << 1 << 0;
+    }
+
+    // A file from before the text column: what was waiting to be forwarded still
+    // is, and nothing that was never forwarded starts to be.
+    void oldRowsKeepTheirFate()
+    {
+        QFETCH(int, group);
+        QFETCH(int, type);
+        QFETCH(int, flag);
+        QFETCH(int, text);
+        QDir(dir->path()).mkpath(QStringLiteral("VLSMS"));
+        const QString legacy = QStringLiteral("legacy");
+        QVERIFY(DatabaseTable::openDb(dir->path() + QStringLiteral("/VLSMS/sms-r.db"), legacy));
+        QVERIFY(DatabaseTable::execSql(legacy, QString::fromLatin1(RecvSql::createTable)));
+        QVERIFY(DatabaseTable::execSql(
+            legacy, QStringLiteral(
+                        "INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu,sms_codegroup,"
+                        "sms_codetype,hd_flag,sms_part_type) VALUES ('COM3','IMEI','%1',100,'AA',%2,%3,%4,0)")
+                        .arg(sim)
+                        .arg(group)
+                        .arg(type)
+                        .arg(flag)));
+        // The lookup index of waiting rows as earlier files have it.
+        QVERIFY(DatabaseTable::execSql(
+            legacy,
+            QStringLiteral("CREATE INDEX t_recv_ix_wait ON t_recv (sms_part_type) WHERE sms_recvtype=0 AND "
+                           "sms_codegroup=0 AND (sms_codetype=2 OR sms_codetype=0) AND hd_flag=0")));
+        QVERIFY(DatabaseTable::closeDb(legacy));
+        qputenv("APPDATA", dir->path().toUtf8());
+        QVERIFY(testStore().openLocalDb());
+        QCOMPARE(column(1, QStringLiteral("sms_text")).toInt(), text);
+        QVERIFY(sqlOf(QStringLiteral("index"), QStringLiteral("t_recv_ix_wait"))
+                    .contains(QLatin1String("sms_text=1")));
+        QCOMPARE(testStore().countPending(), text);
+        QCOMPARE(testStore().firstSingle(), text == 1 ? 1 : -5);
+        // Opening again changes nothing.
+        testStore().closeLocalDb();
+        QVERIFY(testStore().openLocalDb());
+        QCOMPARE(testStore().countPending(), text);
+    }
+
+    void unusableStore_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("data directory is a file") << "dir-is-file";
+        QTest::newRow("database header garbled") << "garbled";
+    }
+
+    void unusableStore()
+    {
+        QFETCH(QString, kind);
+        QFile::remove(QStringLiteral("comlog-main.txt"));
+        const QString vlsms = dir->path() + QStringLiteral("/VLSMS");
+        const QString path = vlsms + QStringLiteral("/sms-r.db");
+        QByteArray before;
+        if (kind == QLatin1String("dir-is-file")) {
+            QFile file(vlsms);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QDir().mkpath(vlsms));
+            makeLegacyFile(path, true, false);
+            before = fileBytes(path);
+            before.replace(0, 16, "not SQLite hdr!");
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(before);
+        }
+        qputenv("APPDATA", dir->path().toUtf8());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^LOCAL DB OPEN FAILED: ")));
+        QVERIFY(!testStore().openLocalDb());
+        QVERIFY(!testStore().isLocalDbOpen());
+        QVERIFY(!testStore().localDbError().isEmpty());
+        QVERIFY(!QSqlDatabase::contains(QStringLiteral("VLSMSDB")));
+        QCOMPARE(testStore().countAll(), -1);
+        QVERIFY(!testStore().insertRecv("COM3", "IMEI", sim, ucs2(senderNo, QStringLiteral("lost?"))));
+
+        const QString log = QString::fromUtf8(fileBytes(QStringLiteral("comlog-main.txt")));
+        QVERIFY2(log.contains(path), qPrintable(log));
+        QVERIFY2(log.contains(testStore().localDbError()), qPrintable(log));
+        if (!before.isEmpty()) {
+            QCOMPARE(fileBytes(path), before);
+            QVERIFY(!QFile::exists(path + QStringLiteral("-wal")) || fileBytes(path + "-wal").isEmpty());
+        }
+
+        // Once the cause is removed, the store opens.
+        QVERIFY(QFile::remove(vlsms) || QDir(vlsms).removeRecursively());
+        QVERIFY(testStore().openLocalDb());
+        QVERIFY(testStore().localDbError().isEmpty());
+    }
+
+    void acceptedRowSurvivesKill()
+    {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("APPDATA"), dir->path());
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--insert-and-wait")});
+        QVERIFY(child.waitForStarted(10000));
+        QByteArray said;
+        while (!said.contains('\n') && child.waitForReadyRead(10000)) {
+            said += child.readAllStandardOutput();
+        }
+        QCOMPARE(said.trimmed(), QByteArray("stored"));
+        child.kill();
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        qputenv("APPDATA", dir->path().toUtf8());
+        QVERIFY(testStore().openLocalDb());
+        QCOMPARE(testStore().countAll(), 1);
+        QCOMPARE(testStore().lastSender(), senderNo);
+    }
+
+private:
+    QTemporaryDir* dir = nullptr;
+};
 
 // Child mode for the durability test: store one message, say so, then wait
 // to be killed.
