@@ -72,7 +72,6 @@ private slots:
     void cleanupTestCase()
     {
         adminQuery(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(faultDb));
-        adminQuery(QStringLiteral("DROP USER IF EXISTS 'vlsms_limited'@'%'"));
         QSqlDatabase::database(admin, false).close();
         QSqlDatabase::removeDatabase(admin);
     }
@@ -213,10 +212,6 @@ private slots:
         QTest::addColumn<QString>("receiveDate");
         QTest::addColumn<QString>("originator");
 
-        QTest::newRow("plain text") << QStringLiteral("Your code is 4711.")
-                                    << QStringLiteral("2024-02-29 23:59:58")
-                                    << QStringLiteral("2024-03-01 00:00:05")
-                                    << QStringLiteral("+8613800138000");
         QTest::newRow("Chinese") << QString::fromUtf8("验证码：123456，五分钟内有效。【银行】")
                                  << QStringLiteral("2026-12-06 09:50:20")
                                  << QStringLiteral("2026-12-06 09:50:21") << QStringLiteral("95588");
@@ -226,8 +221,6 @@ private slots:
         QTest::newRow("quotes, backslash and line breaks")
             << QStringLiteral("it's \"quoted\" \\ back\r\nslash;--") << QStringLiteral("2023-07-15 12:30:45")
             << QStringLiteral("2023-07-15 12:31:00") << QStringLiteral("Bank'Alert");
-        QTest::newRow("empty text and sender") << QString() << QStringLiteral("2024-06-30 08:00:00")
-                                               << QStringLiteral("2024-06-30 08:00:09") << QString();
         QTest::newRow("long joined message")
             << QString::fromUtf8("长").repeated(255 * 67) << QStringLiteral("2024-01-02 03:04:05")
             << QStringLiteral("2024-01-02 03:04:06") << QStringLiteral("1069");
@@ -300,13 +293,6 @@ private slots:
               middleRefused, "1406");
         fault("emoji in a three-byte column", "ALTER TABLE %1 MODIFY text TEXT CHARACTER SET utf8mb3", "", "",
               QString::fromUtf8("text:验证码 👍"), middleRefused, "1366");
-        fault("check constraint of the operator",
-              "ALTER TABLE %1 ADD CONSTRAINT no_spam CHECK (originator <> 'spam')", "", "", "originator:spam",
-              middleRefused, "4025");
-        fault("trigger of the operator refuses the row",
-              "CREATE TRIGGER %1_no_spam BEFORE INSERT ON %1 FOR EACH ROW IF NEW.originator = 'spam' THEN "
-              "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no spam'; END IF",
-              "", "", "originator:spam", middleRefused, "1644");
         fault("unique key of the operator already holds the value",
               "ALTER TABLE %1 ADD UNIQUE KEY one_per_sender (originator)", "", "", "originator:10080",
               middleRefused, "1062");
@@ -318,8 +304,6 @@ private slots:
         // The table, the rights, the link: nothing sent, the messages wait.
         fault("table renamed", "", "RENAME TABLE %1 TO %1_away", "RENAME TABLE %1_away TO %1", "", noneSent,
               "1146");
-        fault("column dropped", "", "ALTER TABLE %1 DROP COLUMN userphone", "", "", noneSent, "1054");
-        fault("insert right revoked", "", "REVOKE INSERT ON %1 FROM limited", "", "", noneSent, "1142");
         fault("table write-locked by another session", "", "LOCK TABLES %1 WRITE", "UNLOCK TABLES", "",
               noneSent, "1205");
         fault("server gone", "", "drop", "", "", noneSent, "");
@@ -343,24 +327,14 @@ private slots:
         for (const QString& sql : before.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             QVERIFY(adminQuery(onTable(sql)).isActive());
         }
-        // A narrower account, for the rights a session can lose.
-        const QString limited = QStringLiteral("'vlsms_limited'@'%'");
-        adminQuery(QStringLiteral("DROP USER IF EXISTS %1").arg(limited));
-        QVERIFY(
-            adminQuery(QStringLiteral("CREATE USER %1 IDENTIFIED BY 'limited-pw'").arg(limited)).isActive());
-        QVERIFY(
-            adminQuery(QStringLiteral("GRANT SELECT, INSERT ON %1 TO %2").arg(table, limited)).isActive());
         TcpRelay relay(static_cast<quint16>(port));
         Mysql5::setWaitSeconds(4);
         QString err;
-        QVERIFY2(Mysql5::openConn(host, relay.port(), QStringLiteral("vlsms_limited"),
-                                  QStringLiteral("limited-pw"), faultDb, err),
-                 qPrintable(err));
+        QVERIFY2(Mysql5::openConn(host, relay.port(), user, pwd, faultDb, err), qPrintable(err));
         if (after == QStringLiteral("drop")) {
             relay.drop();
         } else if (!after.isEmpty()) {
-            QVERIFY(
-                adminQuery(QString(after).replace(QStringLiteral("limited"), limited).arg(table)).isActive());
+            QVERIFY(adminQuery(QString(after).arg(table)).isActive());
         }
 
         QList<SmsRow> rows;
@@ -474,7 +448,6 @@ QVariant TestMysql5::forwarderValue(const QString& sql)
     }
     return query.value(0);
 }
-
 
 QTEST_GUILESS_MAIN(TestMysql5)
 #include "tst_mysql5.moc"
