@@ -181,63 +181,6 @@ private slots:
         QCOMPARE(Controller::isExcluded(port, ignore), excluded);
     }
 
-    void workerCodes_data()
-    {
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<QString>("sim");
-
-        QTest::newRow("ok 1") << true << 1 << QByteArray() << u8("连接成功,检查AT响应...") << "-"
-                              << "-";
-        QTest::newRow("ok 4 device number")
-            << true << 4 << QByteArray("861234567890123") << u8("获取卡号...") << "861234567890123"
-            << "-";
-        QTest::newRow("ok 5 SIM number") << true << 5 << QByteArray("8986001") << u8("工作中(0)...") << "-"
-                                         << "8986001";
-        QTest::newRow("err 1") << false << 1 << QByteArray() << u8("连接失败,重试中...") << "-"
-                               << "-";
-        QTest::newRow("err 5") << false << 5 << QByteArray() << u8("SIM卡异常！") << "-"
-                               << "-";
-        QTest::newRow("err 6 unknown: unchanged") << false << 6 << QByteArray() << u8("准备连接...") << "-"
-                                                  << "-";
-        QTest::newRow("id out of range: nothing")
-            << true << 6 << QByteArray(single7Bit) << u8("准备连接...") << "-"
-            << "-";
-    }
-
-    void workerCodes()
-    {
-        QFETCH(bool, ok);
-        QFETCH(int, code);
-        QFETCH(QByteArray, payload);
-        QFETCH(QString, state);
-        QFETCH(QString, device);
-        QFETCH(QString, sim);
-
-        // Two ports that do not exist: their workers report code 0 and never run.
-        writeSettings(QStringLiteral("DEF_EXTRA_PORTS=\"/nonexistent/vlsms-a,/nonexistent/vlsms-b\"\n"));
-        Controller& c = makeRoad();
-        QVERIFY(c.store().openLocalDb());
-        c.setModemsOn(true);
-        QCOMPARE(c.state().ports.size(), 2);
-        QCOMPARE(c.state().ports.at(1).stateText, u8("端口连接异常！"));
-        c.road.ports[1].stateText = u8("准备连接...");
-
-        const int id = QByteArray(QTest::currentDataTag()).startsWith("id out") ? 3 : 2;
-        if (ok) {
-            c.onWorkOkMsg(id, code, payload);
-        } else {
-            c.onWorkErrMsg(id, code);
-        }
-        QCOMPARE(c.state().ports.at(1).stateText, state);
-        QCOMPARE(c.state().ports.at(1).device, device);
-        QCOMPARE(c.state().ports.at(1).sim, sim);
-        QCOMPARE(c.store().countAll(), 0);
-    }
-
     void storeThatCannotOpenIsShown()
     {
         // The data directory is a file: the store cannot be made.

@@ -74,22 +74,6 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no/such/dir/log.txt"))));
     }
 
-    void recordDroppedWhenFileVanishes()
-    {
-        QTemporaryDir sub;
-        const QString path = sub.filePath(QStringLiteral("log.txt"));
-        ComLog log;
-        log.open(path);
-        QVERIFY(log.isEnabled());
-        QVERIFY(QDir(sub.path()).removeRecursively());
-        log.write("dropped"); // the directory is gone: the record is lost, nothing else
-        QVERIFY(!QFile::exists(path));
-        // A deleted file is created anew by the next record.
-        QVERIFY(QDir().mkpath(sub.path()));
-        log.write("again");
-        QVERIFY(contents(path).endsWith(" - again\n"));
-    }
-
     void threadsDoNotInterleave()
     {
         const QString path = dir.filePath(QStringLiteral("threads.txt"));

@@ -62,22 +62,6 @@ private slots:
         dir.reset();
     }
 
-    void missingFileGetsDefaults()
-    {
-        theSetting.baudRate = 9600;
-        theSetting.cardMap->addPair(QStringLiteral("1"), QStringLiteral("2"));
-        QVERIFY(theSetting.loadIni());
-        const QList<int> ints{theSetting.baudRate, theSetting.flowControl, theSetting.speed,
-                              theSetting.mysqlPort};
-        QCOMPARE(ints, QList<int>({115200, 0, 200, 3306}));
-        const QStringList texts{theSetting.mysqlHost, theSetting.mysqlUser, theSetting.mysqlPwd,
-                                theSetting.mysqlDbName};
-        QCOMPARE(texts, QStringList({"127.0.0.1", "root", "73914", "smsserver"}));
-        QCOMPARE(theSetting.cardMap->simList.size(), 0);
-        QCOMPARE(fileValue("DEF_BAUD"), QStringLiteral("115200"));
-        QCOMPARE(mainLog(), QString());
-    }
-
     void corrections_data()
     {
         QTest::addColumn<QString>("key");
@@ -256,36 +240,6 @@ private slots:
         QFile::setPermissions(ini(), ownerOnly | QFileDevice::ReadOther | QFileDevice::ReadGroup);
         theSetting.saveIni();
         QCOMPARE(QFile::permissions(ini()) & 0x7077, ownerOnly);
-    }
-
-    void addPair_data()
-    {
-        QTest::addColumn<QStringList>("sims");
-        QTest::addColumn<QStringList>("phones");
-        QTest::addColumn<QStringList>("expected"); // "sim=phone"
-        const auto row = [](const char* name, QStringList sims, QStringList phones, QStringList expected) {
-            QTest::newRow(name) << sims << phones << expected;
-        };
-        row("trimmed on both sides", {" 111 "}, {" 138 "}, {"111=138"});
-        row("repeat after trimming refused", {"7", " 7"}, {"a", "b"}, {"7=a"});
-        row("empty phone allowed", {"5"}, {""}, {"5="});
-    }
-
-    void addPair()
-    {
-        QFETCH(QStringList, sims);
-        QFETCH(QStringList, phones);
-        QFETCH(QStringList, expected);
-        MyCardMap map;
-        for (int i = 0; i < sims.size(); ++i) {
-            map.addPair(sims.at(i), phones.at(i));
-        }
-        QStringList pairs;
-        for (int i = 0; i < map.simList.size(); ++i) {
-            pairs << map.simList.at(i) + QLatin1Char('=') + map.phoneList.at(i);
-        }
-        QCOMPARE(pairs, expected);
-        QCOMPARE(map.indexOfSim(QStringLiteral(" 111 ")), -1); // exact, not trimmed
     }
 
     void phoneForSim_data()
