@@ -82,6 +82,7 @@ private slots:
         row("port 0: 3306", "MYSQL_PORT", "0", "3306", "0", true);
         row("port 999999: 65535", "MYSQL_PORT", "999999", "65535", "999999", true);
         row("port 65535 stays", "MYSQL_PORT", "65535", "65535", "65535", false);
+        row("port 65536: 65535", "MYSQL_PORT", "65536", "65535", "65536", true);
         row("log level past 32 bits: the largest", "LOGLEVEL", "8589934592", "2147483647", "8589934592",
             true);
         row("empty host: default written back", "MYSQL_HOST", "", "127.0.0.1", "127.0.0.1", false);

@@ -280,6 +280,13 @@ private slots:
               middleRefused, "1406");
         fault("emoji in a three-byte column", "ALTER TABLE %1 MODIFY text TEXT CHARACTER SET utf8mb3", "", "",
               QString::fromUtf8("text:验证码 👍"), middleRefused, "1366");
+        fault("check constraint of the operator",
+              "ALTER TABLE %1 ADD CONSTRAINT no_spam CHECK (originator <> 'spam')", "", "", "originator:spam",
+              middleRefused, "4025");
+        fault("trigger of the operator refuses the row",
+              "CREATE TRIGGER %1_no_spam BEFORE INSERT ON %1 FOR EACH ROW IF NEW.originator = 'spam' THEN "
+              "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no spam'; END IF",
+              "", "", "originator:spam", middleRefused, "1644");
         fault("unique key of the operator already holds the value",
               "ALTER TABLE %1 ADD UNIQUE KEY one_per_sender (originator)", "", "", "originator:10080",
               middleRefused, "1062");
