@@ -1,4 +1,5 @@
 #include "mysql/mysql5.h"
+#include "support/appfixture.h"
 #include "support/tcprelay.h"
 
 #include <QElapsedTimer>
@@ -26,7 +27,6 @@ private:
     QString user;
     QString pwd;
     QString db;
-    const QString admin = QStringLiteral("tst_admin");
     const QString faultDb = QStringLiteral("vlsms_mysql5_%1").arg(QCoreApplication::applicationPid());
 
     // Opens the forwarder's connection and returns the link state it leads to.
@@ -48,33 +48,12 @@ private slots:
         user = qEnvironmentVariable("VLSMS_TEST_MYSQL_USER");
         pwd = qEnvironmentVariable("VLSMS_TEST_MYSQL_PWD");
         db = qEnvironmentVariable("VLSMS_TEST_MYSQL_DB");
-        QVERIFY2(!host.isEmpty() && port > 0 && !user.isEmpty() && !db.isEmpty() &&
-                     !qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA").isEmpty(),
-                 "VLSMS_TEST_MYSQL_* is not set: start a server with tools/mariadb.sh test-start DIR "
-                 "and source DIR/env.sh");
-
-        QSqlDatabase adminDb = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), admin);
-        adminDb.setHostName(host);
-        adminDb.setPort(port);
-        adminDb.setUserName(user);
-        adminDb.setPassword(pwd);
-        adminDb.setDatabaseName(db);
-        QVERIFY2(adminDb.open(), qPrintable(QStringLiteral("no test server at %1:%2: %3")
-                                                .arg(host)
-                                                .arg(port)
-                                                .arg(adminDb.lastError().text())));
-        QVERIFY(adminQuery(QStringLiteral("SET NAMES utf8mb4")).isActive());
-        adminQuery(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(faultDb));
-        QVERIFY(
-            adminQuery(QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(faultDb)).isActive());
+        QVERIFY2(!qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA").isEmpty(),
+                 "tools/mariadb.sh test-start sets it");
+        appfixture::makeTestDatabase(faultDb);
     }
 
-    void cleanupTestCase()
-    {
-        adminQuery(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(faultDb));
-        QSqlDatabase::database(admin, false).close();
-        QSqlDatabase::removeDatabase(admin);
-    }
+    void cleanupTestCase() { appfixture::dropTestDatabases({faultDb}); }
 
     void cleanup()
     {
@@ -427,7 +406,7 @@ int TestMysql5::connectThrough(int toPort, const QString& password, const QStrin
 
 QSqlQuery TestMysql5::adminQuery(const QString& sql)
 {
-    QSqlQuery query(QSqlDatabase::database(admin));
+    QSqlQuery query(appfixture::adminDb());
     if (!query.exec(sql)) {
         qWarning("admin query failed: %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
     }
