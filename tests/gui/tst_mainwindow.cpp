@@ -47,8 +47,8 @@ private slots:
 
         QTest::newRow("connected, store open")
             << int(LinkUp) << true << u8("已连接") << "12" << 0 << QString();
-        QTest::newRow("connected over TLS, two messages refused: the requeue command shows")
-            << int(LinkUp) << true << u8("已连接（加密）") << "12" << 2 << u8("数据库拒收 2 条");
+        QTest::newRow("connected over TLS, one message refused: the requeue command shows")
+            << int(LinkUp) << true << u8("已连接（加密）") << "12" << 1 << u8("数据库拒收 1 条");
         QTest::newRow("third second of the countdown, with its reason")
             << 92 << true << u8("准备再次尝试:3") << "12" << 0 << u8("原因：Table");
         QTest::newRow("store closed")
