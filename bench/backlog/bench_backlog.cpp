@@ -8,6 +8,7 @@
 #include "core/databasebindquery.h"
 #include "core/datadir.h"
 #include "store/recvstore.h"
+#include "support/pdubuilder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,12 +33,7 @@ QString env(const char* name)
 
 QString ucs2Pdu(const QString& text)
 {
-    QString ud;
-    for (const QChar c : text) {
-        ud += QStringLiteral("%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
-    }
-    return QStringLiteral("0891683108200505F0040D91683119325476F8000862216001030023") +
-           QStringLiteral("%1").arg(ud.size() / 2, 2, 16, QLatin1Char('0')).toUpper() + ud;
+    return PduBuilder::ucs2(QStringLiteral("8613912345678"), text);
 }
 
 QSqlDatabase admin()

@@ -12,6 +12,7 @@
 //   --idle: seconds of nothing arriving first: CPU and peak memory of vlsmsd.
 // Needs VLSMS_TEST_MYSQL_* (tools/mariadb.sh test-start DIR; . DIR/env.sh).
 
+#include "support/pdubuilder.h"
 #include "tools/modemsim/modembank.h"
 
 #include <QCoreApplication>
@@ -48,12 +49,7 @@ int option(const QStringList& args, const QString& name, int fallback)
 // An SMS-DELIVER in UCS2 from a fixed sender, with the text given.
 QByteArray deliverPdu(const QString& text)
 {
-    QByteArray ud;
-    for (const QChar c : text) {
-        ud += QByteArray::number(c.unicode(), 16).rightJustified(4, '0').toUpper();
-    }
-    const QByteArray udl = QByteArray::number(ud.size() / 2, 16).rightJustified(2, '0').toUpper();
-    return "0891683108200505F0040D91683119325476F8000862216001030023" + udl + ud;
+    return PduBuilder::ucs2(QStringLiteral("8613912345678"), text).toLatin1();
 }
 
 double percentile(QVector<double> values, double p)

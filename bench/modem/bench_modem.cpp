@@ -17,6 +17,7 @@
 
 #include "modem/mycomworker.h"
 #include "modem/serialchecker.h"
+#include "support/pdubuilder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -89,17 +90,9 @@ double processCpuSeconds(qint64 pid)
 // A valid SMS-DELIVER PDU in UCS2 whose text is unique per number.
 QByteArray makePdu(int n)
 {
-    const QString text = QStringLiteral("bench message %1").arg(n, 6, 10, QLatin1Char('0'));
-    QByteArray ud;
-    for (const QChar c : text)
-        ud += QByteArray::number(c.unicode(), 16).rightJustified(4, '0').toUpper();
-    return "0791448720003023" // service centre
-           "04"               // SMS-DELIVER
-           "0B917132547698F0" // sender
-           "0008"             // PID, UCS2
-           "42106211540000" + // time stamp
-           QByteArray::number(ud.size() / 2, 16).rightJustified(2, '0').toUpper() +
-           ud;
+    return PduBuilder::ucs2(QStringLiteral("17234567890"),
+                            QStringLiteral("bench message %1").arg(n, 6, 10, QLatin1Char('0')))
+        .toLatin1();
 }
 
 // Microseconds on a steady clock.

@@ -7,6 +7,7 @@
 
 #include "pdu/gsmop.h"
 #include "pdu/gsmpdurecvdeliver.h"
+#include "support/pdubuilder.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -15,56 +16,12 @@
 #include <cstdio>
 #include <ctime>
 
+using namespace PduBuilder;
+
 namespace {
 
-const QString centre = QStringLiteral("0891683108200005F0");
-const QString nationalOa = QStringLiteral("0D91683119325476F8");
-const QString stamp = QStringLiteral("62103141650523");
-
-QString hex2(int octet)
-{
-    return QString::asprintf("%02X", octet);
-}
-
-QString pack(const QByteArray& septets, int headerOctets)
-{
-    const int startBit = (headerOctets * 8 + 6) / 7 * 7;
-    QByteArray octets((startBit + 7 * septets.size() + 7) / 8, '\0');
-    for (int i = 0; i < septets.size(); ++i)
-        for (int b = 0; b < 7; ++b)
-            if (septets.at(i) & (1 << b)) {
-                const int bit = startBit + 7 * i + b;
-                octets[bit / 8] = char(octets.at(bit / 8) | (1 << (bit % 8)));
-            }
-    return QString::fromLatin1(octets.mid(headerOctets).toHex().toUpper());
-}
-
-QString ucs2(const QString& text)
-{
-    QString hex;
-    for (QChar c : text)
-        hex += QString::asprintf("%04X", c.unicode());
-    return hex;
-}
-
-QString deliver(const QString& first, const QString& oa, const QString& dcs, int udl, const QString& ud)
-{
-    return centre + first + oa + QStringLiteral("00") + dcs + stamp + hex2(udl) + ud;
-}
-
-QString sevenBitPart(int ref, int count, int index, const QByteArray& text)
-{
-    const QString header = QStringLiteral("050003") + hex2(ref) + hex2(count) + hex2(index);
-    return deliver(QStringLiteral("44"), nationalOa, QStringLiteral("00"), 7 + text.size(),
-                   header + pack(text, 6));
-}
-
-QString ucs2Part(int ref, int count, int index, const QString& text)
-{
-    const QString header = QStringLiteral("050003") + hex2(ref) + hex2(count) + hex2(index);
-    return deliver(QStringLiteral("44"), nationalOa, QStringLiteral("08"), 6 + 2 * text.size(),
-                   header + ucs2(text));
-}
+// The sender of most of the mix.
+const QString sender = QStringLiteral("8613912345678");
 
 // The messages of the mix, each as the PDUs of its parts.
 QVector<QStringList> buildMix()
@@ -80,23 +37,22 @@ QVector<QStringList> buildMix()
     for (int i = 0; i < 10; ++i) {
         // Single UCS2 Chinese messages from numbers: half the traffic.
         for (int k = 0; k < 5; ++k)
-            mix.append({deliver(QStringLiteral("04"), nationalOa, QStringLiteral("08"), 2 * chinese.size(),
-                                ucs2(chinese))});
+            mix.append({ucs2(sender, chinese)});
         // Verification codes in 7-bit text from an alphanumeric sender.
-        mix.append({deliver(QStringLiteral("04"), QStringLiteral("0BD0C7F7FBCC2E03"), QStringLiteral("00"),
-                            code.size(), pack(code, 0))});
-        mix.append(
-            {deliver(QStringLiteral("04"), nationalOa, QStringLiteral("00"), code.size(), pack(code, 0))});
+        mix.append({deliverRaw(QStringLiteral("04"), QStringLiteral("0BD0C7F7FBCC2E03"), QStringLiteral("00"),
+                               code.size(), packSeptets(code))});
+        mix.append({sevenBit(sender, code)});
         // Long messages in parts.
-        mix.append({sevenBitPart(i, 2, 1, longText.left(153)), sevenBitPart(i, 2, 2, longText.mid(153))});
-        mix.append({ucs2Part(100 + i, 3, 1, longChinese), ucs2Part(100 + i, 3, 2, longChinese),
-                    ucs2Part(100 + i, 3, 3, chinese.left(20))});
+        mix.append({sevenBit(sender, longText.left(153), partHeader(i, 2, 1)),
+                    sevenBit(sender, longText.mid(153), partHeader(i, 2, 2))});
+        mix.append({ucs2(sender, longChinese, partHeader(100 + i, 3, 1)),
+                    ucs2(sender, longChinese, partHeader(100 + i, 3, 2)),
+                    ucs2(sender, chinese.left(20), partHeader(100 + i, 3, 3))});
         // A status report or an 8-bit data message, stored but not forwarded.
         if (i % 2 == 0)
-            mix.append({centre + QStringLiteral("0606") + nationalOa + stamp + stamp + QStringLiteral("00")});
+            mix.append({statusReport(6)});
         else
-            mix.append({deliver(QStringLiteral("04"), nationalOa, QStringLiteral("F6"), 4,
-                                QStringLiteral("CAFEBABE"))});
+            mix.append({deliver(sender, 0xF6, QString(), QStringLiteral("CAFEBABE"))});
     }
     return mix;
 }

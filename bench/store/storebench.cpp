@@ -125,7 +125,7 @@ bool buildStore(const QString& path, int size)
             if (kind >= 985) {
                 // A status report, stored raw.
                 row.recvType = 2;
-                row.pdu = QStringLiteral("0691896705214306") + randomHex(random, 24);
+                row.pdu = statusReport(ref) + randomHex(random, 12);
                 row.flag = 0;
                 row.hdTime = 0;
             } else {
@@ -145,7 +145,7 @@ bool buildStore(const QString& path, int size)
                     row.partType = 1;
                     row.partCount = waitingPart ? 3 : parts;
                     row.partIndex = index;
-                    row.partId = hexOctet(ref);
+                    row.partId = hex2(ref);
                     row.udh = partHeader(ref, row.partCount, index);
                 } else {
                     row.partId = QStringLiteral("");

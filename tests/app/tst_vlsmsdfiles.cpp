@@ -13,13 +13,80 @@ class TestVlsmsdFiles : public QObject
     Q_OBJECT
 
 private slots:
-    void refusesBrokenSettings_data();
-    void refusesBrokenSettings();
-    void filesArePrivateAndTermStops();
+    void refusesBrokenSettings_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // "<dir>": settings.ini is a directory
+        QTest::newRow("garbage") << QByteArray("\x7f"
+                                               "ELF\x02\x01\x01\x00\x00",
+                                               9);
+        QTest::newRow("prose") << QByteArray("host is db1, port 3306\n");
+        QTest::newRow("unreadable") << QByteArray("<dir>");
+    }
+
+    void refusesBrokenSettings()
+    {
+        QFETCH(QByteArray, content);
+        const QString ini = data() + QStringLiteral("/settings.ini");
+        QDir(data()).removeRecursively();
+        QVERIFY(QDir().mkpath(content == "<dir>" ? ini : data()));
+        QFile file(ini);
+        QVERIFY(content == "<dir>" ||
+                (file.open(QIODevice::WriteOnly) && file.write(content) == content.size()));
+        file.close();
+
+        QProcess program;
+        start(program);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 1);
+        const QString said = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(said.contains(ini) && said.contains(QStringLiteral("not starting")), qPrintable(said));
+        if (content != "<dir>") {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), content);
+        }
+    }
+
+    void filesArePrivateAndTermStops()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("file modes are POSIX");
+#endif
+        QDir(data()).removeRecursively();
+        QVERIFY(QDir().mkpath(data()));
+        QStringList machinePorts;
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+            machinePorts << info.portName();
+        }
+        // No modem, no server (port 1 refuses at once), and a baud rate the main log must mention.
+        QFile ini(data() + QStringLiteral("/settings.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[General]\nDEF_BAUD=57600\nMYSQL_PORT=1\nDEF_IGNORE=\"" + machinePorts.join(',').toUtf8() +
+                  "\"\n");
+        ini.close();
+
+        QProcess program;
+        start(program);
+        // settings.ini is the test's, restricted by the program once it has read it.
+        const QStringList made = {"sms-r.db",   "sms-r.db-wal",       "sms-r.db-shm", "status.json",
+                                  "vlsms.lock", "../comlog-main.txt", "settings.ini"};
+        for (const QString& name : made) {
+            const QString path = data() + QLatin1Char('/') + name;
+            QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(path), qPrintable(path), 20000);
+            QCOMPARE(QFile::permissions(path) & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+
+        program.terminate();
+        QVERIFY(program.waitForFinished(12000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+    }
 
 private:
     QTemporaryDir dir;
-    QString data() const { return dir.filePath(QStringLiteral("data")); }
+    QString data() const
+    {
+        return dir.filePath(QStringLiteral("data"));
+    }
     void start(QProcess& program)
     {
         program.setWorkingDirectory(dir.path());
@@ -27,73 +94,6 @@ private:
         QVERIFY(program.waitForStarted(10000));
     }
 };
-
-void TestVlsmsdFiles::refusesBrokenSettings_data()
-{
-    QTest::addColumn<QByteArray>("content"); // "<dir>": settings.ini is a directory
-    QTest::newRow("garbage") << QByteArray("\x7f"
-                                           "ELF\x02\x01\x01\x00\x00",
-                                           9);
-    QTest::newRow("prose") << QByteArray("host is db1, port 3306\n");
-    QTest::newRow("unreadable") << QByteArray("<dir>");
-}
-
-void TestVlsmsdFiles::refusesBrokenSettings()
-{
-    QFETCH(QByteArray, content);
-    const QString ini = data() + QStringLiteral("/settings.ini");
-    QDir(data()).removeRecursively();
-    QVERIFY(QDir().mkpath(content == "<dir>" ? ini : data()));
-    QFile file(ini);
-    QVERIFY(content == "<dir>" || (file.open(QIODevice::WriteOnly) && file.write(content) == content.size()));
-    file.close();
-
-    QProcess program;
-    start(program);
-    QVERIFY(program.waitForFinished(10000));
-    QCOMPARE(program.exitCode(), 1);
-    const QString said = QString::fromUtf8(program.readAllStandardError());
-    QVERIFY2(said.contains(ini) && said.contains(QStringLiteral("not starting")), qPrintable(said));
-    if (content != "<dir>") {
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), content);
-    }
-}
-
-void TestVlsmsdFiles::filesArePrivateAndTermStops()
-{
-#ifdef Q_OS_WIN
-    QSKIP("file modes are POSIX");
-#endif
-    QDir(data()).removeRecursively();
-    QVERIFY(QDir().mkpath(data()));
-    QStringList machinePorts;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        machinePorts << info.portName();
-    }
-    // No modem, no server (port 1 refuses at once), and a baud rate the main log must mention.
-    QFile ini(data() + QStringLiteral("/settings.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[General]\nDEF_BAUD=57600\nMYSQL_PORT=1\nDEF_IGNORE=\"" + machinePorts.join(',').toUtf8() +
-              "\"\n");
-    ini.close();
-
-    QProcess program;
-    start(program);
-    // settings.ini is the test's, restricted by the program once it has read it.
-    const QStringList made = {"sms-r.db",   "sms-r.db-wal",       "sms-r.db-shm", "status.json",
-                              "vlsms.lock", "../comlog-main.txt", "settings.ini"};
-    for (const QString& name : made) {
-        const QString path = data() + QLatin1Char('/') + name;
-        QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(path), qPrintable(path), 20000);
-        QCOMPARE(QFile::permissions(path) & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
-
-    program.terminate();
-    QVERIFY(program.waitForFinished(12000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-}
 
 QTEST_GUILESS_MAIN(TestVlsmsdFiles)
 #include "tst_vlsmsdfiles.moc"

@@ -105,499 +105,395 @@ private:
     }
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void cleanup();
-
-    void servedPorts_data();
-    void servedPorts();
-    void exclusion_data();
-    void exclusion();
-    void workerCodes_data();
-    void workerCodes();
-    void storeThatCannotOpenIsShown();
-    void simCopyStaysUntilTheStoreHoldsIt();
-
-    void linkCycle_data();
-    void linkCycle();
-    void forwardsEachKindOfMessage_data();
-    void forwardsEachKindOfMessage();
-    void tableFaultLeavesMessageWaiting();
-    void refusedRowIsCountedAndRequeued();
-    void drainsWithoutATick();
-    void markThatFailsPausesForwarding();
-
-    void dailyRestartAtOneOhOne();
-    void expiryOnFifthMinutes();
-};
-
-void TestController::initTestCase()
-{
-    database = QStringLiteral("vlsms_controller_%1").arg(QCoreApplication::applicationPid());
-    makeTestDatabase(database);
-    // A target whose table lacks the userphone column, and one whose text
-    // column is too narrow for most messages.
-    makeTestDatabase(database + "_broken");
-    makeTestDatabase(database + "_narrow");
-    QSqlQuery query(adminDb());
-    QVERIFY(query.exec("ALTER TABLE " + database + "_broken.smsserver_in DROP COLUMN userphone"));
-    QVERIFY(query.exec("ALTER TABLE " + database + "_narrow.smsserver_in MODIFY text VARCHAR(10)"));
-}
-
-void TestController::cleanupTestCase()
-{
-    dropTestDatabases({database, database + "_broken", database + "_narrow"});
-}
-
-void TestController::init()
-{
-    dir = std::make_unique<QTemporaryDir>();
-    qputenv("APPDATA", dir->path().toUtf8());
-    QFile::remove(QStringLiteral("comlog-main.txt"));
-    writeSettings();
-    QSqlQuery(adminDb()).exec("DELETE FROM " + database + ".smsserver_in");
-}
-
-void TestController::cleanup()
-{
-    road.reset();
-    AppClock::setOffsetMs(0);
-    dir.reset();
-}
-
-void TestController::servedPorts_data()
-{
-    QTest::addColumn<QStringList>("enumerated");
-    QTest::addColumn<QString>("extra");
-    QTest::addColumn<QStringList>("expected");
-
-    QTest::newRow("sorted case-sensitively: COM10 before COM2")
-        << QStringList{"COM2", "COM10", "COM1"} << QString() << QStringList{"COM1", "COM10", "COM2"};
-    QTest::newRow("extra ports added, each once") << QStringList{"ttyS0"} << u8(" /tmp/m2, ttyS0，/tmp/m1 ,")
-                                                  << QStringList{"/tmp/m1", "/tmp/m2", "ttyS0"};
-    QTest::newRow("no ports at all") << QStringList{} << QString() << QStringList{};
-}
-
-void TestController::servedPorts()
-{
-    QFETCH(QStringList, enumerated);
-    QFETCH(QString, extra);
-    QFETCH(QStringList, expected);
-    QCOMPARE(Controller::servedPorts(enumerated, extra), expected);
-}
-
-void TestController::exclusion_data()
-{
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("ignore");
-    QTest::addColumn<bool>("excluded");
-
-    QTest::newRow("whole entry") << "COM10"
-                                 << "COM10" << true;
-    QTest::newRow("COM10 does not exclude COM1") << "COM1"
-                                                 << "COM10" << false;
-    QTest::newRow("case-sensitive") << "COM3"
-                                    << "com3" << false;
-    QTest::newRow("blanks around entries") << "COM4"
-                                           << " COM3 , COM4 " << true;
-    QTest::newRow("full-width comma") << "COM4" << u8("COM3，COM4") << true;
-    QTest::newRow("empty entries match nothing") << "COM1"
-                                                 << ",,COM2," << false;
-}
-
-void TestController::exclusion()
-{
-    QFETCH(QString, port);
-    QFETCH(QString, ignore);
-    QFETCH(bool, excluded);
-    QCOMPARE(Controller::isExcluded(port, ignore), excluded);
-}
-
-void TestController::workerCodes_data()
-{
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QString>("state");
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<QString>("sim");
-
-    QTest::newRow("ok 1") << true << 1 << QByteArray() << u8("连接成功,检查AT响应...") << "-"
-                          << "-";
-    QTest::newRow("ok 2") << true << 2 << QByteArray() << u8("设备初始化...") << "-"
-                          << "-";
-    QTest::newRow("ok 4 device number")
-        << true << 4 << QByteArray("861234567890123") << u8("获取卡号...") << "861234567890123"
-        << "-";
-    QTest::newRow("ok 5 SIM number") << true << 5 << QByteArray("8986001") << u8("工作中(0)...") << "-"
-                                     << "8986001";
-    QTest::newRow("ok 3 unknown: unchanged") << true << 3 << QByteArray() << u8("准备连接...") << "-"
-                                             << "-";
-    QTest::newRow("err 1") << false << 1 << QByteArray() << u8("连接失败,重试中...") << "-"
-                           << "-";
-    QTest::newRow("err 3") << false << 3 << QByteArray() << u8("初始化异常,请检查设备！") << "-"
-                           << "-";
-    QTest::newRow("err 5") << false << 5 << QByteArray() << u8("SIM卡异常！") << "-"
-                           << "-";
-    QTest::newRow("err 6 unknown: unchanged") << false << 6 << QByteArray() << u8("准备连接...") << "-"
-                                              << "-";
-    QTest::newRow("id out of range: nothing")
-        << true << 6 << QByteArray(single7Bit) << u8("准备连接...") << "-"
-        << "-";
-}
-
-void TestController::workerCodes()
-{
-    QFETCH(bool, ok);
-    QFETCH(int, code);
-    QFETCH(QByteArray, payload);
-    QFETCH(QString, state);
-    QFETCH(QString, device);
-    QFETCH(QString, sim);
-
-    // Two ports that do not exist: their workers report code 0 and never run.
-    writeSettings(QStringLiteral("DEF_EXTRA_PORTS=\"/nonexistent/vlsms-a,/nonexistent/vlsms-b\"\n"));
-    Controller& c = makeRoad();
-    QVERIFY(c.store().openLocalDb());
-    c.setModemsOn(true);
-    QCOMPARE(c.state().ports.size(), 2);
-    QCOMPARE(c.state().ports.at(1).name, QStringLiteral("/nonexistent/vlsms-b"));
-    QCOMPARE(c.state().ports.at(1).stateText, u8("端口连接异常！"));
-    c.road.ports[1].stateText = u8("准备连接...");
-
-    const int id = QByteArray(QTest::currentDataTag()).startsWith("id out") ? 3 : 2;
-    if (ok) {
-        c.onWorkOkMsg(id, code, payload);
-    } else {
-        c.onWorkErrMsg(id, code);
-    }
-    QCOMPARE(c.state().ports.at(1).stateText, state);
-    QCOMPARE(c.state().ports.at(1).device, device);
-    QCOMPARE(c.state().ports.at(1).sim, sim);
-    QCOMPARE(c.store().countAll(), 0);
-    // With bit 2 of LOGLEVEL clear nothing is logged for worker messages.
-    QVERIFY(!mainLog().contains("OKMSG"));
-}
-
-void TestController::storeThatCannotOpenIsShown()
-{
-    // The data directory is a file: the store cannot be made.
-    QFile blocker(dir->path() + "/blocked");
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    qputenv("APPDATA", (dir->path() + "/blocked").toUtf8());
-    Controller& c = makeRoad();
-    QSignalSpy states(&c, &Controller::stateChanged);
-    QVERIFY(states.isValid());
-    c.start();
-    QVERIFY(!c.state().storeOpen);
-    QVERIFY(!states.isEmpty());
-    QVERIFY(!states.last().at(0).value<RoadState>().storeOpen);
-    QVERIFY(mainLog().contains("LOCAL DB NOT OPEN"));
-}
-
-// A simulated modem delivers while the store refuses every write: the
-// message stays on the SIM and nothing counts it as received; once the
-// store takes it, it is stored once and deleted from the SIM.
-void TestController::simCopyStaysUntilTheStoreHoldsIt()
-{
-    ModemSim sim(dir->filePath(QStringLiteral("modem1")));
-    QString error;
-    QVERIFY2(sim.start(&error), qPrintable(error));
-    sim.setIccid(sim1);
-    writeSettings("DEF_SPEED=100\nDEF_EXTRA_PORTS=" + sim.portPath() + "\n");
-    Controller& c = makeRoad();
-    QVERIFY(c.store().openLocalDb());
-    QSqlDatabase foreign = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
-    foreign.setDatabaseName(dir->path() + "/VLSMS/sms-r.db");
-    QVERIFY(foreign.open());
+    void initTestCase()
     {
-        QSqlQuery lock(foreign);
-        QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
-        sim.addMessage(single7Bit);
-        c.setModemsOn(true);
-        // The store answers "failed" after its busy wait; the worker keeps the copy.
-        // Read twice: the first answer was in before the second read.
-        QTRY_VERIFY_WITH_TIMEOUT(sim.history().value(0).timesRead >= 2, 60000);
-        QCOMPARE(sim.storedIndexes().size(), 1);
-        QVERIFY(!sim.history().first().deleted);
-        QCOMPARE(c.store().countAll(), 0);
-        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        database = QStringLiteral("vlsms_controller_%1").arg(QCoreApplication::applicationPid());
+        makeTestDatabase(database);
+        // A target whose table lacks the userphone column, and one whose text
+        // column is too narrow for most messages.
+        makeTestDatabase(database + "_broken");
+        makeTestDatabase(database + "_narrow");
+        QSqlQuery query(adminDb());
+        QVERIFY(query.exec("ALTER TABLE " + database + "_broken.smsserver_in DROP COLUMN userphone"));
+        QVERIFY(query.exec("ALTER TABLE " + database + "_narrow.smsserver_in MODIFY text VARCHAR(10)"));
     }
-    foreign.close();
-    QTRY_VERIFY_WITH_TIMEOUT(sim.storedIndexes().isEmpty(), 60000);
-    QCOMPARE(c.store().countAll(), 1);
-    c.setModemsOn(false);
-    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
-}
 
-// The link's state machine, one tick at a time: what each start leads to
-// and where the ticks take it.
-void TestController::linkCycle_data()
-{
-    QTest::addColumn<int>("port"); // 0: the test server, 1: nothing listens
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("settled");
-    QTest::addColumn<QList<int>>("afterTicks");
-    QTest::addColumn<QString>("logged");
+    void cleanupTestCase() { dropTestDatabases({database, database + "_broken", database + "_narrow"}); }
 
-    QTest::newRow("connects and stays up") << 0 << QString() << int(LinkUp) << QList<int>{2, 2} << QString();
-    QTest::newRow("refused: error, then ten seconds of countdown, then a new attempt")
-        << 1 << QString() << int(LinkError) << QList<int>{99, 98, 97, 96, 95, 94, 93, 92, 91, 90, 1}
-        << QString("Can't connect");
-    QTest::newRow("link lost under the forwarder: error, then countdown")
-        << 0 << "lose" << int(LinkError) << QList<int>{99, 98} << QString("MYSQL CONECT LOST.");
-    QTest::newRow("sync switched off while connecting: stays off")
-        << 0 << "off" << int(LinkOff) << QList<int>{0, 0} << QString();
-    QTest::newRow("TLS with the server's CA: up, shown encrypted")
-        << 0 << "tls" << int(LinkUp) << QList<int>{2} << QString("MYSQL LINK UP, encrypted (");
-}
-
-void TestController::linkCycle()
-{
-    QFETCH(int, port);
-    QFETCH(QString, fault);
-    QFETCH(int, settled);
-    QFETCH(QList<int>, afterTicks);
-    QFETCH(QString, logged);
-
-    writeSettings(fault == "tls" ? "MYSQL_SSL_CA=" + env("VLSMS_TEST_MYSQL_SSL_CA") + "\n" : QString(),
-                  QString(), port);
-    Controller& c = makeRoad();
-    QVERIFY(c.store().openLocalDb());
-    c.setSyncOn(true);
-    QCOMPARE(c.state().link, int(LinkConnecting));
-    if (fault == "off") {
-        c.setSyncOn(false);
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(c.state().link != LinkConnecting, 15000);
-    if (fault == "lose") {
-        QCOMPARE(c.state().link, int(LinkUp));
-        // The link is gone under the forwarder's feet; the next forward finds out.
-        QMetaObject::invokeMethod(
-            c.forwarder, [] { Mysql5::closeConn(); }, Qt::BlockingQueuedConnection);
-        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
-        c.forwardMore();
-        QTRY_VERIFY_WITH_TIMEOUT(c.state().link != LinkUp, 15000);
-        QCOMPARE(c.store().countPending(), 1); // not lost, not marked failed
-    }
-    QCOMPARE(c.state().link, settled);
-    QCOMPARE(c.state().linkEncrypted, fault == "tls");
-    QCOMPARE(RoadState::linkText(c.state().link).isEmpty(), false);
-    QList<int> seen;
-    for (int i = 0; i < afterTicks.size(); ++i) {
-        c.tick();
-        seen.append(c.state().link);
-    }
-    QCOMPARE(seen, afterTicks);
-    if (!logged.isEmpty()) {
-        QVERIFY2(mainLog().contains(logged.toUtf8()), mainLog().constData());
-    }
-    if (port == 1) {
-        // The second refusal in the same minute is not logged again.
-        QTRY_COMPARE_WITH_TIMEOUT(c.state().link, int(LinkError), 15000);
-        c.tick();
-        QCOMPARE(mainLog().count(logged.toUtf8()), 1);
-    }
-}
-
-void TestController::forwardsEachKindOfMessage_data()
-{
-    QTest::addColumn<QStringList>("pdus");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("sender");
-
-    QTest::newRow("single 7-bit with '@' and extension characters")
-        << QStringList{single7Bit} << u8(single7BitText) << "13912345678";
-    QTest::newRow("three-part UCS2 with an emoji, parts stored out of order")
-        << QStringList{ucs2Parts[2], ucs2Parts[0], ucs2Parts[1]} << ucs2Text() << "13800138000";
-    QTest::newRow("concatenated 7-bit, 16-bit reference")
-        << QStringList{concat7Parts[0], concat7Parts[1]} << concat7Text() << "8613800000001";
-    QTest::newRow("alphanumeric sender") << QStringList{alphaSender} << u8(alphaSenderText) << "MyBank";
-}
-
-void TestController::forwardsEachKindOfMessage()
-{
-    QFETCH(QStringList, pdus);
-    QFETCH(QString, text);
-    QFETCH(QString, sender);
-
-    Controller& c = connectedRoad();
-    for (const QString& pdu : pdus) {
-        QVERIFY(c.store().insertRecv("COM7", "861234567890123", sim1, pdu));
-    }
-    c.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
-
-    QSqlQuery query(adminDb());
-    QVERIFY(query.exec("SELECT process,type,encoding,DATE_FORMAT(message_date,'%Y-%m-%d %H:%i:%s'),"
-                       "originator,text,gateway_id,userphone,receive_date FROM " +
-                       database + ".smsserver_in"));
-    QVERIFY(query.next());
-    QCOMPARE(query.value(0).toInt(), 0);
-    QCOMPARE(query.value(1).toString(), QStringLiteral("I"));
-    QCOMPARE(query.value(2).toString(), QStringLiteral("U"));
-    QCOMPARE(query.value(3).toString(), QStringLiteral("2026-12-06 10:30:00"));
-    QCOMPARE(query.value(4).toString(), sender);
-    QCOMPARE(query.value(5).toString(), text);
-    QCOMPARE(query.value(6).toString(), QStringLiteral("COM7"));
-    QCOMPARE(query.value(7).toString(), QStringLiteral("13600000001"));
-    QVERIFY(qAbs(query.value(8).toDateTime().secsTo(QDateTime::currentDateTime())) < 120);
-    QVERIFY(!query.next()); // one row per message, however many parts
-    QTRY_VERIFY(c.state().lastHandledTime != QStringLiteral("-"));
-    QCOMPARE(c.state().forwarded, 1);
-}
-
-// A fault of the table is the operator's to fix: the message waits, the
-// link is dropped and tried again, and the reason is shown and logged.
-void TestController::tableFaultLeavesMessageWaiting()
-{
-    writeSettings(QString(), database + "_broken");
-    Controller& c = connectedRoad();
-    QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
-    c.forwardMore();
-    QTRY_COMPARE_WITH_TIMEOUT(c.state().link, int(LinkError), 15000);
-    QVERIFY2(c.state().linkError.contains("userphone"), qPrintable(c.state().linkError));
-    QCOMPARE(hdFlagOf(1), 0);
-    c.tick();
-    QCOMPARE(c.state().link, int(LinkRetryFirst));
-    QVERIFY(mainLog().contains("userphone"));
-}
-
-// A row the server refuses for its data is marked failed and counted; once
-// the operator has widened the column, a request puts it back and it goes in.
-void TestController::refusedRowIsCountedAndRequeued()
-{
-    writeSettings(QString(), database + "_narrow");
-    Controller& c = connectedRoad();
-    QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
-    c.forwardMore();
-    QTRY_COMPARE_WITH_TIMEOUT(hdFlagOf(1), 10, 15000);
-    c.tick();
-    QCOMPARE(c.state().failed, 1);
-    QCOMPARE(c.state().link, int(LinkUp)); // a refused row leaves the link up
-    QVERIFY(mainLog().contains("1406"));
-
-    QSqlQuery widen(adminDb());
-    QVERIFY(widen.exec("ALTER TABLE " + database + "_narrow.smsserver_in MODIFY text MEDIUMTEXT"));
-    QString token;
-    QString answer;
-    QVERIFY(RequeueRequest::post(token, answer));
-    c.tick();
-    QVERIFY(RequeueRequest::waitAnswer(token, 0, answer));
-    QCOMPARE(answer, QStringLiteral("1 failed messages back in the queue"));
-    QTRY_COMPARE_WITH_TIMEOUT(hdFlagOf(1), 1, 15000);
-    c.tick();
-    QCOMPARE(c.state().failed, 0);
-}
-
-// A message that arrives while the link is up is forwarded at once, and a
-// backlog drains without waiting for ticks.
-void TestController::drainsWithoutATick()
-{
-    Controller& c = connectedRoad();
-    for (int i = 0; i < 20; ++i) {
-        QVERIFY(c.store().insertRecv(
-            "COM7", "dev", QStringLiteral("8986000000000000%1").arg(i, 4, 10, QChar('0')), single7Bit));
-    }
-    c.forwardMore();
-    QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 20, 15000);
-    // The last marks follow the last insert's answer.
-    QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
-}
-
-// Another process holds the store's write lock while a batch is inserted:
-// the marks fail, nothing more is sent (the same messages would go twice),
-// and the marks go in once the lock is gone.
-void TestController::markThatFailsPausesForwarding()
-{
-    Controller& c = connectedRoad();
-    QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
-    QVERIFY(c.store().insertRecv("COM7", "dev", sim1, alphaSender));
+    void init()
     {
+        dir = std::make_unique<QTemporaryDir>();
+        qputenv("APPDATA", dir->path().toUtf8());
+        QFile::remove(QStringLiteral("comlog-main.txt"));
+        writeSettings();
+        QSqlQuery(adminDb()).exec("DELETE FROM " + database + ".smsserver_in");
+    }
+
+    void cleanup()
+    {
+        road.reset();
+        AppClock::setOffsetMs(0);
+        dir.reset();
+    }
+
+    void servedPorts_data()
+    {
+        QTest::addColumn<QStringList>("enumerated");
+        QTest::addColumn<QString>("extra");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("sorted case-sensitively: COM10 before COM2")
+            << QStringList{"COM2", "COM10", "COM1"} << QString() << QStringList{"COM1", "COM10", "COM2"};
+        QTest::newRow("extra ports added, each once")
+            << QStringList{"ttyS0"} << u8(" /tmp/m2, ttyS0，/tmp/m1 ,")
+            << QStringList{"/tmp/m1", "/tmp/m2", "ttyS0"};
+        QTest::newRow("no ports at all") << QStringList{} << QString() << QStringList{};
+    }
+
+    void servedPorts()
+    {
+        QFETCH(QStringList, enumerated);
+        QFETCH(QString, extra);
+        QFETCH(QStringList, expected);
+        QCOMPARE(Controller::servedPorts(enumerated, extra), expected);
+    }
+
+    void exclusion_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("ignore");
+        QTest::addColumn<bool>("excluded");
+
+        QTest::newRow("whole entry") << "COM10"
+                                     << "COM10" << true;
+        QTest::newRow("COM10 does not exclude COM1") << "COM1"
+                                                     << "COM10" << false;
+        QTest::newRow("blanks around entries") << "COM4"
+                                               << " COM3 , COM4 " << true;
+        QTest::newRow("full-width comma") << "COM4" << u8("COM3，COM4") << true;
+    }
+
+    void exclusion()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, ignore);
+        QFETCH(bool, excluded);
+        QCOMPARE(Controller::isExcluded(port, ignore), excluded);
+    }
+
+    void storeThatCannotOpenIsShown()
+    {
+        // The data directory is a file: the store cannot be made.
+        QFile blocker(dir->path() + "/blocked");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        qputenv("APPDATA", (dir->path() + "/blocked").toUtf8());
+        Controller& c = makeRoad();
+        QSignalSpy states(&c, &Controller::stateChanged);
+        QVERIFY(states.isValid());
+        c.start();
+        QVERIFY(!c.state().storeOpen);
+        QVERIFY(!states.isEmpty());
+        QVERIFY(!states.last().at(0).value<RoadState>().storeOpen);
+        QVERIFY(mainLog().contains("LOCAL DB NOT OPEN"));
+    }
+
+    // A simulated modem delivers while the store refuses every write: the
+    // message stays on the SIM and nothing counts it as received; once the
+    // store takes it, it is stored once and deleted from the SIM.
+    void simCopyStaysUntilTheStoreHoldsIt()
+    {
+        ModemSim sim(dir->filePath(QStringLiteral("modem1")));
+        QString error;
+        QVERIFY2(sim.start(&error), qPrintable(error));
+        sim.setIccid(sim1);
+        writeSettings("DEF_SPEED=100\nDEF_EXTRA_PORTS=" + sim.portPath() + "\n");
+        Controller& c = makeRoad();
+        QVERIFY(c.store().openLocalDb());
         QSqlDatabase foreign =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
         foreign.setDatabaseName(dir->path() + "/VLSMS/sms-r.db");
         QVERIFY(foreign.open());
-        QSqlQuery lock(foreign);
-        QVERIFY2(lock.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(lock.lastError().text()));
-
-        c.forwardMore();
-        QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 2, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(mainLog().contains("LOCAL DB MARK FAILED"), 20000);
-        QVERIFY(!c.state().alert.isEmpty());
-        c.tick(); // the mark is tried again and fails again; nothing is sent again
-        QTest::qWait(200);
-        QCOMPARE(rowsInMysql(), 2);
-        QCOMPARE(c.store().countPending(), 2);
-
-        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        {
+            QSqlQuery lock(foreign);
+            QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            sim.addMessage(single7Bit);
+            c.setModemsOn(true);
+            // The store answers "failed" after its busy wait; the worker keeps the copy.
+            // Read twice: the first answer was in before the second read.
+            QTRY_VERIFY_WITH_TIMEOUT(sim.history().value(0).timesRead >= 2, 60000);
+            QCOMPARE(sim.storedIndexes().size(), 1);
+            QVERIFY(!sim.history().first().deleted);
+            QCOMPARE(c.store().countAll(), 0);
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        }
         foreign.close();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.storedIndexes().isEmpty(), 60000);
+        QCOMPARE(c.store().countAll(), 1);
+        c.setModemsOn(false);
+        QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
-    c.tick();
-    QCOMPARE(c.store().countPending(), 0);
-    QVERIFY(c.state().alert.isEmpty());
-    QCOMPARE(rowsInMysql(), 2);
-}
 
-void TestController::dailyRestartAtOneOhOne()
-{
-    writeSettings(QStringLiteral("DEF_EXTRA_PORTS=/nonexistent/vlsms-a\n"));
-    Controller& c = makeRoad();
-    moveClockTo(QTime(0, 59, 30));
-    c.setModemsOn(true);
-    const QList<MyComWorker*> first = c.workers;
-    c.tick();
-    QCOMPARE(c.workers, first);
+    // The link's state machine, one tick at a time: what each start leads to
+    // and where the ticks take it.
+    void linkCycle_data()
+    {
+        QTest::addColumn<int>("port"); // 0: the test server, 1: nothing listens
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("settled");
+        QTest::addColumn<QList<int>>("afterTicks");
+        QTest::addColumn<QString>("logged");
 
-    moveClockTo(QTime(1, 1, 5));
-    c.tick();
-    QVERIFY(c.workers != first);
-    QCOMPARE(c.workers.size(), first.size());
-    QCOMPARE(mainLog().count("RESTART COMM WORK..."), 1);
-    QVERIFY(c.state().modemsOn);
+        QTest::newRow("connects and stays up")
+            << 0 << QString() << int(LinkUp) << QList<int>{2, 2} << QString();
+        QTest::newRow("refused: error, then ten seconds of countdown, then a new attempt")
+            << 1 << QString() << int(LinkError) << QList<int>{99, 98, 97, 96, 95, 94, 93, 92, 91, 90, 1}
+            << QString("Can't connect");
+        QTest::newRow("link lost under the forwarder: error, then countdown")
+            << 0 << "lose" << int(LinkError) << QList<int>{99, 98} << QString("MYSQL CONECT LOST.");
+        QTest::newRow("sync switched off while connecting: stays off")
+            << 0 << "off" << int(LinkOff) << QList<int>{0, 0} << QString();
+        QTest::newRow("TLS with the server's CA: up, shown encrypted")
+            << 0 << "tls" << int(LinkUp) << QList<int>{2} << QString("MYSQL LINK UP, encrypted (");
+    }
 
-    const QList<MyComWorker*> second = c.workers;
-    c.tick(); // the same day: no second restart
-    QCOMPARE(c.workers, second);
-    moveClockTo(QTime(1, 1, 5), 1);
-    c.tick(); // the next day
-    QVERIFY(c.workers != second);
-    QCOMPARE(mainLog().count("RESTART COMM WORK..."), 2);
+    void linkCycle()
+    {
+        QFETCH(int, port);
+        QFETCH(QString, fault);
+        QFETCH(int, settled);
+        QFETCH(QList<int>, afterTicks);
+        QFETCH(QString, logged);
 
-    // With the modems off, 01:01 restarts nothing.
-    c.setModemsOn(false);
-    moveClockTo(QTime(1, 1, 5), 2);
-    c.tick();
-    QVERIFY(c.workers.isEmpty());
-}
+        writeSettings(fault == "tls" ? "MYSQL_SSL_CA=" + env("VLSMS_TEST_MYSQL_SSL_CA") + "\n" : QString(),
+                      QString(), port);
+        Controller& c = makeRoad();
+        QVERIFY(c.store().openLocalDb());
+        c.setSyncOn(true);
+        QCOMPARE(c.state().link, int(LinkConnecting));
+        if (fault == "off") {
+            c.setSyncOn(false);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(c.state().link != LinkConnecting, 15000);
+        if (fault == "lose") {
+            QCOMPARE(c.state().link, int(LinkUp));
+            // The link is gone under the forwarder's feet; the next forward finds out.
+            QMetaObject::invokeMethod(
+                c.forwarder, [] { Mysql5::closeConn(); }, Qt::BlockingQueuedConnection);
+            QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+            c.forwardMore();
+            QTRY_VERIFY_WITH_TIMEOUT(c.state().link != LinkUp, 15000);
+            QCOMPARE(c.store().countPending(), 1); // not lost, not marked failed
+        }
+        QCOMPARE(c.state().link, settled);
+        QCOMPARE(c.state().linkEncrypted, fault == "tls");
+        QCOMPARE(RoadState::linkText(c.state().link).isEmpty(), false);
+        QList<int> seen;
+        for (int i = 0; i < afterTicks.size(); ++i) {
+            c.tick();
+            seen.append(c.state().link);
+        }
+        QCOMPARE(seen, afterTicks);
+        if (!logged.isEmpty()) {
+            QVERIFY2(mainLog().contains(logged.toUtf8()), mainLog().constData());
+        }
+        if (port == 1) {
+            // The second refusal in the same minute is not logged again.
+            QTRY_COMPARE_WITH_TIMEOUT(c.state().link, int(LinkError), 15000);
+            c.tick();
+            QCOMPARE(mainLog().count(logged.toUtf8()), 1);
+        }
+    }
 
-void TestController::expiryOnFifthMinutes()
-{
-    Controller& c = connectedRoad();
-    // One message forwarded, one part of a two-part message that never completes.
-    QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
-    c.forwardMore();
-    QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
-    QTRY_VERIFY(c.state().lastHandledTime != QStringLiteral("-"));
-    QVERIFY(c.store().insertRecv("COM7", "dev", sim1, concat7Parts[0]));
-    QCOMPARE(c.store().countPending(), 1);
+    void forwardsEachKindOfMessage_data()
+    {
+        QTest::addColumn<QStringList>("pdus");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("sender");
 
-    moveClockTo(QTime(4, 4, 0), 1);
-    c.tick();
-    QCOMPARE(mainLog().count("CLEAR OLD MULTI USER-DATA"), 0);
-    moveClockTo(QTime(4, 5, 0), 1); // a fifth minute, more than an hour later
-    c.tick();
-    QCOMPARE(mainLog().count("CLEAR OLD MULTI USER-DATA"), 1);
-    QCOMPARE(c.store().countPending(), 0);
-    c.tick(); // the same minute: once only
-    QCOMPARE(mainLog().count("CLEAR OLD MULTI USER-DATA"), 1);
-    moveClockTo(QTime(4, 10, 30), 1);
-    c.tick();
-    QCOMPARE(mainLog().count("CLEAR OLD MULTI USER-DATA"), 2);
-}
+        QTest::newRow("single 7-bit with '@' and extension characters")
+            << QStringList{single7Bit} << u8(single7BitText) << "13912345678";
+        QTest::newRow("three-part UCS2 with an emoji, parts stored out of order")
+            << QStringList{ucs2Parts[2], ucs2Parts[0], ucs2Parts[1]} << ucs2Text() << "13800138000";
+        QTest::newRow("concatenated 7-bit, 16-bit reference")
+            << QStringList{concat7Parts[0], concat7Parts[1]} << concat7Text() << "8613800000001";
+        QTest::newRow("alphanumeric sender") << QStringList{alphaSender} << u8(alphaSenderText) << "MyBank";
+    }
+
+    void forwardsEachKindOfMessage()
+    {
+        QFETCH(QStringList, pdus);
+        QFETCH(QString, text);
+        QFETCH(QString, sender);
+
+        Controller& c = connectedRoad();
+        for (const QString& pdu : pdus) {
+            QVERIFY(c.store().insertRecv("COM7", "861234567890123", sim1, pdu));
+        }
+        c.tick();
+        QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
+
+        QSqlQuery query(adminDb());
+        QVERIFY(query.exec("SELECT process,type,encoding,DATE_FORMAT(message_date,'%Y-%m-%d %H:%i:%s'),"
+                           "originator,text,gateway_id,userphone,receive_date FROM " +
+                           database + ".smsserver_in"));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 0);
+        QCOMPARE(query.value(1).toString(), QStringLiteral("I"));
+        QCOMPARE(query.value(2).toString(), QStringLiteral("U"));
+        QCOMPARE(query.value(3).toString(), QStringLiteral("2026-12-06 10:30:00"));
+        QCOMPARE(query.value(4).toString(), sender);
+        QCOMPARE(query.value(5).toString(), text);
+        QCOMPARE(query.value(6).toString(), QStringLiteral("COM7"));
+        QCOMPARE(query.value(7).toString(), QStringLiteral("13600000001"));
+        QVERIFY(qAbs(query.value(8).toDateTime().secsTo(QDateTime::currentDateTime())) < 120);
+        QVERIFY(!query.next()); // one row per message, however many parts
+        QTRY_VERIFY(c.state().lastHandledTime != QStringLiteral("-"));
+        QCOMPARE(c.state().forwarded, 1);
+    }
+
+    // A fault of the table is the operator's to fix: the message waits, the
+    // link is dropped and tried again, and the reason is shown and logged.
+    void tableFaultLeavesMessageWaiting()
+    {
+        writeSettings(QString(), database + "_broken");
+        Controller& c = connectedRoad();
+        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+        c.forwardMore();
+        QTRY_COMPARE_WITH_TIMEOUT(c.state().link, int(LinkError), 15000);
+        QVERIFY2(c.state().linkError.contains("userphone"), qPrintable(c.state().linkError));
+        QCOMPARE(hdFlagOf(1), 0);
+        c.tick();
+        QCOMPARE(c.state().link, int(LinkRetryFirst));
+        QVERIFY(mainLog().contains("userphone"));
+    }
+
+    // A row the server refuses for its data is marked failed and counted; once
+    // the operator has widened the column, a request puts it back and it goes in.
+    void refusedRowIsCountedAndRequeued()
+    {
+        writeSettings(QString(), database + "_narrow");
+        Controller& c = connectedRoad();
+        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+        c.forwardMore();
+        QTRY_COMPARE_WITH_TIMEOUT(hdFlagOf(1), 10, 15000);
+        c.tick();
+        QCOMPARE(c.state().failed, 1);
+        QCOMPARE(c.state().link, int(LinkUp)); // a refused row leaves the link up
+        QVERIFY(mainLog().contains("1406"));
+
+        QSqlQuery widen(adminDb());
+        QVERIFY(widen.exec("ALTER TABLE " + database + "_narrow.smsserver_in MODIFY text MEDIUMTEXT"));
+        QString token;
+        QString answer;
+        QVERIFY(RequeueRequest::post(token, answer));
+        c.tick();
+        QVERIFY(RequeueRequest::waitAnswer(token, 0, answer));
+        QCOMPARE(answer, QStringLiteral("1 failed messages back in the queue"));
+        QTRY_COMPARE_WITH_TIMEOUT(hdFlagOf(1), 1, 15000);
+        c.tick();
+        QCOMPARE(c.state().failed, 0);
+    }
+
+    // A message that arrives while the link is up is forwarded at once, and a
+    // backlog drains without waiting for ticks.
+    void drainsWithoutATick()
+    {
+        Controller& c = connectedRoad();
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY(c.store().insertRecv(
+                "COM7", "dev", QStringLiteral("8986000000000000%1").arg(i, 4, 10, QChar('0')), single7Bit));
+        }
+        c.forwardMore();
+        QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 20, 15000);
+        // The last marks follow the last insert's answer.
+        QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
+    }
+
+    // Another process holds the store's write lock while a batch is inserted:
+    // the marks fail, nothing more is sent (the same messages would go twice),
+    // and the marks go in once the lock is gone.
+    void markThatFailsPausesForwarding()
+    {
+        Controller& c = connectedRoad();
+        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, alphaSender));
+        {
+            QSqlDatabase foreign =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+            foreign.setDatabaseName(dir->path() + "/VLSMS/sms-r.db");
+            QVERIFY(foreign.open());
+            QSqlQuery lock(foreign);
+            QVERIFY2(lock.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(lock.lastError().text()));
+
+            c.forwardMore();
+            QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 2, 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(mainLog().contains("LOCAL DB MARK FAILED"), 20000);
+            QVERIFY(!c.state().alert.isEmpty());
+            c.tick(); // the mark is tried again and fails again; nothing is sent again
+            QTest::qWait(200);
+            QCOMPARE(rowsInMysql(), 2);
+            QCOMPARE(c.store().countPending(), 2);
+
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+            foreign.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+        c.tick();
+        QCOMPARE(c.store().countPending(), 0);
+        QVERIFY(c.state().alert.isEmpty());
+        QCOMPARE(rowsInMysql(), 2);
+    }
+
+    void dailyRestartAtOneOhOne()
+    {
+        writeSettings(QStringLiteral("DEF_EXTRA_PORTS=/nonexistent/vlsms-a\n"));
+        Controller& c = makeRoad();
+        moveClockTo(QTime(0, 59, 30));
+        c.setModemsOn(true);
+        const QList<MyComWorker*> first = c.workers;
+        c.tick();
+        QCOMPARE(c.workers, first);
+
+        moveClockTo(QTime(1, 1, 5));
+        c.tick();
+        QVERIFY(c.workers != first);
+        QCOMPARE(c.workers.size(), first.size());
+        QCOMPARE(mainLog().count("RESTART COMM WORK..."), 1);
+        QVERIFY(c.state().modemsOn);
+
+        c.tick(); // the same day: no second restart
+        QCOMPARE(mainLog().count("RESTART COMM WORK..."), 1);
+
+        // With the modems off, 01:01 restarts nothing.
+        c.setModemsOn(false);
+        moveClockTo(QTime(1, 1, 5), 2);
+        c.tick();
+        QVERIFY(c.workers.isEmpty());
+    }
+
+    void expiryOnFifthMinutes()
+    {
+        Controller& c = connectedRoad();
+        // One message forwarded, one part of a two-part message that never completes.
+        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+        c.forwardMore();
+        QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
+        QTRY_VERIFY(c.state().lastHandledTime != QStringLiteral("-"));
+        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, concat7Parts[0]));
+        QCOMPARE(c.store().countPending(), 1);
+
+        moveClockTo(QTime(4, 4, 0), 1);
+        c.tick();
+        QCOMPARE(mainLog().count("CLEAR OLD MULTI USER-DATA"), 0);
+        moveClockTo(QTime(4, 5, 0), 1); // a fifth minute, more than an hour later
+        c.tick();
+        QCOMPARE(mainLog().count("CLEAR OLD MULTI USER-DATA"), 1);
+        QCOMPARE(c.store().countPending(), 0);
+        c.tick(); // the same minute: once only
+        QCOMPARE(mainLog().count("CLEAR OLD MULTI USER-DATA"), 1);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestController)
 #include "tst_controller.moc"

@@ -27,129 +27,82 @@ private:
     QTemporaryDir dir;
 
 private slots:
-    void record_data();
-    void record();
-    void writesNothingUnbound();
-    void unopenableFileLeavesLogDisabled();
-    void recordDroppedWhenFileVanishes();
-    void reopenRebinds();
-    void threadsDoNotInterleave();
+    void record_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("expectedBody"); // what follows the stamp; empty: no record
+
+        QTest::newRow("plain text") << QByteArray("hello") << QByteArray("hello\n");
+        QTest::newRow("carriage returns removed") << QByteArray("AT\r") << QByteArray("AT\n");
+        QTest::newRow("modem answer keeps its line feeds")
+            << QByteArray("\r\nOK\r\n") << QByteArray("\nOK\n\n");
+        QTest::newRow("empty text writes nothing") << QByteArray() << QByteArray();
+        QTest::newRow("only CR and ctrl-z writes nothing") << QByteArray("\r\x1a\r") << QByteArray();
+    }
+
+    void record()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, expectedBody);
+
+        const QString path =
+            dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".txt"));
+        ComLog log;
+        log.open(path);
+        QVERIFY(log.isEnabled());
+        log.write(text);
+
+        const QByteArray written = contents(path);
+        if (expectedBody.isEmpty()) {
+            QCOMPARE(written, QByteArray());
+            return;
+        }
+        // "MM-dd hh:mm:ss:zzz - " then " - " then the text.
+        const QRegularExpression stamp(QStringLiteral("^\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d\\d\\d -  - "));
+        const QString asText = QString::fromUtf8(written);
+        const QRegularExpressionMatch match = stamp.match(asText);
+        QVERIFY2(match.hasMatch(), written.constData());
+        QCOMPARE(asText.mid(match.capturedLength()).toUtf8(), expectedBody);
+    }
+
+    void unopenableFileLeavesLogDisabled()
+    {
+        ComLog log;
+        log.open(dir.filePath(QStringLiteral("no/such/dir/log.txt")));
+        QVERIFY(!log.isEnabled());
+        log.write("dropped");
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no/such/dir/log.txt"))));
+    }
+
+    void threadsDoNotInterleave()
+    {
+        const QString path = dir.filePath(QStringLiteral("threads.txt"));
+        ComLog log;
+        log.open(path);
+        const int threads = 8;
+        const int records = 200;
+        std::vector<std::unique_ptr<QThread>> pool;
+        for (int t = 0; t < threads; ++t) {
+            pool.emplace_back(QThread::create([&log, t] {
+                for (int i = 0; i < records; ++i) {
+                    log.write(QByteArray("thread-") + QByteArray::number(t) + "-record-" +
+                              QByteArray::number(i) + QByteArray(40, 'x'));
+                }
+            }));
+            pool.back()->start();
+        }
+        for (auto& thread : pool) {
+            QVERIFY(thread->wait(60000));
+        }
+        const QList<QByteArray> lines = contents(path).split('\n');
+        QCOMPARE(lines.size(), threads * records + 1); // the last split part is empty
+        const QRegularExpression shape(QStringLiteral(
+            "^\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d\\d\\d -  - thread-\\d-record-\\d+x{40}$"));
+        for (int i = 0; i < lines.size() - 1; ++i) {
+            QVERIFY2(shape.match(QString::fromUtf8(lines.at(i))).hasMatch(), lines.at(i).constData());
+        }
+    }
 };
-
-void TestComLog::record_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("expectedBody"); // what follows the stamp; empty: no record
-
-    QTest::newRow("plain text") << QByteArray("hello") << QByteArray("hello\n");
-    QTest::newRow("carriage returns removed") << QByteArray("AT\r") << QByteArray("AT\n");
-    QTest::newRow("ctrl-z removed") << QByteArray("abc\x1a") << QByteArray("abc\n");
-    QTest::newRow("modem answer keeps its line feeds") << QByteArray("\r\nOK\r\n") << QByteArray("\nOK\n\n");
-    QTest::newRow("multi-line text: one stamp") << QByteArray("one\ntwo") << QByteArray("one\ntwo\n");
-    QTest::newRow("utf-8 text") << QByteArray("工作中") << QByteArray("工作中\n");
-    QTest::newRow("empty text writes nothing") << QByteArray() << QByteArray();
-    QTest::newRow("only CR and ctrl-z writes nothing") << QByteArray("\r\x1a\r") << QByteArray();
-}
-
-void TestComLog::record()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(QByteArray, expectedBody);
-
-    const QString path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".txt"));
-    ComLog log;
-    log.open(path);
-    QVERIFY(log.isEnabled());
-    log.write(text);
-
-    const QByteArray written = contents(path);
-    if (expectedBody.isEmpty()) {
-        QCOMPARE(written, QByteArray());
-        return;
-    }
-    // "MM-dd hh:mm:ss:zzz - " then " - " then the text.
-    const QRegularExpression stamp(QStringLiteral("^\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d\\d\\d -  - "));
-    const QString asText = QString::fromUtf8(written);
-    const QRegularExpressionMatch match = stamp.match(asText);
-    QVERIFY2(match.hasMatch(), written.constData());
-    QCOMPARE(asText.mid(match.capturedLength()).toUtf8(), expectedBody);
-}
-
-void TestComLog::writesNothingUnbound()
-{
-    ComLog log;
-    QVERIFY(!log.isEnabled());
-    log.write("lost"); // must simply do nothing
-    QVERIFY(log.boundFile().isEmpty());
-}
-
-void TestComLog::unopenableFileLeavesLogDisabled()
-{
-    ComLog log;
-    log.open(dir.filePath(QStringLiteral("no/such/dir/log.txt")));
-    QVERIFY(!log.isEnabled());
-    log.write("dropped");
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no/such/dir/log.txt"))));
-}
-
-void TestComLog::recordDroppedWhenFileVanishes()
-{
-    QTemporaryDir sub;
-    const QString path = sub.filePath(QStringLiteral("log.txt"));
-    ComLog log;
-    log.open(path);
-    QVERIFY(log.isEnabled());
-    QVERIFY(QDir(sub.path()).removeRecursively());
-    log.write("dropped"); // the directory is gone: the record is lost, nothing else
-    QVERIFY(!QFile::exists(path));
-    // A deleted file is created anew by the next record.
-    QVERIFY(QDir().mkpath(sub.path()));
-    log.write("again");
-    QVERIFY(contents(path).endsWith(" - again\n"));
-}
-
-void TestComLog::reopenRebinds()
-{
-    const QString first = dir.filePath(QStringLiteral("first.txt"));
-    const QString second = dir.filePath(QStringLiteral("second.txt"));
-    ComLog log;
-    log.open(first);
-    log.write("one");
-    log.open(second);
-    log.write("two");
-    QVERIFY(contents(first).endsWith(" - one\n"));
-    QVERIFY(contents(second).endsWith(" - two\n"));
-    QVERIFY(!contents(first).contains("two"));
-}
-
-void TestComLog::threadsDoNotInterleave()
-{
-    const QString path = dir.filePath(QStringLiteral("threads.txt"));
-    ComLog log;
-    log.open(path);
-    const int threads = 8;
-    const int records = 200;
-    std::vector<std::unique_ptr<QThread>> pool;
-    for (int t = 0; t < threads; ++t) {
-        pool.emplace_back(QThread::create([&log, t] {
-            for (int i = 0; i < records; ++i) {
-                log.write(QByteArray("thread-") + QByteArray::number(t) + "-record-" + QByteArray::number(i) +
-                          QByteArray(40, 'x'));
-            }
-        }));
-        pool.back()->start();
-    }
-    for (auto& thread : pool) {
-        QVERIFY(thread->wait(60000));
-    }
-    const QList<QByteArray> lines = contents(path).split('\n');
-    QCOMPARE(lines.size(), threads * records + 1); // the last split part is empty
-    const QRegularExpression shape(
-        QStringLiteral("^\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d\\d\\d -  - thread-\\d-record-\\d+x{40}$"));
-    for (int i = 0; i < lines.size() - 1; ++i) {
-        QVERIFY2(shape.match(QString::fromUtf8(lines.at(i))).hasMatch(), lines.at(i).constData());
-    }
-}
 
 QTEST_GUILESS_MAIN(TestComLog)
 #include "tst_comlog.moc"

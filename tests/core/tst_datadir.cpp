@@ -10,91 +10,67 @@ class TestDataDir : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
-    void path_data();
-    void path();
-    void ensureCreatesAllLevels();
-    void ensureLeavesExistingDirectory();
+    void cleanup()
+    {
+        qunsetenv("APPDATA");
+        qunsetenv("XDG_DATA_HOME");
+        qputenv("HOME", savedHome);
+    }
+
+    void path_data()
+    {
+        QTest::addColumn<QByteArray>("appdata"); // "<unset>" leaves the variable out
+        QTest::addColumn<QByteArray>("xdg");
+        QTest::addColumn<QByteArray>("home");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("windows path, backslashes turned")
+            << QByteArray("C:\\Users\\a\\AppData\\Roaming") << QByteArray("<unset>") << QByteArray("/home/a")
+            << QStringLiteral("C:/Users/a/AppData/Roaming/VLSMS");
+        QTest::newRow("no APPDATA: XDG data home")
+            << QByteArray("<unset>") << QByteArray("/xdg/data") << QByteArray("/home/a")
+            << QStringLiteral("/xdg/data/VLSMS");
+        QTest::newRow("no APPDATA, no XDG: ~/.local/share")
+            << QByteArray("<unset>") << QByteArray("<unset>") << QByteArray("/home/op")
+            << QStringLiteral("/home/op/.local/share/VLSMS");
+    }
+
+    void path()
+    {
+        QFETCH(QByteArray, appdata);
+        QFETCH(QByteArray, xdg);
+        QFETCH(QByteArray, home);
+        QFETCH(QString, expected);
+        if (appdata != "<unset>") {
+            qputenv("APPDATA", appdata);
+        }
+        if (xdg != "<unset>") {
+            qputenv("XDG_DATA_HOME", xdg);
+        }
+        qputenv("HOME", home);
+        QCOMPARE(dataDir(), expected);
+        // Read afresh on every call, never cached.
+        qputenv("APPDATA", "/changed");
+        QCOMPARE(dataDir(), QStringLiteral("/changed/VLSMS"));
+    }
+
+    void ensureCreatesAllLevels()
+    {
+        QTemporaryDir tmp;
+        qputenv("APPDATA", tmp.filePath(QStringLiteral("a/b/c")).toUtf8());
+        QVERIFY(!QFileInfo::exists(dataDir()));
+        ensureDataDir();
+        QVERIFY(QFileInfo(dataDir()).isDir());
+#ifndef Q_OS_WIN
+        // It holds the messages and the MySQL password: its owner's only.
+        QCOMPARE(QFile::permissions(dataDir()) & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+#endif
+    }
 
 private:
     QByteArray savedHome = qgetenv("HOME");
 };
-
-void TestDataDir::cleanup()
-{
-    qunsetenv("APPDATA");
-    qunsetenv("XDG_DATA_HOME");
-    qputenv("HOME", savedHome);
-}
-
-void TestDataDir::path_data()
-{
-    QTest::addColumn<QByteArray>("appdata"); // "<unset>" leaves the variable out
-    QTest::addColumn<QByteArray>("xdg");
-    QTest::addColumn<QByteArray>("home");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("windows path, backslashes turned")
-        << QByteArray("C:\\Users\\a\\AppData\\Roaming") << QByteArray("<unset>") << QByteArray("/home/a")
-        << QStringLiteral("C:/Users/a/AppData/Roaming/VLSMS");
-    QTest::newRow("APPDATA wins over XDG") << QByteArray("/srv/app") << QByteArray("/xdg")
-                                           << QByteArray("/home/a") << QStringLiteral("/srv/app/VLSMS");
-    QTest::newRow("no APPDATA: XDG data home") << QByteArray("<unset>") << QByteArray("/xdg/data")
-                                               << QByteArray("/home/a") << QStringLiteral("/xdg/data/VLSMS");
-    QTest::newRow("no APPDATA, no XDG: ~/.local/share")
-        << QByteArray("<unset>") << QByteArray("<unset>") << QByteArray("/home/op")
-        << QStringLiteral("/home/op/.local/share/VLSMS");
-}
-
-void TestDataDir::path()
-{
-    QFETCH(QByteArray, appdata);
-    QFETCH(QByteArray, xdg);
-    QFETCH(QByteArray, home);
-    QFETCH(QString, expected);
-    if (appdata != "<unset>") {
-        qputenv("APPDATA", appdata);
-    }
-    if (xdg != "<unset>") {
-        qputenv("XDG_DATA_HOME", xdg);
-    }
-    qputenv("HOME", home);
-    QCOMPARE(dataDir(), expected);
-    // Read afresh on every call, never cached.
-    qputenv("APPDATA", "/changed");
-    QCOMPARE(dataDir(), QStringLiteral("/changed/VLSMS"));
-}
-
-void TestDataDir::ensureCreatesAllLevels()
-{
-    QTemporaryDir tmp;
-    qputenv("APPDATA", tmp.filePath(QStringLiteral("a/b/c")).toUtf8());
-    QVERIFY(!QFileInfo::exists(dataDir()));
-    ensureDataDir();
-    QVERIFY(QFileInfo(dataDir()).isDir());
-#ifndef Q_OS_WIN
-    // It holds the messages and the MySQL password: its owner's only.
-    QCOMPARE(QFile::permissions(dataDir()) & 0x7077,
-             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-#endif
-}
-
-void TestDataDir::ensureLeavesExistingDirectory()
-{
-    QTemporaryDir tmp;
-    qputenv("APPDATA", tmp.path().toUtf8());
-    QVERIFY(QDir().mkpath(dataDir()));
-    // A directory somebody made beforehand keeps the mode they gave it.
-    const QFileDevice::Permissions mode = QFile::permissions(dataDir());
-    ensureDataDir();
-    QCOMPARE(QFile::permissions(dataDir()), mode);
-    QFile marker(dataDir() + QStringLiteral("/keep.txt"));
-    QVERIFY(marker.open(QIODevice::WriteOnly));
-    marker.write("x");
-    marker.close();
-    ensureDataDir();
-    QVERIFY(QFileInfo::exists(dataDir() + QStringLiteral("/keep.txt")));
-}
 
 QTEST_GUILESS_MAIN(TestDataDir)
 #include "tst_datadir.moc"

@@ -38,45 +38,41 @@ int runChild(int argc, char* argv[], const QByteArray& mode)
 }
 
 } // namespace
-
 class TestQuitSignal : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void termEndsTheProcess_data();
-    void termEndsTheProcess();
-};
+    void termEndsTheProcess_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<int>("status");
+        QTest::newRow("clean stop in time") << QByteArray("clean") << 0;
+        QTest::newRow("stop hangs") << QByteArray("hang") << int(QuitSignal::hungStopStatus);
+        QTest::newRow("event loop busy, signal never read")
+            << QByteArray("busy") << int(QuitSignal::hungStopStatus);
+    }
 
-void TestQuitSignal::termEndsTheProcess_data()
-{
-    QTest::addColumn<QByteArray>("mode");
-    QTest::addColumn<int>("status");
-    QTest::newRow("clean stop in time") << QByteArray("clean") << 0;
-    QTest::newRow("stop hangs") << QByteArray("hang") << int(QuitSignal::hungStopStatus);
-    QTest::newRow("event loop busy, signal never read")
-        << QByteArray("busy") << int(QuitSignal::hungStopStatus);
-}
-
-void TestQuitSignal::termEndsTheProcess()
-{
+    void termEndsTheProcess()
+    {
 #ifdef Q_OS_WIN
-    QSKIP("no SIGTERM on Windows");
+        QSKIP("no SIGTERM on Windows");
 #endif
-    QFETCH(QByteArray, mode);
-    QFETCH(int, status);
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QLatin1String(childMode), QString::fromLatin1(mode));
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(child.waitForReadyRead(10000));
-    child.terminate();
-    QVERIFY(child.waitForFinished(10000));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), status);
-    QCOMPARE(child.readAllStandardError().contains("STOP DID NOT FINISH within 0.3 s"), status != 0);
-}
+        QFETCH(QByteArray, mode);
+        QFETCH(int, status);
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QLatin1String(childMode), QString::fromLatin1(mode));
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForReadyRead(10000));
+        child.terminate();
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), status);
+        QCOMPARE(child.readAllStandardError().contains("STOP DID NOT FINISH within 0.3 s"), status != 0);
+    }
+};
 
 int main(int argc, char* argv[])
 {

@@ -49,298 +49,216 @@ private:
     }
 
 private slots:
-    void init();
-    void cleanup();
-    void missingFileGetsDefaults();
-    void corrections_data();
-    void corrections();
-    void brokenFile_data();
-    void brokenFile();
-    void cardMapFromFile_data();
-    void cardMapFromFile();
-    void saveWritesWhatIsSetAndKeepsStaleCards();
-    void fileIsOwnerOnly();
-    void addPair_data();
-    void addPair();
-    void phoneForSim_data();
-    void phoneForSim();
-};
-
-void TestSettings::init()
-{
-    dir = std::make_unique<QTemporaryDir>();
-    qputenv("APPDATA", dir->path().toUtf8());
-    mainLog();
-}
-
-void TestSettings::cleanup()
-{
-    qunsetenv("APPDATA");
-    dir.reset();
-}
-
-void TestSettings::missingFileGetsDefaults()
-{
-    theSetting.baudRate = 9600;
-    theSetting.cardMap->addPair(QStringLiteral("1"), QStringLiteral("2"));
-    QVERIFY(theSetting.loadIni());
-    const QList<int> ints{theSetting.baudRate, theSetting.flowControl, theSetting.speed,
-                          theSetting.mysqlPort};
-    QCOMPARE(ints, QList<int>({115200, 0, 200, 3306}));
-    const QStringList texts{theSetting.mysqlHost, theSetting.mysqlUser, theSetting.mysqlPwd,
-                            theSetting.mysqlDbName};
-    QCOMPARE(texts, QStringList({"127.0.0.1", "root", "73914", "smsserver"}));
-    QCOMPARE(theSetting.cardMap->simList.size(), 0);
-
-    QSettings file(ini(), QSettings::IniFormat);
-    QStringList keys = file.allKeys();
-    keys.sort();
-    QCOMPARE(keys, QStringList({"DEF_BAUD", "DEF_FLOW", "DEF_SPEED", "MYSQL_DBNAME", "MYSQL_HOST",
-                                "MYSQL_PORT", "MYSQL_PWD", "MYSQL_USER"}));
-    QCOMPARE(file.value("DEF_BAUD").toInt(), 115200);
-    QCOMPARE(mainLog(), QString());
-}
-
-void TestSettings::corrections_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("inMemory");
-    QTest::addColumn<QString>("inFileAfterLoad");
-    QTest::addColumn<bool>("logged");
-    // A stored value is never rewritten at load; an empty text takes its default in the file too.
-    const auto row = [](const char* name, const char* key, const char* stored, const char* memory,
-                        const char* file,
-                        bool logged) { QTest::newRow(name) << key << stored << memory << file << logged; };
-    row("baud 57600: 9600", "DEF_BAUD", "57600", "9600", "57600", true);
-    row("baud 230400: 9600, not the nearest", "DEF_BAUD", "230400", "9600", "230400", true);
-    row("baud -5 reads as unset: 115200", "DEF_BAUD", "-5", "115200", "-5", true);
-    row("baud not numeric: 9600", "DEF_BAUD", "fast", "9600", "fast", true);
-    row("baud 9600 stays", "DEF_BAUD", "9600", "9600", "9600", false);
-    row("flow 2: 0", "DEF_FLOW", "2", "0", "2", true);
-    row("flow 1 stays", "DEF_FLOW", "1", "1", "1", false);
-    row("speed 50: 200", "DEF_SPEED", "50", "200", "50", true);
-    row("speed 20000: 10000", "DEF_SPEED", "20000", "10000", "20000", true);
-    row("speed 100 stays", "DEF_SPEED", "100", "100", "100", false);
-    row("speed 10000 stays", "DEF_SPEED", "10000", "10000", "10000", false);
-    row("speed -1: 200", "DEF_SPEED", "-1", "200", "-1", true);
-    row("port 0: 3306", "MYSQL_PORT", "0", "3306", "0", true);
-    row("port 999999: 65535", "MYSQL_PORT", "999999", "65535", "999999", true);
-    row("port past 64 bits: 65535", "MYSQL_PORT", "99999999999999999999999", "65535",
-        "99999999999999999999999", true);
-    row("port not numeric: 3306", "MYSQL_PORT", "abc", "3306", "abc", true);
-    row("port 65535 stays", "MYSQL_PORT", "65535", "65535", "65535", false);
-    row("log level 785 stays", "LOGLEVEL", "785", "785", "785", false);
-    row("log level -1 (every bit) stays", "LOGLEVEL", "-1", "-1", "-1", false);
-    row("log level past 32 bits: the largest", "LOGLEVEL", "8589934592", "2147483647", "8589934592", true);
-    row("empty host: default written back", "MYSQL_HOST", "", "127.0.0.1", "127.0.0.1", false);
-    row("blank password is a password", "MYSQL_PWD", "\"  \"", "  ", "  ", false);
-    row("password with a comma typed without quotes", "MYSQL_PWD", "pa,ss", "pa,ss", "pa,ss", false);
-    row("ignore list quoted", "DEF_IGNORE", "\"COM1, COM3\"", "COM1, COM3", "COM1, COM3", false);
-    row("extra ports as paths", "DEF_EXTRA_PORTS", "\"/dev/pts/3,/tmp/m1\"", "/dev/pts/3,/tmp/m1",
-        "/dev/pts/3,/tmp/m1", false);
-}
-
-void TestSettings::corrections()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, stored);
-    QFETCH(QString, inMemory);
-    QFETCH(QString, inFileAfterLoad);
-    QFETCH(bool, logged);
-
-    writeIni(QStringLiteral("[General]\n%1=%2\n").arg(key, stored).toUtf8());
-    QVERIFY(theSetting.loadIni());
-    const QHash<QString, QString> memory = {
-        {"DEF_BAUD", QString::number(theSetting.baudRate)},
-        {"DEF_FLOW", QString::number(theSetting.flowControl)},
-        {"DEF_SPEED", QString::number(theSetting.speed)},
-        {"DEF_IGNORE", theSetting.ignorePorts},
-        {"DEF_EXTRA_PORTS", theSetting.extraPorts},
-        {"MYSQL_HOST", theSetting.mysqlHost},
-        {"MYSQL_PORT", QString::number(theSetting.mysqlPort)},
-        {"MYSQL_PWD", theSetting.mysqlPwd},
-        {"LOGLEVEL", QString::number(logLevel.load())},
-    };
-    QCOMPARE(memory.value(key), inMemory);
-    QCOMPARE(fileValue(key), inFileAfterLoad);
-    QCOMPARE(mainLog().contains(QStringLiteral("SETTINGS: %1=").arg(key)), logged);
-}
-
-void TestSettings::brokenFile_data()
-{
-    QTest::addColumn<QByteArray>("content"); // "<dir>": settings.ini is a directory, unreadable even to root
-    QTest::addColumn<bool>("broken");
-
-    QTest::newRow("lines of prose") << QByteArray("hello world\nthis is not ini\n") << true;
-    QTest::newRow("binary bytes") << QByteArray("DEF_BAUD=9600\n\x00\x01\x7f\xfe", 18) << true;
-    QTest::newRow("section never closed") << QByteArray("[General\nDEF_BAUD=9600\n") << true;
-    QTest::newRow("JSON") << QByteArray("{\"DEF_BAUD\": 9600}\n") << true;
-    QTest::newRow("a directory") << QByteArray("<dir>") << true;
-    QTest::newRow("empty file") << QByteArray() << false;
-    QTest::newRow("byte-order mark and comments")
-        << QByteArray("\xEF\xBB\xBF; by hand\r\n# note\r\n[General]\r\nDEF_BAUD=9600\r\n") << false;
-    QTest::newRow("value continued after a backslash") << QByteArray("DEF_IGNORE=COM1,\\\nCOM2\n") << false;
-    QTest::newRow("quoted value across lines") << QByteArray("MYSQL_PWD=\"a\nb\"\n") << false;
-}
-
-// A file that cannot be read is never written: the defaults run, and the
-// first save keeps the file aside as settings.ini.bad.
-void TestSettings::brokenFile()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(bool, broken);
-    writeIni(content);
-    if (content == "<dir>") {
-        QVERIFY(QFile::remove(ini()) && QDir().mkpath(ini()));
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        qputenv("APPDATA", dir->path().toUtf8());
+        mainLog();
     }
-    theSetting.mysqlHost = QStringLiteral("db.example");
-    theSetting.cardMap->addPair(QStringLiteral("1"), QStringLiteral("2"));
 
-    QCOMPARE(theSetting.loadIni(), !broken);
-    QCOMPARE(theSetting.loadError().isEmpty(), !broken);
-    if (!broken) {
-        return;
+    void cleanup()
+    {
+        qunsetenv("APPDATA");
+        dir.reset();
     }
-    QCOMPARE(theSetting.mysqlHost, QStringLiteral("127.0.0.1"));
-    QCOMPARE(theSetting.cardMap->simList.size(), 0);
-    QVERIFY(mainLog().contains(ini()));
-    QCOMPARE(fileBytes(ini()), content);
 
-    theSetting.mysqlPort = 3307;
-    QVERIFY(theSetting.saveIni());
-    QCOMPARE(fileBytes(ini() + QStringLiteral(".bad")), content);
-    QVERIFY(theSetting.loadIni());
-    QCOMPARE(theSetting.mysqlPort, 3307);
-}
-
-void TestSettings::cardMapFromFile_data()
-{
-    QTest::addColumn<QString>("cards");
-    QTest::addColumn<QStringList>("sims");
-    QTest::addColumn<QStringList>("phones");
-
-    QTest::newRow("repeated and blank SIMs dropped, the rest trimmed and closed up")
-        << "NUM=4\nSIM_0=\" 8986001 \"\nPHN_0=138001\nSIM_1=\"  \"\nPHN_1=x\nSIM_2=8986001\nPHN_2=138002\n"
-           "SIM_3=8986003\nPHN_3=\n"
-        << QStringList{"8986001", "8986003"} << QStringList{"138001", ""};
-    QTest::newRow("pairs at or above NUM are stale") << "NUM=1\nSIM_0=a\nPHN_0=1\nSIM_1=b\nPHN_1=2\n"
-                                                     << QStringList{"a"} << QStringList{"1"};
-    QTest::newRow("huge NUM: only the pairs present, no spinning")
-        << "NUM=2147483647\nSIM_0=a\nPHN_0=1\nSIM_7=b\nPHN_7=2\nSIM_01=c\n"
-        << QStringList{"a", "b"} << QStringList{"1", "2"};
-}
-
-void TestSettings::cardMapFromFile()
-{
-    QFETCH(QString, cards);
-    QFETCH(QStringList, sims);
-    QFETCH(QStringList, phones);
-    writeIni("[CARD]\n" + cards.toUtf8());
-    QVERIFY(theSetting.loadIni());
-    // A second load replaces the map rather than adding to it.
-    QVERIFY(theSetting.loadIni());
-    QCOMPARE(theSetting.cardMap->simList, sims);
-    QCOMPARE(theSetting.cardMap->phoneList, phones);
-    QCOMPARE(mainLog().contains(QStringLiteral("CARD/NUM=2147483647 is out of range")),
-             cards.contains("2147"));
-}
-
-void TestSettings::saveWritesWhatIsSetAndKeepsStaleCards()
-{
-    writeIni("LOGLEVEL=785\nMYSQL_SSL_CA=/etc/ca.pem\n[CARD]\nNUM=3\nSIM_0=a\nPHN_0=1\nSIM_1=b\nSIM_2=c\n");
-    QVERIFY(theSetting.loadIni());
-    theSetting.cardMap->clearPairs();
-    theSetting.cardMap->addPair(QStringLiteral("z"), QStringLiteral("9"));
-    theSetting.baudRate = 9600;
-    theSetting.mysqlPwd = QStringLiteral(" secret");
-    theSetting.mysqlSslCa.clear();
-    QVERIFY(theSetting.saveIni());
-
-    const QStringList keys{"DEF_BAUD",   "MYSQL_PWD",  "CARD/NUM", "CARD/SIM_0",
-                           "CARD/PHN_0", "CARD/SIM_2", "LOGLEVEL"};
-    QStringList values;
-    for (const QString& key : keys) {
-        values << fileValue(key);
+    void corrections_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("inMemory");
+        QTest::addColumn<QString>("inFileAfterLoad");
+        QTest::addColumn<bool>("logged");
+        // A stored value is never rewritten at load; an empty text takes its default in the file too.
+        const auto row = [](const char* name, const char* key, const char* stored, const char* memory,
+                            const char* file, bool logged) {
+            QTest::newRow(name) << key << stored << memory << file << logged;
+        };
+        row("baud 57600: 9600", "DEF_BAUD", "57600", "9600", "57600", true);
+        row("baud -5 reads as unset: 115200", "DEF_BAUD", "-5", "115200", "-5", true);
+        row("baud not numeric: 9600", "DEF_BAUD", "fast", "9600", "fast", true);
+        row("flow 2: 0", "DEF_FLOW", "2", "0", "2", true);
+        row("speed 50: 200", "DEF_SPEED", "50", "200", "50", true);
+        row("port 0: 3306", "MYSQL_PORT", "0", "3306", "0", true);
+        row("port 999999: 65535", "MYSQL_PORT", "999999", "65535", "999999", true);
+        row("port 65535 stays", "MYSQL_PORT", "65535", "65535", "65535", false);
+        row("port 65536: 65535", "MYSQL_PORT", "65536", "65535", "65536", true);
+        row("log level past 32 bits: the largest", "LOGLEVEL", "8589934592", "2147483647", "8589934592",
+            true);
+        row("empty host: default written back", "MYSQL_HOST", "", "127.0.0.1", "127.0.0.1", false);
+        row("blank password is a password", "MYSQL_PWD", "\"  \"", "  ", "  ", false);
+        row("ignore list quoted", "DEF_IGNORE", "\"COM1, COM3\"", "COM1, COM3", "COM1, COM3", false);
+        row("extra ports as paths", "DEF_EXTRA_PORTS", "\"/dev/pts/3,/tmp/m1\"", "/dev/pts/3,/tmp/m1",
+            "/dev/pts/3,/tmp/m1", false);
     }
-    // Pairs beyond the new count stay, the next load ignores them; the log level is the operator's.
-    QCOMPARE(values, QStringList({"9600", " secret", "1", "z", "9", "c", "785"}));
-    QSettings file(ini(), QSettings::IniFormat);
-    QVERIFY(!file.contains("MYSQL_SSL_CA") && !file.contains("DEF_EXTRA_PORTS"));
-    QVERIFY(theSetting.loadIni());
-    QCOMPARE(theSetting.cardMap->simList, QStringList({"z"}));
-}
 
-void TestSettings::fileIsOwnerOnly()
-{
+    void corrections()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, stored);
+        QFETCH(QString, inMemory);
+        QFETCH(QString, inFileAfterLoad);
+        QFETCH(bool, logged);
+
+        writeIni(QStringLiteral("[General]\n%1=%2\n").arg(key, stored).toUtf8());
+        QVERIFY(theSetting.loadIni());
+        const QHash<QString, QString> memory = {
+            {"DEF_BAUD", QString::number(theSetting.baudRate)},
+            {"DEF_FLOW", QString::number(theSetting.flowControl)},
+            {"DEF_SPEED", QString::number(theSetting.speed)},
+            {"DEF_IGNORE", theSetting.ignorePorts},
+            {"DEF_EXTRA_PORTS", theSetting.extraPorts},
+            {"MYSQL_HOST", theSetting.mysqlHost},
+            {"MYSQL_PORT", QString::number(theSetting.mysqlPort)},
+            {"MYSQL_PWD", theSetting.mysqlPwd},
+            {"LOGLEVEL", QString::number(logLevel.load())},
+        };
+        QCOMPARE(memory.value(key), inMemory);
+        QCOMPARE(fileValue(key), inFileAfterLoad);
+        QCOMPARE(mainLog().contains(QStringLiteral("SETTINGS: %1=").arg(key)), logged);
+    }
+
+    void brokenFile_data()
+    {
+        QTest::addColumn<QByteArray>(
+            "content"); // "<dir>": settings.ini is a directory, unreadable even to root
+        QTest::addColumn<bool>("broken");
+
+        QTest::newRow("lines of prose") << QByteArray("hello world\nthis is not ini\n") << true;
+        QTest::newRow("a directory") << QByteArray("<dir>") << true;
+        QTest::newRow("empty file") << QByteArray() << false;
+        QTest::newRow("byte-order mark and comments")
+            << QByteArray("\xEF\xBB\xBF; by hand\r\n# note\r\n[General]\r\nDEF_BAUD=9600\r\n") << false;
+        QTest::newRow("value continued after a backslash")
+            << QByteArray("DEF_IGNORE=COM1,\\\nCOM2\n") << false;
+    }
+
+    // A file that cannot be read is never written: the defaults run, and the
+    // first save keeps the file aside as settings.ini.bad.
+    void brokenFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, broken);
+        writeIni(content);
+        if (content == "<dir>") {
+            QVERIFY(QFile::remove(ini()) && QDir().mkpath(ini()));
+        }
+        theSetting.mysqlHost = QStringLiteral("db.example");
+        theSetting.cardMap->addPair(QStringLiteral("1"), QStringLiteral("2"));
+
+        QCOMPARE(theSetting.loadIni(), !broken);
+        QCOMPARE(theSetting.loadError().isEmpty(), !broken);
+        if (!broken) {
+            return;
+        }
+        QCOMPARE(theSetting.mysqlHost, QStringLiteral("127.0.0.1"));
+        QCOMPARE(theSetting.cardMap->simList.size(), 0);
+        QVERIFY(mainLog().contains(ini()));
+        QCOMPARE(fileBytes(ini()), content);
+
+        theSetting.mysqlPort = 3307;
+        QVERIFY(theSetting.saveIni());
+        QCOMPARE(fileBytes(ini() + QStringLiteral(".bad")), content);
+        QVERIFY(theSetting.loadIni());
+        QCOMPARE(theSetting.mysqlPort, 3307);
+    }
+
+    void cardMapFromFile_data()
+    {
+        QTest::addColumn<QString>("cards");
+        QTest::addColumn<QStringList>("sims");
+        QTest::addColumn<QStringList>("phones");
+
+        QTest::newRow("repeated and blank SIMs dropped, the rest trimmed and closed up")
+            << "NUM=4\nSIM_0=\" 8986001 \"\nPHN_0=138001\nSIM_1=\"  "
+               "\"\nPHN_1=x\nSIM_2=8986001\nPHN_2=138002\n"
+               "SIM_3=8986003\nPHN_3=\n"
+            << QStringList{"8986001", "8986003"} << QStringList{"138001", ""};
+        QTest::newRow("pairs at or above NUM are stale") << "NUM=1\nSIM_0=a\nPHN_0=1\nSIM_1=b\nPHN_1=2\n"
+                                                         << QStringList{"a"} << QStringList{"1"};
+        QTest::newRow("huge NUM: only the pairs present, no spinning")
+            << "NUM=2147483647\nSIM_0=a\nPHN_0=1\nSIM_7=b\nPHN_7=2\nSIM_01=c\n"
+            << QStringList{"a", "b"} << QStringList{"1", "2"};
+    }
+
+    void cardMapFromFile()
+    {
+        QFETCH(QString, cards);
+        QFETCH(QStringList, sims);
+        QFETCH(QStringList, phones);
+        writeIni("[CARD]\n" + cards.toUtf8());
+        QVERIFY(theSetting.loadIni());
+        // A second load replaces the map rather than adding to it.
+        QVERIFY(theSetting.loadIni());
+        QCOMPARE(theSetting.cardMap->simList, sims);
+        QCOMPARE(theSetting.cardMap->phoneList, phones);
+        QCOMPARE(mainLog().contains(QStringLiteral("CARD/NUM=2147483647 is out of range")),
+                 cards.contains("2147"));
+    }
+
+    void saveWritesWhatIsSetAndKeepsStaleCards()
+    {
+        writeIni(
+            "LOGLEVEL=785\nMYSQL_SSL_CA=/etc/ca.pem\n[CARD]\nNUM=3\nSIM_0=a\nPHN_0=1\nSIM_1=b\nSIM_2=c\n");
+        QVERIFY(theSetting.loadIni());
+        theSetting.cardMap->clearPairs();
+        theSetting.cardMap->addPair(QStringLiteral("z"), QStringLiteral("9"));
+        theSetting.baudRate = 9600;
+        theSetting.mysqlPwd = QStringLiteral(" secret");
+        theSetting.mysqlSslCa.clear();
+        QVERIFY(theSetting.saveIni());
+
+        const QStringList keys{"DEF_BAUD",   "MYSQL_PWD",  "CARD/NUM", "CARD/SIM_0",
+                               "CARD/PHN_0", "CARD/SIM_2", "LOGLEVEL"};
+        QStringList values;
+        for (const QString& key : keys) {
+            values << fileValue(key);
+        }
+        // Pairs beyond the new count stay, the next load ignores them; the log level is the operator's.
+        QCOMPARE(values, QStringList({"9600", " secret", "1", "z", "9", "c", "785"}));
+        QSettings file(ini(), QSettings::IniFormat);
+        QVERIFY(!file.contains("MYSQL_SSL_CA") && !file.contains("DEF_EXTRA_PORTS"));
+        QVERIFY(theSetting.loadIni());
+        QCOMPARE(theSetting.cardMap->simList, QStringList({"z"}));
+    }
+
+    void fileIsOwnerOnly()
+    {
 #ifdef Q_OS_WIN
-    QSKIP("file modes are POSIX");
+        QSKIP("file modes are POSIX");
 #endif
-    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    theSetting.loadIni();
-    QCOMPARE(QFile::permissions(ini()) & 0x7077, ownerOnly);
-    // A file somebody made world-readable is restricted again on the next save.
-    QFile::setPermissions(ini(), ownerOnly | QFileDevice::ReadOther | QFileDevice::ReadGroup);
-    theSetting.saveIni();
-    QCOMPARE(QFile::permissions(ini()) & 0x7077, ownerOnly);
-}
-
-void TestSettings::addPair_data()
-{
-    QTest::addColumn<QStringList>("sims");
-    QTest::addColumn<QStringList>("phones");
-    QTest::addColumn<QStringList>("expected"); // "sim=phone"
-    const auto row = [](const char* name, QStringList sims, QStringList phones, QStringList expected) {
-        QTest::newRow(name) << sims << phones << expected;
-    };
-    row("trimmed on both sides", {" 111 "}, {" 138 "}, {"111=138"});
-    row("empty and blank SIM refused", {"", "   ", "2"}, {"a", "b", "c"}, {"2=c"});
-    row("repeat after trimming refused", {"7", " 7"}, {"a", "b"}, {"7=a"});
-    row("case matters", {"abc", "ABC"}, {"1", "2"}, {"abc=1", "ABC=2"});
-    row("empty phone allowed", {"5"}, {""}, {"5="});
-}
-
-void TestSettings::addPair()
-{
-    QFETCH(QStringList, sims);
-    QFETCH(QStringList, phones);
-    QFETCH(QStringList, expected);
-    MyCardMap map;
-    for (int i = 0; i < sims.size(); ++i) {
-        map.addPair(sims.at(i), phones.at(i));
+        const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        theSetting.loadIni();
+        QCOMPARE(QFile::permissions(ini()) & 0x7077, ownerOnly);
+        // A file somebody made world-readable is restricted again on the next save.
+        QFile::setPermissions(ini(), ownerOnly | QFileDevice::ReadOther | QFileDevice::ReadGroup);
+        theSetting.saveIni();
+        QCOMPARE(QFile::permissions(ini()) & 0x7077, ownerOnly);
     }
-    QStringList pairs;
-    for (int i = 0; i < map.simList.size(); ++i) {
-        pairs << map.simList.at(i) + QLatin1Char('=') + map.phoneList.at(i);
+
+    void phoneForSim_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const char* sim, const char* expected) {
+            QTest::newRow(name) << sim << expected;
+        };
+        row("mapped", "89860012", "13800000001");
+        row("mapped with empty phone gives the SIM", "89860099", "89860099");
+        row("unmapped with prefix and colon", "+CCID: 8986 ", "8986");
+        row("unmapped, two colons: after the last", "a:b: 77", "77");
     }
-    QCOMPARE(pairs, expected);
-    QCOMPARE(map.indexOfSim(QStringLiteral(" 111 ")), -1); // exact, not trimmed
-}
 
-void TestSettings::phoneForSim_data()
-{
-    QTest::addColumn<QString>("sim");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char* name, const char* sim, const char* expected) {
-        QTest::newRow(name) << sim << expected;
-    };
-    row("mapped", "89860012", "13800000001");
-    row("mapped with empty phone gives the SIM", "89860099", "89860099");
-    row("unmapped with prefix and colon", "+CCID: 8986 ", "8986");
-    row("unmapped, two colons: after the last", "a:b: 77", "77");
-    row("unmapped without colon", "89861111", "89861111");
-    row("lookup is exact, not trimmed", " 89860012", " 89860012");
-}
-
-void TestSettings::phoneForSim()
-{
-    QFETCH(QString, sim);
-    QFETCH(QString, expected);
-    MyCardMap map;
-    map.addPair(QStringLiteral("89860012"), QStringLiteral("13800000001"));
-    map.addPair(QStringLiteral("89860099"), QString());
-    QCOMPARE(map.phoneForSim(sim), expected);
-}
+    void phoneForSim()
+    {
+        QFETCH(QString, sim);
+        QFETCH(QString, expected);
+        MyCardMap map;
+        map.addPair(QStringLiteral("89860012"), QStringLiteral("13800000001"));
+        map.addPair(QStringLiteral("89860099"), QString());
+        QCOMPARE(map.phoneForSim(sim), expected);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSettings)
 #include "tst_settings.moc"

@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QLabel>
 #include <QPointer>
 #include <QSettings>
 #include <QStandardItemModel>
@@ -72,414 +71,299 @@ const Pairs savedPairs{{QStringLiteral("89860012345678901234"), QStringLiteral("
                        {QStringLiteral("89860098765432109876"), QString()}};
 
 } // namespace
-
 class TestDlgSettings : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase()
+    {
+        xInstallFonts();
+        xSetMessageHook([this](const QString& title, const QString& text, QWidget* focusWidget) {
+            messages << title + QLatin1Char('|') + text + QLatin1Char('|') +
+                            focusWidget->metaObject()->className();
+            return int(QMessageBox::Ok);
+        });
+    }
+
+    // A fresh settings.ini with the defaults, one excluded port and two card pairs.
+    void init()
+    {
+        dir.reset(new QTemporaryDir);
+        QVERIFY(dir->isValid());
+        qputenv("APPDATA", dir->path().toLocal8Bit());
+        theSetting.loadIni();
+        theSetting.ignorePorts = QStringLiteral("COM1");
+        for (const auto& pair : savedPairs) {
+            theSetting.cardMap->addPair(pair.first, pair.second);
+        }
+        theSetting.saveIni();
+        messages.clear();
+    }
+
     void cleanup() { dir.reset(); }
 
-    void commShows();
-    void commOk_data();
-    void commOk();
-    void mysqlShows();
-    void mysqlOk_data();
-    void mysqlOk();
-    void cancelChangesNothing_data();
-    void cancelChangesNothing();
-    void longHandWrittenValuesSurvive();
+    void commOk_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("written");
+        QTest::addColumn<QString>("ignore");
 
-    void cardSave_data();
-    void cardSave();
-    void cardAddAndDelete();
-    void cardOpenEditorIsSaved();
+        QTest::newRow("baud rate changed") << 0 << false << "COM1" << true << "COM1";
+        QTest::newRow("ports trimmed") << 1 << false << "  COM1,COM5 " << true << "COM1,COM5";
+        QTest::newRow("unchanged after trimming") << 1 << false << " COM1 " << false << "COM1";
+    }
 
-    void textsFit();
+    void commOk()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, checked);
+        QFETCH(QString, typed);
+        QFETCH(bool, written);
+        QFETCH(QString, ignore);
+
+        // An odd speed that only memory corrected shows whether the file was rewritten.
+        writeIni(QStringLiteral("DEF_SPEED"), 50);
+        theSetting.loadIni();
+        const QByteArray before = iniBytes();
+        DlgSetComm dlg(nullptr);
+        dlg.baudBox()->setCurrentIndex(index);
+        dlg.flowCheck()->setChecked(checked);
+        dlg.ignoreEdit()->setText(typed);
+        clickButton(&dlg, QStringLiteral("确定"));
+
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(theSetting.baudRate, index == 1 ? 115200 : 9600);
+        QCOMPARE(theSetting.flowControl, checked ? 1 : 0);
+        QCOMPARE(theSetting.ignorePorts, ignore);
+        if (!written) {
+            QCOMPARE(iniBytes(), before);
+            return;
+        }
+        QCOMPARE(iniValue(QStringLiteral("DEF_BAUD")).toInt(), theSetting.baudRate);
+        QCOMPARE(iniValue(QStringLiteral("DEF_FLOW")).toInt(), theSetting.flowControl);
+        QCOMPARE(iniValue(QStringLiteral("DEF_IGNORE")).toString(), ignore);
+        // The whole file is written, the card map with it; it stays owner-only.
+        QCOMPARE(iniValue(QStringLiteral("DEF_SPEED")).toInt(), 200);
+        QCOMPARE(iniValue(QStringLiteral("CARD/NUM")).toInt(), 2);
+#ifndef Q_OS_WIN
+        QCOMPARE(QFile::permissions(theSetting.iniPath()) & 0x0077, QFileDevice::Permissions());
+#endif
+    }
+
+    void mysqlOk_data()
+    {
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<QStringList>("saved");
+        QTest::addColumn<bool>("written");
+
+        QTest::newRow("all trimmed but the password")
+            << QStringList{" 10.0.0.5 ", " 3310 ", " sms ", " pw ", " inbox ", " ca.pem ", "c.pem", "c.key "}
+            << QStringList{"10.0.0.5", "3310", "sms", " pw ", "inbox", "ca.pem", "c.pem", "c.key"} << true;
+        QTest::newRow("empty port stored as 0")
+            << QStringList{"127.0.0.1", "", "root", "73914", "smsserver", "", "", ""}
+            << QStringList{"127.0.0.1", "0", "root", "73914", "smsserver", "", "", ""} << true;
+        QTest::newRow("unchanged after trimming")
+            << QStringList{" 127.0.0.1", "03306", "root ", "73914", "smsserver", " ", "", ""}
+            << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", "", "", ""} << false;
+    }
+
+    void mysqlOk()
+    {
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, saved);
+        QFETCH(bool, written);
+
+        const QByteArray before = iniBytes();
+        DlgSetMysql dlg(nullptr);
+        const QList<XEditLine*> edits{dlg.hostEdit(),   dlg.portEdit(),  dlg.userEdit(),    dlg.pwdEdit(),
+                                      dlg.dbNameEdit(), dlg.sslCaEdit(), dlg.sslCertEdit(), dlg.sslKeyEdit()};
+        for (int i = 0; i < edits.size(); ++i) {
+            edits.at(i)->setText(typed.at(i));
+        }
+        clickButton(&dlg, QStringLiteral("确定"));
+
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        const QStringList inMemory{theSetting.mysqlHost,    QString::number(theSetting.mysqlPort),
+                                   theSetting.mysqlUser,    theSetting.mysqlPwd,
+                                   theSetting.mysqlDbName,  theSetting.mysqlSslCa,
+                                   theSetting.mysqlSslCert, theSetting.mysqlSslKey};
+        QCOMPARE(inMemory, saved);
+        if (!written) {
+            QCOMPARE(iniBytes(), before);
+            return;
+        }
+        const QStringList inFile{iniValue("MYSQL_HOST").toString(),     iniValue("MYSQL_PORT").toString(),
+                                 iniValue("MYSQL_USER").toString(),     iniValue("MYSQL_PWD").toString(),
+                                 iniValue("MYSQL_DBNAME").toString(),   iniValue("MYSQL_SSL_CA").toString(),
+                                 iniValue("MYSQL_SSL_CERT").toString(), iniValue("MYSQL_SSL_KEY").toString()};
+        QCOMPARE(inFile, saved);
+        QCOMPARE(iniValue(QStringLiteral("DEF_IGNORE")).toString(), QStringLiteral("COM1"));
+    }
+
+    void cancelChangesNothing_data()
+    {
+        QTest::addColumn<int>("dialog");
+        QTest::addColumn<bool>("byClose");
+        QTest::newRow("serial, window closed") << 0 << true;
+        QTest::newRow("MySQL, cancel") << 1 << false;
+        QTest::newRow("card map, cancel") << 2 << false;
+    }
+
+    void cancelChangesNothing()
+    {
+        QFETCH(int, dialog);
+        QFETCH(bool, byClose);
+
+        const QByteArray before = iniBytes();
+        {
+            QScopedPointer<QDialog> dlg;
+            if (dialog == 0) {
+                auto* comm = new DlgSetComm(nullptr);
+                comm->baudBox()->setCurrentIndex(0);
+                comm->flowCheck()->setChecked(true);
+                comm->ignoreEdit()->setText(QStringLiteral("COM9"));
+                dlg.reset(comm);
+            } else if (dialog == 1) {
+                auto* mysql = new DlgSetMysql(nullptr);
+                mysql->hostEdit()->setText(QStringLiteral("elsewhere"));
+                mysql->pwdEdit()->clear();
+                dlg.reset(mysql);
+            } else {
+                auto* card = new DlgSetCard(nullptr);
+                card->onBtAdd();
+                card->table()->itemModel()->item(0, 1)->setText(QStringLiteral("1"));
+                card->table()->itemModel()->item(2, 0)->setText(QStringLiteral("999"));
+                dlg.reset(card);
+            }
+            QVERIFY(dlg->windowFlags() & Qt::WindowCloseButtonHint);
+            dlg->show();
+            if (byClose) {
+                dlg->close();
+            } else {
+                clickButton(dlg.data(), QStringLiteral("取消"));
+            }
+            QCOMPARE(dlg->result(), int(QDialog::Rejected));
+        }
+        QCOMPARE(theSetting.baudRate, 115200);
+        QCOMPARE(theSetting.flowControl, 0);
+        QCOMPARE(theSetting.ignorePorts, QStringLiteral("COM1"));
+        QCOMPARE(theSetting.mysqlHost, QStringLiteral("127.0.0.1"));
+        QCOMPARE(theSetting.mysqlPwd, QStringLiteral("73914"));
+        QCOMPARE(mapPairs(), savedPairs);
+        QCOMPARE(iniBytes(), before);
+        DlgSetCard reopened(nullptr);
+        QCOMPARE(tableRows(reopened), savedPairs);
+    }
+
+    // Values typed into settings.ini by hand may be longer than the edits allow;
+    // showing them and pressing OK must not cut them short.
+    void longHandWrittenValuesSurvive()
+    {
+        const QString host = QStringLiteral("mysql-primary.datacenter-east.example.com");
+        const QString ports =
+            QStringList(QVector<QString>(80, QStringLiteral("COM12")).toList()).join(QLatin1Char(','));
+        writeIni(QStringLiteral("MYSQL_HOST"), host);
+        writeIni(QStringLiteral("DEF_IGNORE"), ports);
+        theSetting.loadIni();
+        const QByteArray before = iniBytes();
+
+        DlgSetMysql mysql(nullptr);
+        QCOMPARE(mysql.hostEdit()->maxLength(), host.size());
+        mysql.onBtOk();
+        DlgSetComm comm(nullptr);
+        QCOMPARE(comm.ignoreEdit()->maxLength(), ports.size());
+        comm.onBtOk();
+        QCOMPARE(theSetting.mysqlHost, host);
+        QCOMPARE(theSetting.ignorePorts, ports);
+        QCOMPARE(iniBytes(), before);
+    }
+
+    void cardSave_data()
+    {
+        QTest::addColumn<Pairs>("rows");
+        QTest::addColumn<int>("badRow");
+        QTest::addColumn<Pairs>("saved");
+
+        const QString phone15 = QStringLiteral("123456789012345");
+        QTest::newRow("empty table empties the map") << Pairs{} << 0 << Pairs{};
+        QTest::newRow("cells trimmed, empty phone kept")
+            << Pairs{{" 111 ", " 138 "}, {"222", ""}} << 0 << Pairs{{"111", "138"}, {"222", ""}};
+        QTest::newRow("phone of 16 characters") << Pairs{{"111", ""}, {"222", phone15 + "6"}} << 2 << Pairs{};
+        QTest::newRow("blank SIM") << Pairs{{"111", ""}, {"   ", "138"}} << 2 << Pairs{};
+        QTest::newRow("duplicate SIM after trimming")
+            << Pairs{{"111", ""}, {"222", ""}, {" 111\t", ""}} << 3 << Pairs{};
+    }
+
+    void cardSave()
+    {
+        QFETCH(Pairs, rows);
+        QFETCH(int, badRow);
+        QFETCH(Pairs, saved);
+
+        const QByteArray before = iniBytes();
+        DlgSetCard dlg(nullptr);
+        QStandardItemModel* model = dlg.table()->itemModel();
+        model->removeRows(0, model->rowCount());
+        for (const auto& row : rows) {
+            dlg.onBtAdd();
+            model->item(model->rowCount() - 1, 0)->setText(row.first);
+            model->item(model->rowCount() - 1, 1)->setText(row.second);
+        }
+        dlg.onBtOk();
+
+        if (badRow > 0) {
+            QCOMPARE(messages,
+                     QStringList{QStringLiteral("错误提示|请检查第 %1 行的数据（SIM卡号不能为空，不能重复；"
+                                                "手机号码不能超过15位）|DlgSetCard")
+                                     .arg(badRow)});
+            QVERIFY(dlg.result() != QDialog::Accepted);
+            QCOMPARE(mapPairs(), savedPairs);
+            QCOMPARE(iniBytes(), before);
+            // Without the bad row and those after it the same dialog saves.
+            model->removeRows(badRow - 1, model->rowCount() - badRow + 1);
+            messages.clear();
+            dlg.onBtOk();
+            QVERIFY(messages.isEmpty());
+            QCOMPARE(mapPairs().size(), badRow - 1);
+            return;
+        }
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(mapPairs(), saved);
+        QCOMPARE(iniValue(QStringLiteral("CARD/NUM")).toInt(), saved.size());
+        for (int i = 0; i < saved.size(); ++i) {
+            QCOMPARE(iniValue(QStringLiteral("CARD/SIM_%1").arg(i)).toString(), saved.at(i).first);
+            QCOMPARE(iniValue(QStringLiteral("CARD/PHN_%1").arg(i)).toString(), saved.at(i).second);
+        }
+    }
+
+    // Text still in an open cell editor when saving is reached is saved with it.
+    void cardOpenEditorIsSaved()
+    {
+        DlgSetCard dlg(nullptr);
+        dlg.show();
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        XViewTable* table = dlg.table();
+        table->setFocus();
+        // Every edit trigger is on: making the cell current opens its editor.
+        table->setCurrentIndex(table->itemModel()->index(1, 1));
+        QPointer<QLineEdit> editor;
+        QTRY_VERIFY_WITH_TIMEOUT((editor = table->viewport()->findChild<QLineEdit*>()) && editor->hasFocus(),
+                                 2000);
+        QTest::keyClicks(editor, QStringLiteral("13900000002"));
+        dlg.onBtOk();
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(theSetting.cardMap->phoneList.value(1), QStringLiteral("13900000002"));
+    }
 
 private:
     QScopedPointer<QTemporaryDir> dir;
     QStringList messages;
 };
-
-void TestDlgSettings::initTestCase()
-{
-    xInstallFonts();
-    xSetMessageHook([this](const QString& title, const QString& text, QWidget* focusWidget) {
-        messages << title + QLatin1Char('|') + text + QLatin1Char('|') +
-                        focusWidget->metaObject()->className();
-        return int(QMessageBox::Ok);
-    });
-}
-
-// A fresh settings.ini with the defaults, one excluded port and two card pairs.
-void TestDlgSettings::init()
-{
-    dir.reset(new QTemporaryDir);
-    QVERIFY(dir->isValid());
-    qputenv("APPDATA", dir->path().toLocal8Bit());
-    theSetting.loadIni();
-    theSetting.ignorePorts = QStringLiteral("COM1");
-    for (const auto& pair : savedPairs) {
-        theSetting.cardMap->addPair(pair.first, pair.second);
-    }
-    theSetting.saveIni();
-    messages.clear();
-}
-
-// A rate that memory corrected to 9600 shows as 9600.
-void TestDlgSettings::commShows()
-{
-    theSetting.baudRate = 57600;
-    theSetting.flowControl = 1;
-    DlgSetComm dlg(nullptr);
-    QCOMPARE(dlg.windowTitle(), QStringLiteral("请选择硬件连接参数"));
-    QCOMPARE(dlg.baudBox()->itemText(0), QStringLiteral("9600"));
-    QCOMPARE(dlg.baudBox()->itemText(1), QStringLiteral("115200"));
-    QCOMPARE(dlg.baudBox()->currentIndex(), 0);
-    QVERIFY(dlg.flowCheck()->isChecked());
-    QCOMPARE(dlg.ignoreEdit()->text(), QStringLiteral("COM1"));
-    theSetting.baudRate = 115200;
-    QCOMPARE(DlgSetComm(nullptr).baudBox()->currentIndex(), 1);
-}
-
-void TestDlgSettings::commOk_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<bool>("checked");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("written");
-    QTest::addColumn<QString>("ignore");
-
-    QTest::newRow("baud rate changed") << 0 << false << "COM1" << true << "COM1";
-    QTest::newRow("flow control changed") << 1 << true << "COM1" << true << "COM1";
-    QTest::newRow("ports trimmed") << 1 << false << "  COM1,COM5 " << true << "COM1,COM5";
-    QTest::newRow("blanks only stored empty") << 1 << false << "   " << true << "";
-    QTest::newRow("unchanged after trimming") << 1 << false << " COM1 " << false << "COM1";
-}
-
-void TestDlgSettings::commOk()
-{
-    QFETCH(int, index);
-    QFETCH(bool, checked);
-    QFETCH(QString, typed);
-    QFETCH(bool, written);
-    QFETCH(QString, ignore);
-
-    // An odd speed that only memory corrected shows whether the file was rewritten.
-    writeIni(QStringLiteral("DEF_SPEED"), 50);
-    theSetting.loadIni();
-    const QByteArray before = iniBytes();
-    DlgSetComm dlg(nullptr);
-    dlg.baudBox()->setCurrentIndex(index);
-    dlg.flowCheck()->setChecked(checked);
-    dlg.ignoreEdit()->setText(typed);
-    clickButton(&dlg, QStringLiteral("确定"));
-
-    QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QCOMPARE(theSetting.baudRate, index == 1 ? 115200 : 9600);
-    QCOMPARE(theSetting.flowControl, checked ? 1 : 0);
-    QCOMPARE(theSetting.ignorePorts, ignore);
-    if (!written) {
-        QCOMPARE(iniBytes(), before);
-        return;
-    }
-    QCOMPARE(iniValue(QStringLiteral("DEF_BAUD")).toInt(), theSetting.baudRate);
-    QCOMPARE(iniValue(QStringLiteral("DEF_FLOW")).toInt(), theSetting.flowControl);
-    QCOMPARE(iniValue(QStringLiteral("DEF_IGNORE")).toString(), ignore);
-    // The whole file is written, the card map with it; it stays owner-only.
-    QCOMPARE(iniValue(QStringLiteral("DEF_SPEED")).toInt(), 200);
-    QCOMPARE(iniValue(QStringLiteral("CARD/NUM")).toInt(), 2);
-#ifndef Q_OS_WIN
-    QCOMPARE(QFile::permissions(theSetting.iniPath()) & 0x0077, QFileDevice::Permissions());
-#endif
-}
-
-void TestDlgSettings::mysqlShows()
-{
-    theSetting.mysqlPort = 3307;
-    theSetting.mysqlPwd = QStringLiteral(" secret ");
-    DlgSetMysql dlg(nullptr);
-    QCOMPARE(dlg.windowTitle(), QStringLiteral("请设置MYSQL数据库连接参数"));
-    const QStringList shown{dlg.hostEdit()->text(), dlg.portEdit()->text(), dlg.userEdit()->text(),
-                            dlg.pwdEdit()->text(), dlg.dbNameEdit()->text()};
-    QCOMPARE(shown, QStringList({"127.0.0.1", "3307", "root", " secret ", "smsserver"}));
-    QCOMPARE(dlg.pwdEdit()->echoMode(), QLineEdit::PasswordEchoOnEdit);
-
-    // The port takes digits (and a sign) only, at most five.
-    dlg.show();
-    dlg.portEdit()->clear();
-    QTest::keyClicks(dlg.portEdit(), QStringLiteral("3a3b0c799"));
-    QCOMPARE(dlg.portEdit()->text(), QStringLiteral("33079"));
-}
-
-void TestDlgSettings::mysqlOk_data()
-{
-    QTest::addColumn<QStringList>("typed");
-    QTest::addColumn<QStringList>("saved");
-    QTest::addColumn<bool>("written");
-
-    QTest::newRow("all trimmed but the password")
-        << QStringList{" 10.0.0.5 ", " 3310 ", " sms ", " pw ", " inbox ", "", "", ""}
-        << QStringList{"10.0.0.5", "3310", "sms", " pw ", "inbox", "", "", ""} << true;
-    QTest::newRow("empty port stored as 0")
-        << QStringList{"127.0.0.1", "", "root", "73914", "smsserver", "", "", ""}
-        << QStringList{"127.0.0.1", "0", "root", "73914", "smsserver", "", "", ""} << true;
-    QTest::newRow("negative port kept")
-        << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver", "", "", ""}
-        << QStringList{"127.0.0.1", "-5", "root", "73914", "smsserver", "", "", ""} << true;
-    QTest::newRow("empty texts kept") << QStringList{"", "3306", "", "", "", "", "", ""}
-                                      << QStringList{"", "3306", "", "", "", "", "", ""} << true;
-    QTest::newRow("TLS files trimmed")
-        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", " ca.pem ", "c.pem", "c.key "}
-        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", "ca.pem", "c.pem", "c.key"} << true;
-    QTest::newRow("unchanged after trimming")
-        << QStringList{" 127.0.0.1", "03306", "root ", "73914", "smsserver", " ", "", ""}
-        << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", "", "", ""} << false;
-}
-
-void TestDlgSettings::mysqlOk()
-{
-    QFETCH(QStringList, typed);
-    QFETCH(QStringList, saved);
-    QFETCH(bool, written);
-
-    const QByteArray before = iniBytes();
-    DlgSetMysql dlg(nullptr);
-    const QList<XEditLine*> edits{dlg.hostEdit(),   dlg.portEdit(),  dlg.userEdit(),    dlg.pwdEdit(),
-                                  dlg.dbNameEdit(), dlg.sslCaEdit(), dlg.sslCertEdit(), dlg.sslKeyEdit()};
-    for (int i = 0; i < edits.size(); ++i) {
-        edits.at(i)->setText(typed.at(i));
-    }
-    clickButton(&dlg, QStringLiteral("确定"));
-
-    QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    const QStringList inMemory{theSetting.mysqlHost,    QString::number(theSetting.mysqlPort),
-                               theSetting.mysqlUser,    theSetting.mysqlPwd,
-                               theSetting.mysqlDbName,  theSetting.mysqlSslCa,
-                               theSetting.mysqlSslCert, theSetting.mysqlSslKey};
-    QCOMPARE(inMemory, saved);
-    if (!written) {
-        QCOMPARE(iniBytes(), before);
-        return;
-    }
-    const QStringList inFile{iniValue("MYSQL_HOST").toString(),     iniValue("MYSQL_PORT").toString(),
-                             iniValue("MYSQL_USER").toString(),     iniValue("MYSQL_PWD").toString(),
-                             iniValue("MYSQL_DBNAME").toString(),   iniValue("MYSQL_SSL_CA").toString(),
-                             iniValue("MYSQL_SSL_CERT").toString(), iniValue("MYSQL_SSL_KEY").toString()};
-    QCOMPARE(inFile, saved);
-    QCOMPARE(iniValue(QStringLiteral("DEF_IGNORE")).toString(), QStringLiteral("COM1"));
-}
-
-void TestDlgSettings::cancelChangesNothing_data()
-{
-    QTest::addColumn<int>("dialog");
-    QTest::addColumn<bool>("byClose");
-    QTest::newRow("serial, window closed") << 0 << true;
-    QTest::newRow("MySQL, cancel") << 1 << false;
-    QTest::newRow("card map, cancel") << 2 << false;
-}
-
-void TestDlgSettings::cancelChangesNothing()
-{
-    QFETCH(int, dialog);
-    QFETCH(bool, byClose);
-
-    const QByteArray before = iniBytes();
-    {
-        QScopedPointer<QDialog> dlg;
-        if (dialog == 0) {
-            auto* comm = new DlgSetComm(nullptr);
-            comm->baudBox()->setCurrentIndex(0);
-            comm->flowCheck()->setChecked(true);
-            comm->ignoreEdit()->setText(QStringLiteral("COM9"));
-            dlg.reset(comm);
-        } else if (dialog == 1) {
-            auto* mysql = new DlgSetMysql(nullptr);
-            mysql->hostEdit()->setText(QStringLiteral("elsewhere"));
-            mysql->pwdEdit()->clear();
-            dlg.reset(mysql);
-        } else {
-            auto* card = new DlgSetCard(nullptr);
-            card->onBtAdd();
-            card->table()->itemModel()->item(0, 1)->setText(QStringLiteral("1"));
-            card->table()->itemModel()->item(2, 0)->setText(QStringLiteral("999"));
-            dlg.reset(card);
-        }
-        QVERIFY(dlg->windowFlags() & Qt::WindowCloseButtonHint);
-        dlg->show();
-        if (byClose) {
-            dlg->close();
-        } else {
-            clickButton(dlg.data(), QStringLiteral("取消"));
-        }
-        QCOMPARE(dlg->result(), int(QDialog::Rejected));
-    }
-    QCOMPARE(theSetting.baudRate, 115200);
-    QCOMPARE(theSetting.flowControl, 0);
-    QCOMPARE(theSetting.ignorePorts, QStringLiteral("COM1"));
-    QCOMPARE(theSetting.mysqlHost, QStringLiteral("127.0.0.1"));
-    QCOMPARE(theSetting.mysqlPwd, QStringLiteral("73914"));
-    QCOMPARE(mapPairs(), savedPairs);
-    QCOMPARE(iniBytes(), before);
-    DlgSetCard reopened(nullptr);
-    QCOMPARE(tableRows(reopened), savedPairs);
-}
-
-// Values typed into settings.ini by hand may be longer than the edits allow;
-// showing them and pressing OK must not cut them short.
-void TestDlgSettings::longHandWrittenValuesSurvive()
-{
-    const QString host = QStringLiteral("mysql-primary.datacenter-east.example.com");
-    const QString ports =
-        QStringList(QVector<QString>(80, QStringLiteral("COM12")).toList()).join(QLatin1Char(','));
-    writeIni(QStringLiteral("MYSQL_HOST"), host);
-    writeIni(QStringLiteral("DEF_IGNORE"), ports);
-    theSetting.loadIni();
-    const QByteArray before = iniBytes();
-
-    DlgSetMysql mysql(nullptr);
-    QCOMPARE(mysql.hostEdit()->maxLength(), host.size());
-    mysql.onBtOk();
-    DlgSetComm comm(nullptr);
-    QCOMPARE(comm.ignoreEdit()->maxLength(), ports.size());
-    comm.onBtOk();
-    QCOMPARE(theSetting.mysqlHost, host);
-    QCOMPARE(theSetting.ignorePorts, ports);
-    QCOMPARE(iniBytes(), before);
-}
-
-void TestDlgSettings::cardSave_data()
-{
-    QTest::addColumn<Pairs>("rows");
-    QTest::addColumn<int>("badRow");
-    QTest::addColumn<Pairs>("saved");
-
-    const QString phone15 = QStringLiteral("123456789012345");
-    QTest::newRow("empty table empties the map") << Pairs{} << 0 << Pairs{};
-    QTest::newRow("cells trimmed, empty phone kept")
-        << Pairs{{" 111 ", " 138 "}, {"222", ""}} << 0 << Pairs{{"111", "138"}, {"222", ""}};
-    QTest::newRow("SIMs compare case-sensitively")
-        << Pairs{{"abc", ""}, {"ABC", ""}} << 0 << Pairs{{"abc", ""}, {"ABC", ""}};
-    QTest::newRow("phone of 15 characters between blanks")
-        << Pairs{{"111", "  " + phone15 + " "}} << 0 << Pairs{{"111", phone15}};
-    QTest::newRow("phone of 16 characters") << Pairs{{"111", ""}, {"222", phone15 + "6"}} << 2 << Pairs{};
-    QTest::newRow("blank SIM") << Pairs{{"111", ""}, {"   ", "138"}} << 2 << Pairs{};
-    QTest::newRow("duplicate SIM after trimming")
-        << Pairs{{"111", ""}, {"222", ""}, {" 111\t", ""}} << 3 << Pairs{};
-    QTest::newRow("three new empty rows") << Pairs{{"", ""}, {"", ""}, {"", ""}} << 1 << Pairs{};
-}
-
-void TestDlgSettings::cardSave()
-{
-    QFETCH(Pairs, rows);
-    QFETCH(int, badRow);
-    QFETCH(Pairs, saved);
-
-    const QByteArray before = iniBytes();
-    DlgSetCard dlg(nullptr);
-    QStandardItemModel* model = dlg.table()->itemModel();
-    model->removeRows(0, model->rowCount());
-    for (const auto& row : rows) {
-        dlg.onBtAdd();
-        model->item(model->rowCount() - 1, 0)->setText(row.first);
-        model->item(model->rowCount() - 1, 1)->setText(row.second);
-    }
-    dlg.onBtOk();
-
-    if (badRow > 0) {
-        QCOMPARE(messages,
-                 QStringList{QStringLiteral("错误提示|请检查第 %1 行的数据（SIM卡号不能为空，不能重复；"
-                                            "手机号码不能超过15位）|DlgSetCard")
-                                 .arg(badRow)});
-        QVERIFY(dlg.result() != QDialog::Accepted);
-        QCOMPARE(mapPairs(), savedPairs);
-        QCOMPARE(iniBytes(), before);
-        // Without the bad row and those after it the same dialog saves.
-        model->removeRows(badRow - 1, model->rowCount() - badRow + 1);
-        messages.clear();
-        dlg.onBtOk();
-        QVERIFY(messages.isEmpty());
-        QCOMPARE(mapPairs().size(), badRow - 1);
-        return;
-    }
-    QVERIFY(messages.isEmpty());
-    QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QCOMPARE(mapPairs(), saved);
-    QCOMPARE(iniValue(QStringLiteral("CARD/NUM")).toInt(), saved.size());
-    for (int i = 0; i < saved.size(); ++i) {
-        QCOMPARE(iniValue(QStringLiteral("CARD/SIM_%1").arg(i)).toString(), saved.at(i).first);
-        QCOMPARE(iniValue(QStringLiteral("CARD/PHN_%1").arg(i)).toString(), saved.at(i).second);
-    }
-}
-
-void TestDlgSettings::cardAddAndDelete()
-{
-    DlgSetCard dlg(nullptr);
-    XViewTable* table = dlg.table();
-    QStandardItemModel* model = table->itemModel();
-    QVERIFY(!table->currentIndex().isValid());
-    dlg.onBtDel();
-    QCOMPARE(tableRows(dlg), savedPairs);
-
-    dlg.onBtAdd();
-    QCOMPARE(tableRows(dlg), savedPairs + Pairs({{"", ""}}));
-    table->setCurrentIndex(model->index(0, 1));
-    dlg.onBtDel();
-    QCOMPARE(tableRows(dlg), Pairs({savedPairs.at(1), {"", ""}}));
-    QCOMPARE(mapPairs(), savedPairs);
-}
-
-// Text still in an open cell editor when saving is reached is saved with it.
-void TestDlgSettings::cardOpenEditorIsSaved()
-{
-    DlgSetCard dlg(nullptr);
-    dlg.show();
-    QApplication::setActiveWindow(&dlg);
-    QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    XViewTable* table = dlg.table();
-    table->setFocus();
-    // Every edit trigger is on: making the cell current opens its editor.
-    table->setCurrentIndex(table->itemModel()->index(1, 1));
-    QPointer<QLineEdit> editor;
-    QTRY_VERIFY_WITH_TIMEOUT((editor = table->viewport()->findChild<QLineEdit*>()) && editor->hasFocus(),
-                             2000);
-    QTest::keyClicks(editor, QStringLiteral("13900000002"));
-    dlg.onBtOk();
-    QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QCOMPARE(theSetting.cardMap->phoneList.value(1), QStringLiteral("13900000002"));
-}
-
-// Every label and button shows its whole text in its box with the font the
-// system resolves for the dialogs' font value.
-void TestDlgSettings::textsFit()
-{
-    DlgSetComm comm(nullptr);
-    DlgSetMysql mysql(nullptr);
-    DlgSetCard card(nullptr);
-    const QList<QPair<QDialog*, QSize>> dialogs{
-        {&comm, QSize(500, 280)}, {&mysql, QSize(500, 510)}, {&card, QSize(500, 360)}};
-    const QByteArray shots = qgetenv("VLSMS_SHOT_DIR");
-    for (const auto& entry : dialogs) {
-        QDialog* dlg = entry.first;
-        dlg->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dlg));
-        QCOMPARE(dlg->size(), entry.second);
-        for (QLabel* label : dlg->findChildren<QLabel*>()) {
-            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));
-            QVERIFY2(label->sizeHint().height() <= label->height(), qPrintable(label->text()));
-        }
-        for (QPushButton* button : dlg->findChildren<QPushButton*>()) {
-            QVERIFY2(button->sizeHint().width() <= button->width(), qPrintable(button->text()));
-        }
-        if (!shots.isEmpty()) {
-            dlg->grab().save(QString::fromLocal8Bit(shots) + QLatin1Char('/') +
-                             dlg->metaObject()->className() + QStringLiteral(".png"));
-        }
-    }
-}
 
 QTEST_MAIN(TestDlgSettings)
 #include "tst_dlgsettings.moc"

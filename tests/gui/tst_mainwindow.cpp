@@ -19,8 +19,8 @@ QString u8(const char* text)
 
 } // namespace
 
-// What only the window does: its toggles and how it draws the controller's
-// state. The road itself is tested without a window.
+// What only the window does: how it draws the controller's state. The road
+// itself is tested without a window.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -34,132 +34,97 @@ private:
     }
 
 private slots:
-    void initTestCase();
-    void togglesShowAndHideButtons();
-    void drawsTheState_data();
-    void drawsTheState();
-    void saysTheSettingsFileIsBroken();
-};
+    void initTestCase() { qputenv("APPDATA", dir.path().toUtf8()); }
 
-void TestMainWindow::initTestCase()
-{
-    qputenv("APPDATA", dir.path().toUtf8());
-}
+    void drawsTheState_data()
+    {
+        QTest::addColumn<int>("link");
+        QTest::addColumn<bool>("storeOpen");
+        QTest::addColumn<QString>("linkText");
+        QTest::addColumn<QString>("totalText");
+        QTest::addColumn<int>("failed");
+        QTest::addColumn<QString>("note");
 
-void TestMainWindow::togglesShowAndHideButtons()
-{
-    MainWindow w;
-    w.appStartTimer.stop();
-    w.show();
-    QCOMPARE(w.btStartCom->text(), u8("启动"));
-    for (XButtonPush* hidden : {w.btSetCom, w.btDebug, w.btSetDB, w.btSetCard}) {
-        QVERIFY(!hidden->isVisible());
+        QTest::newRow("connected, store open")
+            << int(LinkUp) << true << u8("已连接") << "12" << 0 << QString();
+        QTest::newRow("connected over TLS, one message refused: the requeue command shows")
+            << int(LinkUp) << true << u8("已连接（加密）") << "12" << 1 << u8("数据库拒收 1 条");
+        QTest::newRow("third second of the countdown, with its reason")
+            << 92 << true << u8("准备再次尝试:3") << "12" << 0 << u8("原因：Table");
+        QTest::newRow("store closed")
+            << int(LinkOff) << false << u8("未连接") << u8("本地库无法打开") << 0 << QString();
     }
-    w.onBtStartCom();
-    QCOMPARE(w.btStartCom->text(), u8("停止"));
-    QVERIFY(!w.btSetCom->isVisible());
-    w.onBtStartCom();
-    QCOMPARE(w.btStartCom->text(), u8("启动"));
-    QVERIFY(w.btSetCom->isVisible());
 
-    w.onBtStartDB();
-    QCOMPARE(w.btStartDB->text(), u8("停止"));
-    QVERIFY(!w.btSetDB->isVisible());
-    QVERIFY(!w.btSetCard->isVisible());
-    w.onBtStartDB();
-    QCOMPARE(w.btStartDB->text(), u8("启动"));
-    QVERIFY(w.btSetDB->isVisible());
-    QVERIFY(w.btSetCard->isVisible());
-}
+    void drawsTheState()
+    {
+        QFETCH(int, link);
+        QFETCH(bool, storeOpen);
+        QFETCH(QString, linkText);
+        QFETCH(QString, totalText);
+        QFETCH(int, failed);
+        QFETCH(QString, note);
 
-void TestMainWindow::drawsTheState_data()
-{
-    QTest::addColumn<int>("link");
-    QTest::addColumn<bool>("storeOpen");
-    QTest::addColumn<QString>("linkText");
-    QTest::addColumn<QString>("totalText");
-    QTest::addColumn<int>("failed");
-    QTest::addColumn<QString>("note");
+        MainWindow w;
+        w.appStartTimer.stop();
+        RoadState state;
+        const QString longName =
+            QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-if02-port0");
+        state.ports.append({QStringLiteral("COM3"), u8("工作中(0)..."), "861234567890123", "8986001", false});
+        state.ports.append({longName, u8("（排除）"), "-", "-", true});
+        state.link = link;
+        state.storeOpen = storeOpen;
+        state.storeError = storeOpen ? QString() : QStringLiteral("disk I/O error");
+        state.total = 12;
+        state.pending = 3;
+        state.linkEncrypted = linkText.contains(u8("加密"));
+        state.failed = failed;
+        state.linkError =
+            QStringLiteral("Table 'sms.smsserver_in' doesn't exist QMYSQL: Unable to execute (error 1146)");
+        w.show();
+        w.showState(state);
 
-    QTest::newRow("connected, store open") << int(LinkUp) << true << u8("已连接") << "12" << 0 << QString();
-    QTest::newRow("connected over TLS, two messages refused: the requeue command shows")
-        << int(LinkUp) << true << u8("已连接（加密）") << "12" << 2 << u8("数据库拒收 2 条");
-    QTest::newRow("third second of the countdown, with its reason")
-        << 92 << true << u8("准备再次尝试:3") << "12" << 0 << u8("原因：Table");
-    QTest::newRow("store closed") << int(LinkOff) << false << u8("未连接") << u8("本地库无法打开") << 0
-                                  << QString();
-}
+        QCOMPARE(w.portModel->rowCount(), 2);
+        QCOMPARE(cell(w, 0, 1), u8("工作中(0)..."));
+        QCOMPARE(cell(w, 0, 3), QStringLiteral("8986001"));
+        // A long port name is shown whole, or at least in its tooltip.
+        QCOMPARE(cell(w, 1, 0), longName);
+        QCOMPARE(cell(w, 1, 0, Qt::ToolTipRole), longName);
+        QCOMPARE(w.lbConnState->text(), linkText);
+        QCOMPARE(w.lbRecvTotal->text(), totalText);
+        QCOMPARE(w.lbPending->text(), QStringLiteral("3"));
+        QVERIFY2(note.isEmpty() ? w.lbNote->text().isEmpty() : w.lbNote->text().startsWith(note),
+                 qPrintable(w.lbNote->text()));
+        QCOMPARE(w.btRequeue->isVisible(), failed > 0);
+        QVERIFY(w.lbNote->toolTip().contains(note));
 
-void TestMainWindow::drawsTheState()
-{
-    QFETCH(int, link);
-    QFETCH(bool, storeOpen);
-    QFETCH(QString, linkText);
-    QFETCH(QString, totalText);
-    QFETCH(int, failed);
-    QFETCH(QString, note);
+        // Fewer ports later: the table shrinks with the state.
+        state.ports.removeLast();
+        w.showState(state);
+        QCOMPARE(w.portModel->rowCount(), 1);
+    }
 
-    MainWindow w;
-    w.appStartTimer.stop();
-    RoadState state;
-    const QString longName =
-        QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-if02-port0");
-    state.ports.append({QStringLiteral("COM3"), u8("工作中(0)..."), "861234567890123", "8986001", false});
-    state.ports.append({longName, u8("（排除）"), "-", "-", true});
-    state.link = link;
-    state.storeOpen = storeOpen;
-    state.storeError = storeOpen ? QString() : QStringLiteral("disk I/O error");
-    state.total = 12;
-    state.pending = 3;
-    state.linkEncrypted = linkText.contains(u8("加密"));
-    state.failed = failed;
-    state.linkError =
-        QStringLiteral("Table 'sms.smsserver_in' doesn't exist QMYSQL: Unable to execute (error 1146)");
-    w.show();
-    w.showState(state);
-
-    QCOMPARE(w.portModel->rowCount(), 2);
-    QCOMPARE(cell(w, 0, 1), u8("工作中(0)..."));
-    QCOMPARE(cell(w, 0, 3), QStringLiteral("8986001"));
-    // A long port name is shown whole, or at least in its tooltip.
-    QCOMPARE(cell(w, 1, 0), longName);
-    QCOMPARE(cell(w, 1, 0, Qt::ToolTipRole), longName);
-    QVERIFY(w.portView->columnWidth(0) >= 160);
-    QCOMPARE(w.lbConnState->text(), linkText);
-    QCOMPARE(w.lbRecvTotal->text(), totalText);
-    QCOMPARE(w.lbPending->text(), QStringLiteral("3"));
-    QVERIFY2(note.isEmpty() ? w.lbNote->text().isEmpty() : w.lbNote->text().startsWith(note),
-             qPrintable(w.lbNote->text()));
-    QCOMPARE(w.btRequeue->isVisible(), failed > 0);
-    QVERIFY(w.lbNote->toolTip().contains(note));
-
-    // Fewer ports later: the table shrinks with the state.
-    state.ports.removeLast();
-    w.showState(state);
-    QCOMPARE(w.portModel->rowCount(), 1);
-}
-
-// The window runs on the defaults and tells the operator which file it could not read.
-void TestMainWindow::saysTheSettingsFileIsBroken()
-{
-    QVERIFY(theSetting.loadIni());
-    QFile ini(theSetting.iniPath());
-    QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("not a settings file\n") > 0);
-    ini.close();
-    QVERIFY(!theSetting.loadIni());
-    QStringList shown;
-    xSetMessageHook([&shown](const QString&, const QString& text, QWidget*) {
-        shown << text;
-        return 0;
-    });
-    MainWindow w;
-    w.appStartTimer.stop();
-    w.onAppStart();
-    xSetMessageHook(nullptr);
-    QCOMPARE(shown.size(), 1);
-    QVERIFY2(shown.first().contains(theSetting.iniPath()), qPrintable(shown.first()));
-    w.close();
-}
+    // The window runs on the defaults and tells the operator which file it could not read.
+    void saysTheSettingsFileIsBroken()
+    {
+        QVERIFY(theSetting.loadIni());
+        QFile ini(theSetting.iniPath());
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("not a settings file\n") > 0);
+        ini.close();
+        QVERIFY(!theSetting.loadIni());
+        QStringList shown;
+        xSetMessageHook([&shown](const QString&, const QString& text, QWidget*) {
+            shown << text;
+            return 0;
+        });
+        MainWindow w;
+        w.appStartTimer.stop();
+        w.onAppStart();
+        xSetMessageHook(nullptr);
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(theSetting.iniPath()), qPrintable(shown.first()));
+        w.close();
+    }
+};
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

@@ -1,4 +1,5 @@
 #include "mysql/mysql5.h"
+#include "support/appfixture.h"
 #include "support/tcprelay.h"
 
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 // Runs against the MariaDB server named by the VLSMS_TEST_MYSQL_* environment.
 // Other tests may write to the same table at the same time, so rows are found
 // by their own key, never by counting.
+
 class TestMysql5 : public QObject
 {
     Q_OBJECT
@@ -25,7 +27,6 @@ private:
     QString user;
     QString pwd;
     QString db;
-    const QString admin = QStringLiteral("tst_admin");
     const QString faultDb = QStringLiteral("vlsms_mysql5_%1").arg(QCoreApplication::applicationPid());
 
     // Opens the forwarder's connection and returns the link state it leads to.
@@ -40,21 +41,361 @@ private:
     }
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
-    void openGivesConnected();
-    void openFailures_data();
-    void openFailures();
-    void lostServer_data();
-    void lostServer();
-    void insertWritesEveryColumn_data();
-    void insertWritesEveryColumn();
-    void insertFaults_data();
-    void insertFaults();
-    void longRowsSplitBelowThePacketLimit();
-    void tlsLink_data();
-    void tlsLink();
+    void initTestCase()
+    {
+        host = qEnvironmentVariable("VLSMS_TEST_MYSQL_HOST");
+        port = qEnvironmentVariableIntValue("VLSMS_TEST_MYSQL_PORT");
+        user = qEnvironmentVariable("VLSMS_TEST_MYSQL_USER");
+        pwd = qEnvironmentVariable("VLSMS_TEST_MYSQL_PWD");
+        db = qEnvironmentVariable("VLSMS_TEST_MYSQL_DB");
+        QVERIFY2(!qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA").isEmpty(),
+                 "tools/mariadb.sh test-start sets it");
+        appfixture::makeTestDatabase(faultDb);
+    }
+
+    void cleanupTestCase() { appfixture::dropTestDatabases({faultDb}); }
+
+    void cleanup()
+    {
+        Mysql5::closeConn();
+        Mysql5::setWaitSeconds(10);
+    }
+
+    void openGivesConnected()
+    {
+        QCOMPARE(connectThrough(port, pwd, db), 2);
+        QVERIFY(QSqlDatabase::contains(Mysql5::connectionName()));
+
+        QString err;
+        // Emoji and rare CJK characters need the four-byte character set.
+        QCOMPARE(forwarderValue(QStringLiteral("SELECT @@character_set_connection")).toString(),
+                 QStringLiteral("utf8mb4"));
+
+        // A second open leaves the existing connection alone, whatever it is given.
+        QString openError;
+        QVERIFY(Mysql5::openConn(host, 1, user, QStringLiteral("wrong"), db, openError));
+        QVERIFY2(Mysql5::testConn(err), qPrintable(err));
+        QVERIFY(Mysql5::closeConn());
+        QVERIFY(!QSqlDatabase::contains(Mysql5::connectionName()));
+    }
+
+    void openFailures_data()
+    {
+        QTest::addColumn<int>("target"); // 0 the server, 1 a closed port, 2 a silent listener
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("dbName");
+        QTest::addColumn<QString>("errorPart");
+
+        QTest::newRow("wrong password")
+            << 0 << QStringLiteral("not-the-password") << QString() << QStringLiteral("Access denied");
+        QTest::newRow("unknown database")
+            << 0 << QString() << QStringLiteral("vlsms_no_such_db") << QStringLiteral("Unknown database");
+        QTest::newRow("closed port") << 1 << QString() << QString() << QStringLiteral("connect");
+        QTest::newRow("server accepts and never answers")
+            << 2 << QString() << QString() << QStringLiteral("handshake");
+    }
+
+    void openFailures()
+    {
+        QFETCH(int, target);
+        QFETCH(QString, password);
+        QFETCH(QString, dbName);
+        QFETCH(QString, errorPart);
+
+        int toPort = port;
+        std::unique_ptr<TcpRelay> silent;
+        if (target == 1) {
+            // A port that was free a moment ago is refused now.
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            toPort = probe.serverPort();
+            probe.close();
+        } else if (target == 2) {
+            silent = std::make_unique<TcpRelay>(0);
+            QVERIFY(silent->port() != 0);
+            toPort = silent->port();
+        }
+
+        QElapsedTimer clock;
+        clock.start();
+        QString error;
+        const bool opened = Mysql5::openConn(host, toPort, user, password.isEmpty() ? pwd : password,
+                                             dbName.isEmpty() ? db : dbName, error);
+        const qint64 elapsed = clock.elapsed();
+
+        QVERIFY(!opened);
+        QVERIFY2(!error.isEmpty(), "the driver's text is kept for the log");
+        QVERIFY2(error.contains(errorPart, Qt::CaseInsensitive), qPrintable(error));
+        QVERIFY(!QSqlDatabase::contains(Mysql5::connectionName()));
+        // Every wait on the server ends within the bound.
+        QVERIFY2(elapsed < (Mysql5::waitSeconds() + 5) * 1000, qPrintable(QString::number(elapsed)));
+    }
+
+    void lostServer_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("server ends the session") << QStringLiteral("kill");
+        QTest::newRow("server goes away") << QStringLiteral("drop");
+        QTest::newRow("server stops answering") << QStringLiteral("freeze");
+    }
+
+    void lostServer()
+    {
+        QFETCH(QString, how);
+        TcpRelay relay(static_cast<quint16>(port));
+        QVERIFY(relay.port() != 0);
+        QCOMPARE(connectThrough(relay.port(), pwd, db), 2);
+        QString err;
+        QVERIFY2(Mysql5::testConn(err), qPrintable(err));
+
+        if (how == QStringLiteral("kill")) {
+            const QVariant id = forwarderValue(QStringLiteral("SELECT CONNECTION_ID()"));
+            QVERIFY(id.isValid());
+            QVERIFY(adminQuery(QStringLiteral("KILL CONNECTION %1").arg(id.toLongLong())).isActive());
+        } else if (how == QStringLiteral("drop")) {
+            relay.drop();
+        } else {
+            relay.freeze();
+        }
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!Mysql5::testConn(err));
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY(!err.isEmpty());
+        QVERIFY2(elapsed < (Mysql5::waitSeconds() + 5) * 1000, qPrintable(QString::number(elapsed)));
+
+        // The stale connection is still registered, so a new open does not replace
+        // it; the forwarder closes it before the next attempt.
+        QVERIFY(Mysql5::openConn(host, port, user, pwd, db, err));
+        QVERIFY(!Mysql5::testConn(err));
+        QVERIFY(Mysql5::closeConn());
+        QCOMPARE(connectThrough(port, pwd, db), 2);
+        QVERIFY2(Mysql5::testConn(err), qPrintable(err));
+    }
+
+    void insertWritesEveryColumn_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("messageDate");
+        QTest::addColumn<QString>("receiveDate");
+        QTest::addColumn<QString>("originator");
+
+        QTest::newRow("emoji and rare CJK outside the basic plane")
+            << QString::fromUtf8("OK 👍🎉 𠀀𪚥 end") << QStringLiteral("2025-01-01 00:00:00")
+            << QStringLiteral("2025-01-01 00:00:01") << QStringLiteral("10086");
+        QTest::newRow("quotes, backslash and line breaks")
+            << QStringLiteral("it's \"quoted\" \\ back\r\nslash;--") << QStringLiteral("2023-07-15 12:30:45")
+            << QStringLiteral("2023-07-15 12:31:00") << QStringLiteral("Bank'Alert");
+        QTest::newRow("long joined message")
+            << QString::fromUtf8("长").repeated(255 * 67) << QStringLiteral("2024-01-02 03:04:05")
+            << QStringLiteral("2024-01-02 03:04:06") << QStringLiteral("1069");
+    }
+
+    void insertWritesEveryColumn()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, messageDate);
+        QFETCH(QString, receiveDate);
+        QFETCH(QString, originator);
+
+        QCOMPARE(connectThrough(port, pwd, db), 2);
+        const QString userPhone = QStringLiteral("13912345678");
+        const QString gatewayId = QStringLiteral("COM17");
+        QString err = QStringLiteral("stale");
+        QVERIFY2(Mysql5::insertSms(userPhone, gatewayId, originator, messageDate, receiveDate, text, err),
+                 qPrintable(err));
+        QCOMPARE(err, QString());
+
+        const qlonglong id = forwarderValue(QStringLiteral("SELECT LAST_INSERT_ID()")).toLongLong();
+        QVERIFY(id > 0);
+        QSqlQuery row = adminQuery(QStringLiteral("SELECT process, type, encoding,"
+                                                  " DATE_FORMAT(message_date, '%Y-%m-%d %H:%i:%s'),"
+                                                  " DATE_FORMAT(receive_date, '%Y-%m-%d %H:%i:%s'),"
+                                                  " originator, HEX(text), gateway_id, userphone, text"
+                                                  " FROM smsserver_in WHERE id = %1")
+                                       .arg(id));
+        QVERIFY(row.next());
+        QCOMPARE(row.value(0).toInt(), 0);
+        QCOMPARE(row.value(1).toString(), QStringLiteral("I"));
+        QCOMPARE(row.value(2).toString(), QStringLiteral("U"));
+        QCOMPARE(row.value(3).toString(), messageDate);
+        QCOMPARE(row.value(4).toString(), receiveDate);
+        QCOMPARE(row.value(5).toString(), originator);
+        QCOMPARE(row.value(6).toByteArray(), text.toUtf8().toHex().toUpper());
+        QCOMPARE(row.value(7).toString(), gatewayId);
+        QCOMPARE(row.value(8).toString(), userPhone);
+        QCOMPARE(row.value(9).toString(), text);
+    }
+
+    // What becomes of a batch of three rows under each fault of the row, the
+    // table or the link: refused rows alone, no copies, and a definite answer
+    // from the server before the client's read time-out.
+    void insertFaults_data()
+    {
+        QTest::addColumn<QString>("before"); // run before the link opens (%1: the table)
+        QTest::addColumn<QString>("after");  // run once the link is open
+        QTest::addColumn<QString>("undo");   // run afterwards
+        QTest::addColumn<QString>("badRow"); // field:value of the middle row
+        QTest::addColumn<QList<RowFate>>("fates");
+        // The server's error number: for a lock, its own answer, not the client's
+        // read time-out (which would leave the insert pending, its fate unknown).
+        QTest::addColumn<QString>("code");
+
+        const RowFate in = RowFate::Inserted;
+        const RowFate notSent = RowFate::NotSent;
+        const QList<RowFate> middleRefused{in, RowFate::Refused, in};
+        const QList<RowFate> noneSent{notSent, notSent, notSent};
+        const auto fault = [](const char* name, const char* before, const char* after, const char* undo,
+                              const QString& badRow, const QList<RowFate>& fates, const char* code) {
+            QTest::newRow(name) << before << after << undo << badRow << fates << code;
+        };
+        // The row's own data: refused alone.
+        fault("text too long for a narrowed column", "ALTER TABLE %1 MODIFY text VARCHAR(40)", "", "",
+              QString("text:").leftJustified(46, QLatin1Char('x')), middleRefused, "1406");
+        fault("text too long, server in a lax mode that would cut it",
+              "SET GLOBAL sql_mode = ''\nALTER TABLE %1 MODIFY text VARCHAR(40)", "",
+              "SET GLOBAL sql_mode = DEFAULT", QString("text:").leftJustified(46, QLatin1Char('x')),
+              middleRefused, "1406");
+        fault("emoji in a three-byte column", "ALTER TABLE %1 MODIFY text TEXT CHARACTER SET utf8mb3", "", "",
+              QString::fromUtf8("text:验证码 👍"), middleRefused, "1366");
+        fault("check constraint of the operator",
+              "ALTER TABLE %1 ADD CONSTRAINT no_spam CHECK (originator <> 'spam')", "", "", "originator:spam",
+              middleRefused, "4025");
+        fault("trigger of the operator refuses the row",
+              "CREATE TRIGGER %1_no_spam BEFORE INSERT ON %1 FOR EACH ROW IF NEW.originator = 'spam' THEN "
+              "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no spam'; END IF",
+              "", "", "originator:spam", middleRefused, "1644");
+        fault("unique key of the operator already holds the value",
+              "ALTER TABLE %1 ADD UNIQUE KEY one_per_sender (originator)", "", "", "originator:10080",
+              middleRefused, "1062");
+        fault("date the server cannot read", "", "", "", "messageDate:2026-02-30 25:61:00", middleRefused,
+              "1411");
+        fault("table without transactions: no copies of the rows before the refused one",
+              "ALTER TABLE %1 ENGINE=MyISAM, MODIFY text VARCHAR(40)", "", "",
+              QString("text:").leftJustified(46, QLatin1Char('x')), middleRefused, "1406");
+        // The table, the rights, the link: nothing sent, the messages wait.
+        fault("table renamed", "", "RENAME TABLE %1 TO %1_away", "RENAME TABLE %1_away TO %1", "", noneSent,
+              "1146");
+        fault("table write-locked by another session", "", "LOCK TABLES %1 WRITE", "UNLOCK TABLES", "",
+              noneSent, "1205");
+        fault("server gone", "", "drop", "", "", noneSent, "");
+    }
+
+    void insertFaults()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QString, undo);
+        QFETCH(QString, badRow);
+        QFETCH(QList<RowFate>, fates);
+        QFETCH(QString, code);
+
+        const QString table = faultDb + QStringLiteral(".smsserver_in");
+        adminQuery(QStringLiteral("DROP TABLE IF EXISTS %1").arg(table));
+        QVERIFY(adminQuery(QStringLiteral("CREATE TABLE %1 LIKE %2.smsserver_in").arg(table, db)).isActive());
+        const auto onTable = [&table](const QString& sql) {
+            return sql.contains("%1") ? sql.arg(table) : sql;
+        };
+        for (const QString& sql : before.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            QVERIFY(adminQuery(onTable(sql)).isActive());
+        }
+        TcpRelay relay(static_cast<quint16>(port));
+        Mysql5::setWaitSeconds(4);
+        QString err;
+        QVERIFY2(Mysql5::openConn(host, relay.port(), user, pwd, faultDb, err), qPrintable(err));
+        if (after == QStringLiteral("drop")) {
+            relay.drop();
+        } else if (!after.isEmpty()) {
+            QVERIFY(adminQuery(QString(after).arg(table)).isActive());
+        }
+
+        QList<SmsRow> rows;
+        for (int i = 0; i < 3; ++i) {
+            rows.append(testRow(QTest::currentDataTag(), i));
+        }
+        // The middle row differs in one field, given as field:value.
+        const QMap<QString, QString*> fields{{"text", &rows[1].text},
+                                             {"originator", &rows[1].originator},
+                                             {"messageDate", &rows[1].messageDate}};
+        if (fields.contains(badRow.section(QLatin1Char(':'), 0, 0))) {
+            *fields.value(badRow.section(QLatin1Char(':'), 0, 0)) = badRow.section(QLatin1Char(':'), 1);
+        }
+        QList<RowFate> got;
+        const bool allIn = Mysql5::insertBatch(rows, got, err);
+        if (!undo.isEmpty()) {
+            adminQuery(onTable(undo));
+        }
+        Mysql5::closeConn();
+        Mysql5::setWaitSeconds(10);
+
+        QVERIFY2(got == fates, qPrintable(QStringLiteral("fates differ; error: ") + err));
+        QVERIFY2(err.contains(code), qPrintable(err));
+        QCOMPARE(allIn, err.isEmpty());
+        // Exactly the rows reported inserted are there, each once.
+        QSqlQuery count = adminQuery(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table));
+        QVERIFY(count.next());
+        QCOMPARE(count.value(0).toInt(), int(fates.count(RowFate::Inserted)));
+    }
+
+    // A hundred long messages are more than an old server takes in one request:
+    // they go in several, all of them, each once.
+    void longRowsSplitBelowThePacketLimit()
+    {
+        // Taken by sessions opened from now on; the other tests' rows are short.
+        QVERIFY(adminQuery(QStringLiteral("SET GLOBAL max_allowed_packet = 1048576")).isActive());
+        QString err;
+        const bool opened = Mysql5::openConn(host, port, user, pwd, db, err);
+        adminQuery(QStringLiteral("SET GLOBAL max_allowed_packet = DEFAULT"));
+        QVERIFY2(opened, qPrintable(err));
+
+        const QString tag = QStringLiteral("LONG-%1").arg(QCoreApplication::applicationPid());
+        QList<SmsRow> rows;
+        for (int i = 0; i < Mysql5::batchLimit(); ++i) {
+            rows.append(testRow(tag, i));
+            rows.last().text = QString::fromUtf8("长").repeated(255 * 30); // 23 KB of UTF-8 each
+        }
+        QList<RowFate> fates;
+        QVERIFY2(Mysql5::insertBatch(rows, fates, err), qPrintable(err));
+        QSqlQuery count = adminQuery(QStringLiteral("SELECT COUNT(DISTINCT originator) * 1000 + COUNT(*) "
+                                                    "FROM smsserver_in WHERE gateway_id = '%1'")
+                                         .arg(tag));
+        QVERIFY(count.next());
+        QCOMPARE(count.value(0).toInt(), rows.size() * 1001); // each once
+        adminQuery(QStringLiteral("DELETE FROM smsserver_in WHERE gateway_id = '%1'").arg(tag));
+    }
+
+    // TLS as far as the driver takes it: with the server's CA the link is
+    // encrypted and the certificate checked against the CA.
+    void tlsLink_data()
+    {
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<bool>("encrypted");
+        QTest::addColumn<QString>("errorPart");
+
+        const QString ca = qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA");
+        QTest::newRow("no TLS settings: plain link as before") << "" << true << false << "";
+        QTest::newRow("the CA that signed the server: encrypted") << ca << true << true << "";
+        QTest::newRow("a CA that did not sign the server: refused")
+            << qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_OTHER_CA") << false << false << "SSL";
+        QTest::newRow("CA file missing: refused before connecting")
+            << ca + QStringLiteral(".missing") << false << false << "cannot be read";
+    }
+
+    void tlsLink()
+    {
+        QFETCH(QString, ca);
+        QFETCH(bool, opens);
+        QFETCH(bool, encrypted);
+        QFETCH(QString, errorPart);
+
+        const LinkSettings link{host, port, user, pwd, db, ca, QString(), QString()};
+        QString err;
+        QCOMPARE(Mysql5::openConn(link, err), opens);
+        QVERIFY2(err.contains(errorPart, Qt::CaseInsensitive), qPrintable(err));
+        QCOMPARE(!Mysql5::sslCipher().isEmpty(), encrypted);
+    }
 };
 
 int TestMysql5::connectThrough(int toPort, const QString& password, const QString& dbName)
@@ -65,7 +406,7 @@ int TestMysql5::connectThrough(int toPort, const QString& password, const QStrin
 
 QSqlQuery TestMysql5::adminQuery(const QString& sql)
 {
-    QSqlQuery query(QSqlDatabase::database(admin));
+    QSqlQuery query(appfixture::adminDb());
     if (!query.exec(sql)) {
         qWarning("admin query failed: %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
     }
@@ -79,408 +420,6 @@ QVariant TestMysql5::forwarderValue(const QString& sql)
         return QVariant();
     }
     return query.value(0);
-}
-
-void TestMysql5::initTestCase()
-{
-    host = qEnvironmentVariable("VLSMS_TEST_MYSQL_HOST");
-    port = qEnvironmentVariableIntValue("VLSMS_TEST_MYSQL_PORT");
-    user = qEnvironmentVariable("VLSMS_TEST_MYSQL_USER");
-    pwd = qEnvironmentVariable("VLSMS_TEST_MYSQL_PWD");
-    db = qEnvironmentVariable("VLSMS_TEST_MYSQL_DB");
-    QVERIFY2(!host.isEmpty() && port > 0 && !user.isEmpty() && !db.isEmpty() &&
-                 !qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA").isEmpty(),
-             "VLSMS_TEST_MYSQL_* is not set: start a server with tools/mariadb.sh test-start DIR "
-             "and source DIR/env.sh");
-
-    QSqlDatabase adminDb = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), admin);
-    adminDb.setHostName(host);
-    adminDb.setPort(port);
-    adminDb.setUserName(user);
-    adminDb.setPassword(pwd);
-    adminDb.setDatabaseName(db);
-    QVERIFY2(adminDb.open(), qPrintable(QStringLiteral("no test server at %1:%2: %3")
-                                            .arg(host)
-                                            .arg(port)
-                                            .arg(adminDb.lastError().text())));
-    QVERIFY(adminQuery(QStringLiteral("SET NAMES utf8mb4")).isActive());
-    adminQuery(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(faultDb));
-    QVERIFY(adminQuery(QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(faultDb)).isActive());
-}
-
-void TestMysql5::cleanupTestCase()
-{
-    adminQuery(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(faultDb));
-    adminQuery(QStringLiteral("DROP USER IF EXISTS 'vlsms_limited'@'%'"));
-    QSqlDatabase::database(admin, false).close();
-    QSqlDatabase::removeDatabase(admin);
-}
-
-void TestMysql5::cleanup()
-{
-    Mysql5::closeConn();
-    Mysql5::setWaitSeconds(10);
-}
-
-void TestMysql5::openGivesConnected()
-{
-    QCOMPARE(connectThrough(port, pwd, db), 2);
-    QVERIFY(QSqlDatabase::contains(Mysql5::connectionName()));
-
-    QString err = QStringLiteral("stale");
-    QVERIFY(Mysql5::testConn(err));
-    QCOMPARE(err, QString());
-
-    // Emoji and rare CJK characters need the four-byte character set.
-    QCOMPARE(forwarderValue(QStringLiteral("SELECT @@character_set_connection")).toString(),
-             QStringLiteral("utf8mb4"));
-
-    // A second open leaves the existing connection alone, whatever it is given.
-    QString openError;
-    QVERIFY(Mysql5::openConn(host, 1, user, QStringLiteral("wrong"), db, openError));
-    QVERIFY(Mysql5::testConn(err));
-    QCOMPARE(openError, QString());
-
-    QVERIFY(Mysql5::closeConn());
-    QVERIFY(!QSqlDatabase::contains(Mysql5::connectionName()));
-    QVERIFY(!Mysql5::closeConn());
-}
-
-void TestMysql5::openFailures_data()
-{
-    QTest::addColumn<int>("target"); // 0 the server, 1 a closed port, 2 a silent listener
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("dbName");
-    QTest::addColumn<QString>("errorPart");
-
-    QTest::newRow("wrong password") << 0 << QStringLiteral("not-the-password") << QString()
-                                    << QStringLiteral("Access denied");
-    QTest::newRow("unknown database")
-        << 0 << QString() << QStringLiteral("vlsms_no_such_db") << QStringLiteral("Unknown database");
-    QTest::newRow("closed port") << 1 << QString() << QString() << QStringLiteral("connect");
-    QTest::newRow("server accepts and never answers")
-        << 2 << QString() << QString() << QStringLiteral("handshake");
-}
-
-void TestMysql5::openFailures()
-{
-    QFETCH(int, target);
-    QFETCH(QString, password);
-    QFETCH(QString, dbName);
-    QFETCH(QString, errorPart);
-
-    int toPort = port;
-    std::unique_ptr<TcpRelay> silent;
-    if (target == 1) {
-        // A port that was free a moment ago is refused now.
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        toPort = probe.serverPort();
-        probe.close();
-    } else if (target == 2) {
-        silent = std::make_unique<TcpRelay>(0);
-        QVERIFY(silent->port() != 0);
-        toPort = silent->port();
-    }
-
-    QElapsedTimer clock;
-    clock.start();
-    QString error;
-    const bool opened = Mysql5::openConn(host, toPort, user, password.isEmpty() ? pwd : password,
-                                         dbName.isEmpty() ? db : dbName, error);
-    const qint64 elapsed = clock.elapsed();
-
-    QVERIFY(!opened);
-    QVERIFY2(!error.isEmpty(), "the driver's text is kept for the log");
-    QVERIFY2(error.contains(errorPart, Qt::CaseInsensitive), qPrintable(error));
-    QVERIFY(!QSqlDatabase::contains(Mysql5::connectionName()));
-    // Every wait on the server ends within the bound.
-    QVERIFY2(elapsed < (Mysql5::waitSeconds() + 5) * 1000, qPrintable(QString::number(elapsed)));
-}
-
-void TestMysql5::lostServer_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::newRow("server ends the session") << QStringLiteral("kill");
-    QTest::newRow("server goes away") << QStringLiteral("drop");
-    QTest::newRow("server stops answering") << QStringLiteral("freeze");
-}
-
-void TestMysql5::lostServer()
-{
-    QFETCH(QString, how);
-    TcpRelay relay(static_cast<quint16>(port));
-    QVERIFY(relay.port() != 0);
-    QCOMPARE(connectThrough(relay.port(), pwd, db), 2);
-    QString err;
-    QVERIFY2(Mysql5::testConn(err), qPrintable(err));
-
-    if (how == QStringLiteral("kill")) {
-        const QVariant id = forwarderValue(QStringLiteral("SELECT CONNECTION_ID()"));
-        QVERIFY(id.isValid());
-        QVERIFY(adminQuery(QStringLiteral("KILL CONNECTION %1").arg(id.toLongLong())).isActive());
-    } else if (how == QStringLiteral("drop")) {
-        relay.drop();
-    } else {
-        relay.freeze();
-    }
-
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(!Mysql5::testConn(err));
-    const qint64 elapsed = clock.elapsed();
-    QVERIFY(!err.isEmpty());
-    QVERIFY2(elapsed < (Mysql5::waitSeconds() + 5) * 1000, qPrintable(QString::number(elapsed)));
-
-    // The stale connection is still registered, so a new open does not replace
-    // it; the forwarder closes it before the next attempt.
-    QVERIFY(Mysql5::openConn(host, port, user, pwd, db, err));
-    QVERIFY(!Mysql5::testConn(err));
-    clock.restart();
-    QVERIFY(Mysql5::closeConn());
-    QVERIFY2(clock.elapsed() < (Mysql5::waitSeconds() + 5) * 1000,
-             qPrintable(QString::number(clock.elapsed())));
-
-    QCOMPARE(connectThrough(port, pwd, db), 2);
-    QVERIFY2(Mysql5::testConn(err), qPrintable(err));
-}
-
-void TestMysql5::insertWritesEveryColumn_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("messageDate");
-    QTest::addColumn<QString>("receiveDate");
-    QTest::addColumn<QString>("originator");
-
-    QTest::newRow("plain text") << QStringLiteral("Your code is 4711.")
-                                << QStringLiteral("2024-02-29 23:59:58")
-                                << QStringLiteral("2024-03-01 00:00:05") << QStringLiteral("+8613800138000");
-    QTest::newRow("Chinese") << QString::fromUtf8("验证码：123456，五分钟内有效。【银行】")
-                             << QStringLiteral("2026-12-06 09:50:20") << QStringLiteral("2026-12-06 09:50:21")
-                             << QStringLiteral("95588");
-    QTest::newRow("emoji and rare CJK outside the basic plane")
-        << QString::fromUtf8("OK 👍🎉 𠀀𪚥 end") << QStringLiteral("2025-01-01 00:00:00")
-        << QStringLiteral("2025-01-01 00:00:01") << QStringLiteral("10086");
-    QTest::newRow("quotes, backslash and line breaks")
-        << QStringLiteral("it's \"quoted\" \\ back\r\nslash;--") << QStringLiteral("2023-07-15 12:30:45")
-        << QStringLiteral("2023-07-15 12:31:00") << QStringLiteral("Bank'Alert");
-    QTest::newRow("empty text and sender") << QString() << QStringLiteral("2024-06-30 08:00:00")
-                                           << QStringLiteral("2024-06-30 08:00:09") << QString();
-    QTest::newRow("long joined message")
-        << QString::fromUtf8("长").repeated(255 * 67) << QStringLiteral("2024-01-02 03:04:05")
-        << QStringLiteral("2024-01-02 03:04:06") << QStringLiteral("1069");
-}
-
-void TestMysql5::insertWritesEveryColumn()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, messageDate);
-    QFETCH(QString, receiveDate);
-    QFETCH(QString, originator);
-
-    QCOMPARE(connectThrough(port, pwd, db), 2);
-    const QString userPhone = QStringLiteral("13912345678");
-    const QString gatewayId = QStringLiteral("COM17");
-    QString err = QStringLiteral("stale");
-    QVERIFY2(Mysql5::insertSms(userPhone, gatewayId, originator, messageDate, receiveDate, text, err),
-             qPrintable(err));
-    QCOMPARE(err, QString());
-
-    const qlonglong id = forwarderValue(QStringLiteral("SELECT LAST_INSERT_ID()")).toLongLong();
-    QVERIFY(id > 0);
-    QSqlQuery row = adminQuery(QStringLiteral("SELECT process, type, encoding,"
-                                              " DATE_FORMAT(message_date, '%Y-%m-%d %H:%i:%s'),"
-                                              " DATE_FORMAT(receive_date, '%Y-%m-%d %H:%i:%s'),"
-                                              " originator, HEX(text), gateway_id, userphone, text"
-                                              " FROM smsserver_in WHERE id = %1")
-                                   .arg(id));
-    QVERIFY(row.next());
-    QCOMPARE(row.value(0).toInt(), 0);
-    QCOMPARE(row.value(1).toString(), QStringLiteral("I"));
-    QCOMPARE(row.value(2).toString(), QStringLiteral("U"));
-    QCOMPARE(row.value(3).toString(), messageDate);
-    QCOMPARE(row.value(4).toString(), receiveDate);
-    QCOMPARE(row.value(5).toString(), originator);
-    QCOMPARE(row.value(6).toByteArray(), text.toUtf8().toHex().toUpper());
-    QCOMPARE(row.value(7).toString(), gatewayId);
-    QCOMPARE(row.value(8).toString(), userPhone);
-    QCOMPARE(row.value(9).toString(), text);
-}
-
-// What becomes of a batch of three rows under each fault of the row, the
-// table or the link: refused rows alone, no copies, and a definite answer
-// from the server before the client's read time-out.
-void TestMysql5::insertFaults_data()
-{
-    QTest::addColumn<QString>("before"); // run before the link opens (%1: the table)
-    QTest::addColumn<QString>("after");  // run once the link is open
-    QTest::addColumn<QString>("undo");   // run afterwards
-    QTest::addColumn<QString>("badRow"); // field:value of the middle row
-    QTest::addColumn<QList<RowFate>>("fates");
-    // The server's error number: for a lock, its own answer, not the client's
-    // read time-out (which would leave the insert pending, its fate unknown).
-    QTest::addColumn<QString>("code");
-
-    const RowFate in = RowFate::Inserted;
-    const RowFate notSent = RowFate::NotSent;
-    const QList<RowFate> middleRefused{in, RowFate::Refused, in};
-    const QList<RowFate> noneSent{notSent, notSent, notSent};
-    const auto fault = [](const char* name, const char* before, const char* after, const char* undo,
-                          const QString& badRow, const QList<RowFate>& fates, const char* code) {
-        QTest::newRow(name) << before << after << undo << badRow << fates << code;
-    };
-    // The row's own data: refused alone.
-    fault("text too long for a narrowed column", "ALTER TABLE %1 MODIFY text VARCHAR(40)", "", "",
-          QString("text:").leftJustified(46, QLatin1Char('x')), middleRefused, "1406");
-    fault("text too long, server in a lax mode that would cut it",
-          "SET GLOBAL sql_mode = ''\nALTER TABLE %1 MODIFY text VARCHAR(40)", "",
-          "SET GLOBAL sql_mode = DEFAULT", QString("text:").leftJustified(46, QLatin1Char('x')),
-          middleRefused, "1406");
-    fault("emoji in a three-byte column", "ALTER TABLE %1 MODIFY text TEXT CHARACTER SET utf8mb3", "", "",
-          QString::fromUtf8("text:验证码 👍"), middleRefused, "1366");
-    fault("check constraint of the operator",
-          "ALTER TABLE %1 ADD CONSTRAINT no_spam CHECK (originator <> 'spam')", "", "", "originator:spam",
-          middleRefused, "4025");
-    fault("trigger of the operator refuses the row",
-          "CREATE TRIGGER %1_no_spam BEFORE INSERT ON %1 FOR EACH ROW IF NEW.originator = 'spam' THEN "
-          "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no spam'; END IF",
-          "", "", "originator:spam", middleRefused, "1644");
-    fault("unique key of the operator already holds the value",
-          "ALTER TABLE %1 ADD UNIQUE KEY one_per_sender (originator)", "", "", "originator:10080",
-          middleRefused, "1062");
-    fault("date the server cannot read", "", "", "", "messageDate:2026-02-30 25:61:00", middleRefused,
-          "1411");
-    fault("table without transactions: no copies of the rows before the refused one",
-          "ALTER TABLE %1 ENGINE=MyISAM, MODIFY text VARCHAR(40)", "", "",
-          QString("text:").leftJustified(46, QLatin1Char('x')), middleRefused, "1406");
-    // The table, the rights, the link: nothing sent, the messages wait.
-    fault("table renamed", "", "RENAME TABLE %1 TO %1_away", "RENAME TABLE %1_away TO %1", "", noneSent,
-          "1146");
-    fault("column dropped", "", "ALTER TABLE %1 DROP COLUMN userphone", "", "", noneSent, "1054");
-    fault("insert right revoked", "", "REVOKE INSERT ON %1 FROM limited", "", "", noneSent, "1142");
-    fault("table write-locked by another session", "", "LOCK TABLES %1 WRITE", "UNLOCK TABLES", "", noneSent,
-          "1205");
-    fault("server gone", "", "drop", "", "", noneSent, "");
-}
-
-void TestMysql5::insertFaults()
-{
-    QFETCH(QString, before);
-    QFETCH(QString, after);
-    QFETCH(QString, undo);
-    QFETCH(QString, badRow);
-    QFETCH(QList<RowFate>, fates);
-    QFETCH(QString, code);
-
-    const QString table = faultDb + QStringLiteral(".smsserver_in");
-    adminQuery(QStringLiteral("DROP TABLE IF EXISTS %1").arg(table));
-    QVERIFY(adminQuery(QStringLiteral("CREATE TABLE %1 LIKE %2.smsserver_in").arg(table, db)).isActive());
-    const auto onTable = [&table](const QString& sql) { return sql.contains("%1") ? sql.arg(table) : sql; };
-    for (const QString& sql : before.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        QVERIFY(adminQuery(onTable(sql)).isActive());
-    }
-    // A narrower account, for the rights a session can lose.
-    const QString limited = QStringLiteral("'vlsms_limited'@'%'");
-    adminQuery(QStringLiteral("DROP USER IF EXISTS %1").arg(limited));
-    QVERIFY(adminQuery(QStringLiteral("CREATE USER %1 IDENTIFIED BY 'limited-pw'").arg(limited)).isActive());
-    QVERIFY(adminQuery(QStringLiteral("GRANT SELECT, INSERT ON %1 TO %2").arg(table, limited)).isActive());
-    TcpRelay relay(static_cast<quint16>(port));
-    Mysql5::setWaitSeconds(4);
-    QString err;
-    QVERIFY2(Mysql5::openConn(host, relay.port(), QStringLiteral("vlsms_limited"),
-                              QStringLiteral("limited-pw"), faultDb, err),
-             qPrintable(err));
-    if (after == QStringLiteral("drop")) {
-        relay.drop();
-    } else if (!after.isEmpty()) {
-        QVERIFY(adminQuery(QString(after).replace(QStringLiteral("limited"), limited).arg(table)).isActive());
-    }
-
-    QList<SmsRow> rows;
-    for (int i = 0; i < 3; ++i) {
-        rows.append(testRow(QTest::currentDataTag(), i));
-    }
-    // The middle row differs in one field, given as field:value.
-    const QMap<QString, QString*> fields{
-        {"text", &rows[1].text}, {"originator", &rows[1].originator}, {"messageDate", &rows[1].messageDate}};
-    if (fields.contains(badRow.section(QLatin1Char(':'), 0, 0))) {
-        *fields.value(badRow.section(QLatin1Char(':'), 0, 0)) = badRow.section(QLatin1Char(':'), 1);
-    }
-    QList<RowFate> got;
-    const bool allIn = Mysql5::insertBatch(rows, got, err);
-    if (!undo.isEmpty()) {
-        adminQuery(onTable(undo));
-    }
-    Mysql5::closeConn();
-    Mysql5::setWaitSeconds(10);
-
-    QVERIFY2(got == fates, qPrintable(QStringLiteral("fates differ; error: ") + err));
-    QVERIFY2(err.contains(code), qPrintable(err));
-    QCOMPARE(allIn, err.isEmpty());
-    // Exactly the rows reported inserted are there, each once.
-    QSqlQuery count = adminQuery(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table));
-    QVERIFY(count.next());
-    QCOMPARE(count.value(0).toInt(), int(fates.count(RowFate::Inserted)));
-}
-
-// A hundred long messages are more than an old server takes in one request:
-// they go in several, all of them, each once.
-void TestMysql5::longRowsSplitBelowThePacketLimit()
-{
-    // Taken by sessions opened from now on; the other tests' rows are short.
-    QVERIFY(adminQuery(QStringLiteral("SET GLOBAL max_allowed_packet = 1048576")).isActive());
-    QString err;
-    const bool opened = Mysql5::openConn(host, port, user, pwd, db, err);
-    adminQuery(QStringLiteral("SET GLOBAL max_allowed_packet = DEFAULT"));
-    QVERIFY2(opened, qPrintable(err));
-
-    const QString tag = QStringLiteral("LONG-%1").arg(QCoreApplication::applicationPid());
-    QList<SmsRow> rows;
-    for (int i = 0; i < Mysql5::batchLimit(); ++i) {
-        rows.append(testRow(tag, i));
-        rows.last().text = QString::fromUtf8("长").repeated(255 * 30); // 23 KB of UTF-8 each
-    }
-    QList<RowFate> fates;
-    QVERIFY2(Mysql5::insertBatch(rows, fates, err), qPrintable(err));
-    QSqlQuery count = adminQuery(
-        QStringLiteral(
-            "SELECT COUNT(DISTINCT originator) * 1000 + COUNT(*) FROM smsserver_in WHERE gateway_id = '%1'")
-            .arg(tag));
-    QVERIFY(count.next());
-    QCOMPARE(count.value(0).toInt(), rows.size() * 1001); // each once
-    adminQuery(QStringLiteral("DELETE FROM smsserver_in WHERE gateway_id = '%1'").arg(tag));
-}
-
-// TLS as far as the driver takes it: with the server's CA the link is
-// encrypted and the certificate checked against the CA.
-void TestMysql5::tlsLink_data()
-{
-    QTest::addColumn<QString>("ca");
-    QTest::addColumn<bool>("opens");
-    QTest::addColumn<bool>("encrypted");
-    QTest::addColumn<QString>("errorPart");
-
-    const QString ca = qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA");
-    QTest::newRow("no TLS settings: plain link as before") << "" << true << false << "";
-    QTest::newRow("the CA that signed the server: encrypted") << ca << true << true << "";
-    QTest::newRow("a CA that did not sign the server: refused")
-        << qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_OTHER_CA") << false << false << "SSL";
-    QTest::newRow("CA file missing: refused before connecting")
-        << ca + QStringLiteral(".missing") << false << false << "cannot be read";
-}
-
-void TestMysql5::tlsLink()
-{
-    QFETCH(QString, ca);
-    QFETCH(bool, opens);
-    QFETCH(bool, encrypted);
-    QFETCH(QString, errorPart);
-
-    const LinkSettings link{host, port, user, pwd, db, ca, QString(), QString()};
-    QString err;
-    QCOMPARE(Mysql5::openConn(link, err), opens);
-    QVERIFY2(err.contains(errorPart, Qt::CaseInsensitive), qPrintable(err));
-    QCOMPARE(!Mysql5::sslCipher().isEmpty(), encrypted);
 }
 
 QTEST_GUILESS_MAIN(TestMysql5)

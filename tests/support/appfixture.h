@@ -1,7 +1,7 @@
 #pragma once
 
-// What the window tests share: messages built by hand, independently of the
-// decoder, and a database of their own on the test MariaDB server.
+// What the tests that meet the test MariaDB share: messages built by hand,
+// independently of the decoder, and a database of their own on the server.
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
