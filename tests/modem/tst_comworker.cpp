@@ -15,8 +15,8 @@
 #include <QtTest>
 
 #include <functional>
+#include <list>
 #include <memory>
-#include <vector>
 
 namespace {
 // One row of the read cycle: what is owed after the trouble ("plain": nothing
@@ -89,7 +89,7 @@ private slots:
         const QString read2 = QStringLiteral("AT+CMGR=2");
 #ifdef VLSMS_PORT_FAULTS
         QTest::newRow("port vanishes during a read") << Cycle{
-            "away", [=](WorkerRig& r) { r.sim.setVanishTime(1500), r.sim.setFault(read2, F::Vanish, 1); }};
+            "away", [=](WorkerRig& r) { r.sim.setVanishTime(4000), r.sim.setFault(read2, F::Vanish, 1); }};
         QTest::newRow("garbled index list")
             << Cycle{"", [](WorkerRig& r) { r.sim.setFault(QStringLiteral("AT+CMGD=?"), F::Garbage, 1); }};
         QTest::newRow("answers split, with unsolicited lines")
@@ -166,12 +166,12 @@ private slots:
         QCOMPARE(deletedUnstored, row.what == "dropped" ? QList<QByteArray>{pdus[1]} : QList<QByteArray>());
         QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CMGD=1,4")), 0);
         // While the port is away the worker reports failed opens, nothing worse.
-        const QSet<int> errors(ctl.errCodes.cbegin(), ctl.errCodes.cend());
-        QCOMPARE(errors, row.what == "away" ? QSet<int>{ErrOpenFailed} : QSet<int>());
-        QVERIFY(row.what != "away" || ctl.okCodes.count(OkPortOpened) > 1);
-        for (const QByteArray& pdu : qAsConst(ctl.received)) {
-            QVERIFY(pdus.contains(pdu));
-        }
+        // Away for seconds, retried every second, yet reported once (and
+        // again only after a minute) and logged when it goes and comes back.
+        const bool away = row.what == "away";
+        QCOMPARE(ctl.errCodes, away ? QList<int>{ErrOpenFailed} : QList<int>());
+        QCOMPARE(portLog().count("PORT NOT OPEN"), away ? 1 : 0);
+        QCOMPARE(portLog().count("PORT OPEN AGAIN"), away ? 1 : 0);
         rig->worker.stopWork();
         const int reads2 = rig->sim.commandCount(read2);
         QVERIFY(row.what != "reread" || reads2 == 2);
@@ -188,7 +188,7 @@ private slots:
         }
     }
 
-#ifndef VLSMS_PORT_FAULTS
+#ifdef VLSMS_PORT_FAULTS
     void setupErrors_data()
     {
         QTest::addColumn<Setup>("row");
@@ -246,6 +246,20 @@ private slots:
         QCOMPARE(ctl.errCodes.size(), row.outcome == Outcome::Stops ? 1 : 0);
     }
 
+    void silentModem()
+    {
+        rig->sim.setSilent(true);
+        // Each try waits 3 s in service; the count of tries is what matters here.
+        rig->worker.setHandshakeTimeoutMs(200);
+        QVERIFY(rig->worker.startWork());
+        // Ten tries, the break-in, ten more; then it starts over with a new open.
+        QTRY_COMPARE_WITH_TIMEOUT(rig->controller.errCodes, QList<int>{ErrNoAnswer}, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->controller.okCodes, (QList<int>{1, 1}), 10000);
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT")), 20);
+        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CFUN=1,0")) >= 2, 5000);
+    }
+
+#else
     void readOnNotification_data()
     {
         QTest::addColumn<bool>("insideAnswer");
@@ -290,35 +304,6 @@ private slots:
         for (int i = 1; i < sent.size(); ++i) {
             QVERIFY2(sent.at(i) - sent.at(i - 1) >= SpeedMs - 100, qPrintable(QString::number(i)));
         }
-    }
-
-    void portAwayLoggedOnce()
-    {
-        QVERIFY(bringUp());
-        QSignalSpy errSpy(&rig->worker, &MyComWorker::workErrMsg);
-        rig->sim.vanish(-1);
-        QVERIFY(errSpy.wait(5000));
-        // Retried every second meanwhile, but reported once until a minute passes.
-        QVERIFY(!errSpy.wait(3500));
-        rig->sim.reappear();
-        QTRY_COMPARE_WITH_TIMEOUT(rig->controller.okCodes.count(OkSimNo), 2, 20000);
-        QCOMPARE(rig->controller.errCodes, QList<int>{ErrOpenFailed});
-        const QByteArray text = portLog();
-        QCOMPARE(text.count("PORT NOT OPEN"), 1);
-        QCOMPARE(text.count("PORT OPEN AGAIN"), 1);
-    }
-
-    void silentModem()
-    {
-        rig->sim.setSilent(true);
-        // Each try waits 3 s in service; the count of tries is what matters here.
-        rig->worker.setHandshakeTimeoutMs(200);
-        QVERIFY(rig->worker.startWork());
-        // Ten tries, the break-in, ten more; then it starts over with a new open.
-        QTRY_COMPARE_WITH_TIMEOUT(rig->controller.errCodes, QList<int>{ErrNoAnswer}, 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(rig->controller.okCodes, (QList<int>{1, 1}), 10000);
-        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT")), 20);
-        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CFUN=1,0")) >= 2, 5000);
     }
 
     void stopWhileWaiting_data()
@@ -374,29 +359,29 @@ private slots:
         constexpr int Count = 32;
         ModemBank bank;
         QVERIFY(bank.start(Count, rig->dir.filePath(QStringLiteral("bank"))));
-        std::vector<std::unique_ptr<MyComWorker>> workers;
-        std::vector<std::unique_ptr<TestController>> controllers;
+        const auto simNo = [](int i) { return iccid.left(15) + QString::number(i).rightJustified(5, '0'); };
+        QObject owner;
+        std::list<TestController> controllers;
         for (int i = 0; i < Count; ++i) {
-            bank.modem(i)->setIccid(iccid.left(15) + QString::number(i).rightJustified(5, '0'));
+            bank.modem(i)->setIccid(simNo(i));
             bank.modem(i)->addMessage(testPdu(2 * i));
             bank.modem(i)->addMessage(testPdu(2 * i + 1));
-            workers.push_back(std::make_unique<MyComWorker>());
-            workers.back()->setParams(i + 1, bank.modem(i)->portPath(), 200, 115200, 0);
-            controllers.push_back(std::make_unique<TestController>(workers.back().get()));
-            QVERIFY(workers.back()->startWork());
+            controllers.emplace_back(new MyComWorker(&owner));
+            controllers.back().worker->setParams(i + 1, bank.modem(i)->portPath(), 200, 115200, 0);
+            QVERIFY(controllers.back().worker->startWork());
         }
-        for (int i = 0; i < Count; ++i) {
+        int i = 0;
+        for (const TestController& ctl : controllers) {
             QTRY_VERIFY_WITH_TIMEOUT(bank.modem(i)->storedIndexes().isEmpty(), 120000);
-            QTRY_COMPARE(controllers[size_t(i)]->received,
-                         (QList<QByteArray>{testPdu(2 * i), testPdu(2 * i + 1)}));
-            QCOMPARE(controllers[size_t(i)]->ids.count(i + 1), controllers[size_t(i)]->ids.size());
-            QCOMPARE(workers[size_t(i)]->simNo(), iccid.left(15) + QString::number(i).rightJustified(5, '0'));
+            QTRY_COMPARE(ctl.received, (QList<QByteArray>{testPdu(2 * i), testPdu(2 * i + 1)}));
+            QCOMPARE(ctl.ids.count(i + 1), ctl.ids.size());
+            QCOMPARE(ctl.worker->simNo(), simNo(i++));
         }
         QElapsedTimer clock;
         clock.start();
         comRunState.store(ComRunStopped);
-        for (auto& worker : workers) {
-            worker->stopWork();
+        for (const TestController& ctl : controllers) {
+            ctl.worker->stopWork();
         }
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     }

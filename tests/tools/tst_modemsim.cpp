@@ -31,13 +31,13 @@ bool openPort(QSerialPort& port, const QString& path)
     return port.open(QIODevice::ReadWrite);
 }
 
-// Everything that arrives within ms, or until a final result line when asked.
-QByteArray listen(QSerialPort& port, int ms, bool untilFinal = false)
+// Everything that arrives within ms.
+QByteArray listen(QSerialPort& port, int ms)
 {
     QByteArray got = port.readAll();
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < ms && !(untilFinal && SerialChecker::checkAnswer(got) != 0)) {
+    while (clock.elapsed() < ms) {
         if (port.waitForReadyRead(20)) {
             got += port.readAll();
         }
@@ -45,12 +45,11 @@ QByteArray listen(QSerialPort& port, int ms, bool untilFinal = false)
     return got;
 }
 
-QByteArray exchange(QSerialPort& port, const QByteArray& command, int timeoutMs = 2000)
+QByteArray exchange(QSerialPort& port, const QByteArray& command, int readMs = 2000)
 {
-    port.readAll();
-    port.write(command + '\r');
-    port.waitForBytesWritten(1000);
-    return listen(port, timeoutMs, true);
+    SerialChecker checker(nullptr, nullptr);
+    checker.sendCommand(&port, command + '\r', 1000, readMs);
+    return checker.answer();
 }
 } // namespace
 Q_DECLARE_METATYPE(Style)
