@@ -138,7 +138,8 @@ private slots:
         // Deletions of messages the store did not hold at that moment.
         QList<QByteArray> deletedUnstored;
         int deletions = 0;
-        connect(&rig->sim, &ModemSim::messageDeleted, this, [&](int, const QByteArray& pdu) {
+        QObject context; // ends the connection with the locals it uses
+        connect(&rig->sim, &ModemSim::messageDeleted, &context, [&](int, const QByteArray& pdu) {
             ++deletions;
             if (!ctl.stored.contains(pdu)) {
                 deletedUnstored.append(pdu);
@@ -279,7 +280,8 @@ private slots:
         QList<qint64> sent;
         QElapsedTimer clock;
         clock.start();
-        connect(&rig->sim, &ModemSim::commandReceived, this, [&] { sent.append(clock.elapsed()); });
+        QObject context;
+        connect(&rig->sim, &ModemSim::commandReceived, &context, [&] { sent.append(clock.elapsed()); });
         QVERIFY(bringUp());
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() - sent.constLast() > 2 * SpeedMs, 5000);
         if (insideAnswer) {
@@ -304,6 +306,19 @@ private slots:
         for (int i = 1; i < sent.size(); ++i) {
             QVERIFY2(sent.at(i) - sent.at(i - 1) >= SpeedMs - 100, qPrintable(QString::number(i)));
         }
+    }
+
+    // A message read on "+CMTI" that the store refuses stays on the SIM.
+    void notifiedButRefused()
+    {
+        rig->worker.setListingPeriodsMs(60000, 60000);
+        rig->controller.policy = Policy::Refuse;
+        QVERIFY(bringUp());
+        QSignalSpy deleted(&rig->sim, &ModemSim::messageDeleted);
+        rig->sim.addMessage(testPdu(1));
+        QTRY_COMPARE_WITH_TIMEOUT(rig->controller.received.size(), 1, 10000);
+        QVERIFY(!deleted.wait(1000));
+        QCOMPARE(rig->sim.storedIndexes(), QList<int>{1});
     }
 
     void stopWhileWaiting_data()
