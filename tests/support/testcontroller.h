@@ -1,18 +1,19 @@
 #pragma once
 
-// Plays the main window for worker tests: relays nothing, records every code
-// a worker sends, keeps the PDUs it "stores" and answers each code-6 message
-// the way the local store would.
+// Plays the main window for worker tests: records every code a worker sends,
+// keeps the PDUs it "stores" and answers each code-6 message the way the
+// local store would, or refuses it, or stays silent.
 
 #include "modem/mycomworker.h"
 #include "modem/serialchecker.h"
 #include "tools/modemsim/modemsim.h"
 
-#include <QByteArray>
 #include <QDir>
-#include <QList>
+#include <QHash>
 #include <QSet>
 #include <QTemporaryDir>
+
+#include <functional>
 
 class TestController
 {
@@ -29,11 +30,7 @@ public:
         QObject::connect(worker, &MyComWorker::workOkMsg, worker, [this](int id, int code, QByteArray pdu) {
             ids.append(id);
             okCodes.append(code);
-            if (code == 4) {
-                deviceNos.append(pdu);
-            } else if (code == 5) {
-                simNos.append(pdu);
-            } else if (code == 6) {
+            if (code == OkMessage) {
                 onMessage(pdu);
             }
         });
@@ -46,20 +43,12 @@ public:
     void onMessage(const QByteArray& pdu)
     {
         received.append(pdu);
-        switch (policy) {
-        case Policy::Store:
-            if (stored.contains(pdu)) {
-                worker->answerMessage(StoreAnswer::AlreadyStored);
-            } else {
-                stored.insert(pdu);
-                worker->answerMessage(StoreAnswer::Stored);
-            }
-            break;
-        case Policy::Refuse:
+        if (policy == Policy::Store) {
+            const bool known = stored.contains(pdu);
+            stored.insert(pdu);
+            worker->answerMessage(known ? StoreAnswer::AlreadyStored : StoreAnswer::Stored);
+        } else if (policy == Policy::Refuse) {
             worker->answerMessage(StoreAnswer::Failed);
-            break;
-        case Policy::Silent:
-            break;
         }
     }
 
@@ -68,8 +57,6 @@ public:
     QList<int> ids;
     QList<int> okCodes;
     QList<int> errCodes;
-    QList<QByteArray> deviceNos;
-    QList<QByteArray> simNos;
     QList<QByteArray> received;
     QSet<QByteArray> stored;
 };
@@ -86,17 +73,16 @@ inline QByteArray testPdu(int n)
 // with the port log written into a directory of its own.
 struct WorkerRig
 {
-    explicit WorkerRig(int id = 1) : sim(dir.filePath(QStringLiteral("modem"))), controller(&worker)
+    explicit WorkerRig(int id = 1, int speedMs = 100)
+        : sim(dir.filePath(QStringLiteral("modem"))), controller(&worker)
     {
         comRunState.store(1);
         QDir::setCurrent(dir.path());
         started = sim.start();
-        worker.setParams(id, sim.portPath(), 100, 115200, 0);
+        worker.setParams(id, sim.portPath(), speedMs, 115200, 0);
         // Listings every 10 s in service; the rules, not the period, are under test.
-        worker.setListingPeriodsMs(ListingMs, ListingMs);
+        worker.setListingPeriodsMs(1500, 1500);
     }
-
-    static constexpr int ListingMs = 1500;
 
     QTemporaryDir dir;
     ModemSim sim;
@@ -104,3 +90,35 @@ struct WorkerRig
     TestController controller;
     bool started = false;
 };
+
+// Sets a simulated modem's answer style from words: "echo", "base0", "bare",
+// "F" and "f" (a padded SIM number), "plus-ccid", "quoted", "caret" and "plus-iccid" (the only SIM number
+// form the modem knows), "wmsn", "range", "emptylist", "zero" and "cms" (empty slots), "notsupport"; after a
+// "|", a line slipped into every answer.
+inline void styleModem(ModemSim& sim, const QString& style)
+{
+    using S = ModemSim;
+    static const QHash<QString, std::function<void(S&)>> words{
+        {"echo", [](S& s) { s.setEcho(true); }},
+        {"base0", [](S& s) { s.setIndexBase(0); }},
+        {"bare", [](S& s) { s.setIccidStyle(S::IccidStyle::Bare); }},
+        {"F", [](S& s) { s.setIccid("8986001234567890123F"); }},
+        {"f", [](S& s) { s.setIccid("8986001234567890123f"); }},
+        {"plus-ccid", [](S& s) { s.setIccidStyle(S::IccidStyle::PlusCcid); }},
+        {"quoted", [](S& s) { s.setIccidStyle(S::IccidStyle::Quoted); }},
+        {"caret",
+         [](S& s) { s.setIccidCommands({"AT^ICCID?"}), s.setIccidStyle(S::IccidStyle::CaretIccid); }},
+        {"plus-iccid",
+         [](S& s) { s.setIccidCommands({"AT+CICCID"}), s.setIccidStyle(S::IccidStyle::PlusIccid); }},
+        {"wmsn", [](S& s) { s.setImeiViaWmsn(true); }},
+        {"range", [](S& s) { s.setIndexListStyle(S::IndexListStyle::Range); }},
+        {"emptylist", [](S& s) { s.setIndexListStyle(S::IndexListStyle::EmptyList); }},
+        {"zero", [](S& s) { s.setEmptySlotStyle(S::EmptySlotStyle::ZeroHeader); }},
+        {"cms", [](S& s) { s.setEmptySlotStyle(S::EmptySlotStyle::CmsError); }},
+        {"notsupport", [](S& s) { s.setErrorText("COMMAND NOT SUPPORT"); }},
+    };
+    for (const QString& word : style.section('|', 0, 0).split(' ', Qt::SkipEmptyParts)) {
+        words.value(word)(sim);
+    }
+    sim.setUnsolicitedInAnswer(style.section('|', 1).toLatin1());
+}
