@@ -9,6 +9,7 @@
 #include "pdu/gsmop.h"
 #include "store/myrecvsms.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
@@ -104,6 +105,10 @@ void Controller::shutdown()
             doomed, [doomed] { delete doomed; }, Qt::BlockingQueuedConnection);
         forwarderThread.quit();
         forwarderThread.wait();
+        // A batch that was in flight has been inserted by now; its result
+        // waits in this thread's queue and must be marked before the store
+        // closes, or the next start would send it again.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
         road.syncOn = false;
         road.link = LinkOff;
         if (!unmarkedIds[0].isEmpty() || !unmarkedIds[1].isEmpty()) {
