@@ -462,7 +462,9 @@ void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fa
         road.linkError = error.isEmpty() ? QStringLiteral("MYSQL CONECT LOST.") : error;
         road.link = LinkError;
         road.linkEncrypted = false;
-        QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
+        if (forwarder != nullptr) {
+            QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
+        }
     }
     retryMarks();
     publish();
