@@ -1,60 +1,16 @@
-// The styled widget toolkit: each code makes its class, rules stay on their
-// widget, setters keep their bounds, factories refuse bad input.
+// The styled widget toolkit: setters keep their bounds, factories refuse bad
+// input.
 #include "gui/xwidgets.h"
 
 #include <QHBoxLayout>
 #include <QtTest>
 
-namespace {
-
-const char* const classNames[] = {
-    "XWidget",     "XWidgetDraw",  "XWidgetImage",  "XWidgetStack", "XMainWindow", "XFrame",
-    "XLabel",      "XComboBox",    "XComboBoxFont", "XDialog",      "XMessageBox", "XProgressBar",
-    "XSlider",     "XButtonPush",  "XButtonCheck",  "XButtonRadio", "XButtonTool", "XSpinInt",
-    "XSpinDouble", "XSpinDate",    "XSpinTime",     "XEditLine",    "XEditText",   "XViewList",
-    "XViewTree",   "XViewTable",   "XAreaList",     "XAreaScroll",  "XDefBtColor", "XDefBtFont",
-    "XDefBtImage", "XDefShowImage"};
-
-} // namespace
 class TestXWidgets : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { xInstallFonts(); }
-
-    void createAndStyleEveryCode_data()
-    {
-        QTest::addColumn<int>("type");
-        for (int type = 1; type <= 32; ++type) {
-            QTest::addRow("%d %s", type, classNames[type - 1]) << type;
-        }
-    }
-
-    // Each code makes its class; a styled member names its own class and object
-    // in its rules: buttons get hover (state 2) and pressed (state 1) rules too.
-    void createAndStyleEveryCode()
-    {
-        QFETCH(int, type);
-        QWidget parent;
-        QWidget* widget = xCreateAt(&parent, type, 1, 2, 30, 40, 7);
-        QVERIFY(widget);
-        QCOMPARE(widget->metaObject()->className(), classNames[type - 1]);
-        QCOMPARE(widget->geometry(), QRect(1, 2, 30, 40));
-        XStyle* style = dynamic_cast<XStyle*>(widget);
-        QCOMPARE(style == nullptr, QSet<int>({11, 12, 19, 20, 21}).contains(type));
-        if (style == nullptr || type == 15) {
-            return;
-        }
-        style->setXsBorder(QStringLiteral("2px solid red"), 0, false);
-        style->setXsBorder(QStringLiteral("1px solid blue"), 2, false);
-        style->applyStyle();
-        const QString selector =
-            QLatin1String(classNames[type - 1]) + QLatin1Char('#') + widget->objectName();
-        QVERIFY(widget->styleSheet().startsWith(selector + " {\nborder: 2px solid red;\n"));
-        QCOMPARE(widget->styleSheet().contains(selector + ":hover {\nborder: 1px solid blue;\n}\n"),
-                 QSet<int>({14, 29, 30, 31, 32}).contains(type));
-    }
 
     void setterBounds_data()
     {
