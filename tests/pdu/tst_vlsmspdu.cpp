@@ -53,9 +53,6 @@ private slots:
                               "\"Turkish\","
                               "\"text\":\"şı\"}"}
             << QByteArray();
-        QTest::newRow("modem answer with its header line")
-            << QStringList{QStringLiteral("+CMGR: 0,,24\r\n") + ucs2Pdu + QStringLiteral("\r\n")}
-            << QByteArray() << QByteArrayList{ucs2Line} << QByteArray();
         QTest::newRow("standard input, blank lines skipped, bad line named")
             << QStringList() << (ucs2Pdu + "\r\n\n  \nnot a pdu\n" + dataPdu.toLower() + "\n").toUtf8()
             << QByteArrayList{ucs2Line, "\"cafe\""} << QByteArray("line 4: not a hexadecimal PDU");
@@ -65,9 +62,6 @@ private slots:
             << QByteArray("argument 2: not a hexadecimal PDU");
         QTest::newRow("join in part-index order")
             << QStringList{QStringLiteral("--join"), secondPart, firstPart} << QByteArray()
-            << QByteArrayList{"{\"text\":\"hello world\"}\n"} << QByteArray();
-        QTest::newRow("join from standard input")
-            << QStringList{QStringLiteral("--join")} << (firstPart + "\n" + secondPart + "\n").toUtf8()
             << QByteArrayList{"{\"text\":\"hello world\"}\n"} << QByteArray();
         QTest::newRow("join with a bad part")
             << QStringList{QStringLiteral("--join"), firstPart, QStringLiteral("xyz")} << QByteArray()
