@@ -78,6 +78,18 @@ private:
         return c;
     }
 
+    // Takes the store's write lock as another process would, or lets it go.
+    void foreignLock(bool hold)
+    {
+        QSqlDatabase db = QSqlDatabase::contains(QStringLiteral("foreign"))
+                              ? QSqlDatabase::database(QStringLiteral("foreign"))
+                              : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+        db.setDatabaseName(dir->path() + "/VLSMS/sms-r.db");
+        QVERIFY(db.isOpen() || db.open());
+        QSqlQuery lock(db);
+        QVERIFY2(lock.exec(hold ? "BEGIN IMMEDIATE" : "ROLLBACK"), qPrintable(lock.lastError().text()));
+    }
+
     static QByteArray mainLog()
     {
         QFile file(QStringLiteral("comlog-main.txt"));
@@ -131,6 +143,8 @@ private slots:
 
     void cleanup()
     {
+        QSqlDatabase::database(QStringLiteral("foreign"), false).close();
+        QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
         road.reset();
         AppClock::setOffsetMs(0);
         dir.reset();
@@ -153,9 +167,7 @@ private slots:
     void storeThatCannotOpenIsShown()
     {
         // The data directory is a file: the store cannot be made.
-        QFile blocker(dir->path() + "/blocked");
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(QFile(dir->path() + "/blocked").open(QIODevice::WriteOnly));
         qputenv("APPDATA", (dir->path() + "/blocked").toUtf8());
         Controller& c = makeRoad();
         QSignalSpy states(&c, &Controller::stateChanged);
@@ -178,28 +190,19 @@ private slots:
         writeSettings("DEF_SPEED=100\nDEF_EXTRA_PORTS=" + sim.portPath() + "\n");
         Controller& c = makeRoad();
         QVERIFY(c.store().openLocalDb());
-        QSqlDatabase foreign =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
-        foreign.setDatabaseName(dir->path() + "/VLSMS/sms-r.db");
-        QVERIFY(foreign.open());
-        {
-            QSqlQuery lock(foreign);
-            QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
-            sim.addMessage(single7Bit);
-            c.setModemsOn(true);
-            // The store answers "failed" after its busy wait; the worker keeps the copy.
-            // Read twice: the first answer was in before the second read.
-            QTRY_VERIFY_WITH_TIMEOUT(sim.history().value(0).timesRead >= 2, 60000);
-            QCOMPARE(sim.storedIndexes().size(), 1);
-            QVERIFY(!sim.history().first().deleted);
-            QCOMPARE(c.store().countAll(), 0);
-            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
-        }
-        foreign.close();
+        foreignLock(true);
+        sim.addMessage(single7Bit);
+        c.setModemsOn(true);
+        // The store answers "failed" after its busy wait; the worker keeps the copy.
+        // Read twice: the first answer was in before the second read.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.history().value(0).timesRead >= 2, 60000);
+        QCOMPARE(sim.storedIndexes().size(), 1);
+        QVERIFY(!sim.history().first().deleted);
+        QCOMPARE(c.store().countAll(), 0);
+        foreignLock(false);
         QTRY_VERIFY_WITH_TIMEOUT(sim.storedIndexes().isEmpty(), 60000);
         QCOMPARE(c.store().countAll(), 1);
         c.setModemsOn(false);
-        QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
     }
 
     // The link's state machine, one tick at a time: what each start leads to
@@ -344,27 +347,16 @@ private slots:
         Controller& c = connectedRoad();
         QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
         QVERIFY(c.store().insertRecv("COM7", "dev", sim1, alphaSender));
-        {
-            QSqlDatabase foreign =
-                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
-            foreign.setDatabaseName(dir->path() + "/VLSMS/sms-r.db");
-            QVERIFY(foreign.open());
-            QSqlQuery lock(foreign);
-            QVERIFY2(lock.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(lock.lastError().text()));
-
-            c.forwardMore();
-            QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 2, 15000);
-            QTRY_VERIFY_WITH_TIMEOUT(mainLog().contains("LOCAL DB MARK FAILED"), 20000);
-            QVERIFY(!c.state().alert.isEmpty());
-            c.tick(); // the mark is tried again and fails again; nothing is sent again
-            QTest::qWait(200);
-            QCOMPARE(rowsInMysql(), 2);
-            QCOMPARE(c.store().countPending(), 2);
-
-            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
-            foreign.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+        foreignLock(true);
+        c.forwardMore();
+        QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 2, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(mainLog().contains("LOCAL DB MARK FAILED"), 20000);
+        QVERIFY(!c.state().alert.isEmpty());
+        c.tick(); // the mark is tried again and fails again; nothing is sent again
+        QTest::qWait(200);
+        QCOMPARE(rowsInMysql(), 2);
+        QCOMPARE(c.store().countPending(), 2);
+        foreignLock(false);
         c.tick();
         QCOMPARE(c.store().countPending(), 0);
         QVERIFY(c.state().alert.isEmpty());

@@ -32,7 +32,6 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("expectedBody"); // what follows the stamp; empty: no record
 
-        QTest::newRow("plain text") << QByteArray("hello") << QByteArray("hello\n");
         QTest::newRow("carriage returns removed") << QByteArray("AT\r") << QByteArray("AT\n");
         QTest::newRow("modem answer keeps its line feeds")
             << QByteArray("\r\nOK\r\n") << QByteArray("\nOK\n\n");

@@ -45,8 +45,6 @@ private slots:
         QTest::addColumn<int>("failed");
         QTest::addColumn<QString>("note");
 
-        QTest::newRow("connected, store open")
-            << int(LinkUp) << true << u8("已连接") << "12" << 0 << QString();
         QTest::newRow("connected over TLS, one message refused: the requeue command shows")
             << int(LinkUp) << true << u8("已连接（加密）") << "12" << 1 << u8("数据库拒收 1 条");
         QTest::newRow("third second of the countdown, with its reason")

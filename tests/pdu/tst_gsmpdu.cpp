@@ -61,16 +61,6 @@ private slots:
                  values);
     }
 
-    void packerAgreesWithKnownVectors()
-    {
-        // Vectors packed by hand; the tables below rely on the builder's packer.
-        QCOMPARE(packSeptets(septetsOf("hellohello")), QStringLiteral("E8329BFD4697D9EC37"));
-        QCOMPARE(packSeptets(septetsOf("1234567")), QStringLiteral("31D98C56B3DD00"));
-        QCOMPARE(packSeptets(septetsOf("12345678")), QStringLiteral("31D98C56B3DD70"));
-        // After a six-octet header one fill bit comes first.
-        QCOMPARE(packSeptets(septetsOf("A"), 6), QStringLiteral("82"));
-    }
-
     // User data text as it comes, 7-bit or UCS2, without a PDU around it.
     void rawText_data()
     {
