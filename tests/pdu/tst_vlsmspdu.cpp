@@ -11,13 +11,9 @@ namespace {
 
 const QString no = QStringLiteral("19876501234");
 const QString ucs2Pdu = ucs2(no, QString::fromUtf8("你好"));
-const QByteArray ucs2Line =
-    "{\"sms_recvtype\":0,\"sms_pid\":0,\"sms_sender\":\"19876501234\",\"sms_stamp\":\"2019-05-23 14:30:05\","
-    "\"sms_codegroup\":0,\"sms_codetype\":2,\"sms_part_type\":0,\"sms_part_id\":\"\",\"sms_part_index\":0,"
-    "\"sms_part_count\":0,\"sms_userdata_head\":\"\",\"sms_userdata_value\":\"4F60597D\",\"sms_text\":1,"
-    "\"coding_group\":\"general data "
-    "coding\",\"alphabet\":\"UCS2\",\"compressed\":false,\"message_class\":null,"
-    "\"locking_shift\":null,\"single_shift\":null,\"text\":\"你好\"}\n";
+// The end of its line; the columns before it are the store's own.
+const QByteArray ucs2Line = "\"alphabet\":\"UCS2\",\"compressed\":false,\"message_class\":null,"
+                            "\"locking_shift\":null,\"single_shift\":null,\"text\":\"你好\"}\n";
 // 8-bit data from the alphanumeric sender "Google".
 const QString dataPdu = deliverRaw("04", "0BD0C7F7FBCC2E03", "04", 2, "CAFE");
 const QString firstPart = sevenBit(no, "hello ", partHeader(0x42, 2, 1));

@@ -60,20 +60,6 @@ private slots:
         dir = nullptr;
     }
 
-    void freshStore()
-    {
-        qputenv("APPDATA", (dir->path() + QStringLiteral("/two/levels")).toUtf8());
-        QVERIFY(testStore().openLocalDb());
-        QCOMPARE(testStore().countAll(), 0);
-
-        // Opening again, as after a restart, keeps everything.
-        QVERIFY(testStore().insertRecv(QStringLiteral("COM3"), QStringLiteral("IMEI"), sim,
-                                       ucs2(senderNo, "hi")));
-        testStore().closeLocalDb();
-        QVERIFY(testStore().openLocalDb());
-        QCOMPARE(testStore().countAll(), 1);
-    }
-
     // A row is on the disk before insertRecv answers, so the SIM copy may go:
     // each commit waits for the disk (FULL, 2), even in WAL mode, whatever the
     // connection started with.
