@@ -81,9 +81,10 @@ private:
     // Takes the store's write lock as another process would, or lets it go.
     void foreignLock(bool hold)
     {
-        QSqlDatabase db = QSqlDatabase::contains(QStringLiteral("foreign"))
-                              ? QSqlDatabase::database(QStringLiteral("foreign"))
-                              : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+        QSqlDatabase db =
+            QSqlDatabase::contains(QStringLiteral("foreign"))
+                ? QSqlDatabase::database(QStringLiteral("foreign"))
+                : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
         db.setDatabaseName(dir->path() + "/VLSMS/sms-r.db");
         QVERIFY(db.isOpen() || db.open());
         QSqlQuery lock(db);

@@ -205,7 +205,8 @@ private slots:
         theSetting.mysqlPwd = QStringLiteral(" secret");
         theSetting.mysqlSslCa.clear();
         // A file somebody made world-readable is restricted again.
-        QFile::setPermissions(ini(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+        QFile::setPermissions(ini(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
         QVERIFY(theSetting.saveIni());
 #ifndef Q_OS_WIN
         QCOMPARE(QFile::permissions(ini()) & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);

@@ -139,8 +139,8 @@ private slots:
             keys = QStringList{"DEF_BAUD", "DEF_FLOW", "DEF_IGNORE"};
         } else {
             auto* mysql = new DlgSetMysql(nullptr);
-            const QList<XEditLine*> edits{mysql->hostEdit(),   mysql->portEdit(),  mysql->userEdit(),
-                                          mysql->pwdEdit(),    mysql->dbNameEdit(), mysql->sslCaEdit(),
+            const QList<XEditLine*> edits{mysql->hostEdit(),    mysql->portEdit(),   mysql->userEdit(),
+                                          mysql->pwdEdit(),     mysql->dbNameEdit(), mysql->sslCaEdit(),
                                           mysql->sslCertEdit(), mysql->sslKeyEdit()};
             for (int i = 0; i < edits.size(); ++i) {
                 edits.at(i)->setText(typed.at(i));
@@ -153,13 +153,12 @@ private slots:
         QCOMPARE(dlg->result(), int(QDialog::Accepted));
 
         const QStringList inMemory =
-            typed.size() == 3
-                ? QStringList{QString::number(theSetting.baudRate), QString::number(theSetting.flowControl),
-                              theSetting.ignorePorts}
-                : QStringList{theSetting.mysqlHost,   QString::number(theSetting.mysqlPort),
-                              theSetting.mysqlUser,   theSetting.mysqlPwd,
-                              theSetting.mysqlDbName, theSetting.mysqlSslCa,
-                              theSetting.mysqlSslCert, theSetting.mysqlSslKey};
+            typed.size() == 3 ? QStringList{QString::number(theSetting.baudRate),
+                                            QString::number(theSetting.flowControl), theSetting.ignorePorts}
+                              : QStringList{theSetting.mysqlHost,    QString::number(theSetting.mysqlPort),
+                                            theSetting.mysqlUser,    theSetting.mysqlPwd,
+                                            theSetting.mysqlDbName,  theSetting.mysqlSslCa,
+                                            theSetting.mysqlSslCert, theSetting.mysqlSslKey};
         QCOMPARE(inMemory, saved);
         if (!written) {
             QCOMPARE(iniBytes(), before);
@@ -282,7 +281,8 @@ private slots:
 
         if (badRow > 0) {
             QCOMPARE(messages.size(), 1);
-            QVERIFY2(messages.first().contains(QStringLiteral("第 %1 行").arg(badRow)), qPrintable(messages.first()));
+            QVERIFY2(messages.first().contains(QStringLiteral("第 %1 行").arg(badRow)),
+                     qPrintable(messages.first()));
             QVERIFY(dlg.result() != QDialog::Accepted);
             QCOMPARE(mapPairs(), savedPairs);
             QCOMPARE(iniBytes(), before);
