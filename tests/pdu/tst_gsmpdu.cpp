@@ -67,18 +67,15 @@ private slots:
         QTest::addColumn<bool>("ucs2");
         QTest::addColumn<QString>("hex");
         QTest::addColumn<QString>("text");
-
-        QTest::newRow("7-bit, lower-case hex") << false << "e8329bfd4697d9ec37"
-                                               << "hellohello";
-        QTest::newRow("7-bit, padding of the last octet dropped") << false << "31D98C56B3DD00"
-                                                                  << "1234567";
-        QTest::newRow("7-bit, odd number of characters") << false << "E8329"
-                                                         << "";
-        QTest::newRow("UCS2, lower-case hex") << true << "4f60597d" << QString::fromUtf8("你好");
-        QTest::newRow("UCS2, length not a multiple of four") << true << "4F60597"
-                                                             << "";
-        QTest::newRow("UCS2 stops at a pair that is not hexadecimal")
-            << true << "4F60597G" << QString::fromUtf8("你");
+        const auto row = [](const char* name, bool ucs2, const char* hex, const char* text) {
+            QTest::newRow(name) << ucs2 << QString(hex) << QString(text);
+        };
+        row("7-bit, lower-case hex", false, "e8329bfd4697d9ec37", "hellohello");
+        row("7-bit, padding of the last octet dropped", false, "31D98C56B3DD00", "1234567");
+        row("7-bit, odd number of characters", false, "E8329", "");
+        row("UCS2, lower-case hex", true, "4f60597d", "你好");
+        row("UCS2, length not a multiple of four", true, "4F60597", "");
+        row("UCS2 stops at a pair that is not hexadecimal", true, "4F60597G", "你");
     }
 
     void rawText()
