@@ -128,28 +128,15 @@ private slots:
         QCOMPARE(got.join(QLatin1Char('|')), columns);
     }
 
-    void insertRefusals_data()
-    {
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("dev");
-        QTest::addColumn<QString>("simNo");
-        QTest::addColumn<QString>("pdu");
-        const QString pdu = ucs2(senderNo, QStringLiteral("x"));
-        QTest::newRow("no port") << QString() << "IMEI" << sim << pdu;
-        QTest::newRow("no SIM number") << "COM3"
-                                       << "IMEI" << QString() << pdu;
-        QTest::newRow("only line ends") << "COM3"
-                                        << "IMEI" << sim << " \r\n\r\n";
-    }
-
+    // No port, no SIM number or no PDU: refused, nothing stored.
     void insertRefusals()
     {
-        QFETCH(QString, port);
-        QFETCH(QString, dev);
-        QFETCH(QString, simNo);
-        QFETCH(QString, pdu);
         QVERIFY(openFreshStore(*dir));
-        QCOMPARE(testStore().insertRecvOutcome(port, dev, simNo, pdu), RecvStore::InsertOutcome::Failed);
+        const QString pdu = ucs2(senderNo, QStringLiteral("x"));
+        using Outcome = RecvStore::InsertOutcome;
+        QCOMPARE(testStore().insertRecvOutcome(QString(), "IMEI", sim, pdu), Outcome::Failed);
+        QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", QString(), pdu), Outcome::Failed);
+        QCOMPARE(testStore().insertRecvOutcome("COM3", "IMEI", sim, " \r\n\r\n"), Outcome::Failed);
         QCOMPARE(lastTowId(), 0);
     }
 
