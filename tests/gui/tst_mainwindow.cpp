@@ -10,15 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-QString u8(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
-} // namespace
-
 // What only the window does: how it draws the controller's state. The road
 // itself is tested without a window.
 class TestMainWindow : public QObject
@@ -46,11 +37,12 @@ private slots:
         QTest::addColumn<QString>("note");
 
         QTest::newRow("connected over TLS, one message refused: the requeue command shows")
-            << int(LinkUp) << true << u8("已连接（加密）") << "12" << 1 << u8("数据库拒收 1 条");
-        QTest::newRow("third second of the countdown, with its reason")
-            << 92 << true << u8("准备再次尝试:3") << "12" << 0 << u8("原因：Table");
-        QTest::newRow("store closed")
-            << int(LinkOff) << false << u8("未连接") << u8("本地库无法打开") << 0 << QString();
+            << int(LinkUp) << true << "已连接（加密）"
+            << "12" << 1 << "数据库拒收 1 条";
+        QTest::newRow("third second of the countdown, with its reason") << 92 << true << "准备再次尝试:3"
+                                                                        << "12" << 0 << "原因：Table";
+        QTest::newRow("store closed") << int(LinkOff) << false << "未连接"
+                                      << "本地库无法打开" << 0 << QString();
     }
 
     void drawsTheState()
@@ -67,14 +59,13 @@ private slots:
         RoadState state;
         const QString longName =
             QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-if02-port0");
-        state.ports.append({QStringLiteral("COM3"), u8("工作中(0)..."), "861234567890123", "8986001", false});
-        state.ports.append({longName, u8("（排除）"), "-", "-", true});
+        state.ports.append({QStringLiteral("COM3"), "工作中(0)...", "861234567890123", "8986001", false});
+        state.ports.append({longName, "（排除）", "-", "-", true});
         state.link = link;
         state.storeOpen = storeOpen;
         state.storeError = storeOpen ? QString() : QStringLiteral("disk I/O error");
         state.total = 12;
-        state.pending = 3;
-        state.linkEncrypted = linkText.contains(u8("加密"));
+        state.linkEncrypted = linkText.contains("加密");
         state.failed = failed;
         state.linkError =
             QStringLiteral("Table 'sms.smsserver_in' doesn't exist QMYSQL: Unable to execute (error 1146)");
