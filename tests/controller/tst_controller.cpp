@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "support/appfixture.h"
+#include "support/storefixture.h"
 
 using namespace appfixture;
 
@@ -92,12 +93,7 @@ private:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    int hdFlagOf(int towId)
-    {
-        QSqlQuery query(QSqlDatabase::database(QStringLiteral("VLSMSDB")));
-        query.exec(QStringLiteral("SELECT hd_flag FROM t_recv WHERE tow_id=%1").arg(towId));
-        return query.next() ? query.value(0).toInt() : -1;
-    }
+    static int hdFlagOf(int towId) { return StoreFixture::column(towId, "hd_flag").toInt(); }
 
     int rowsInMysql()
     {

@@ -1,6 +1,5 @@
 #include "core/comlog.h"
 
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -18,10 +17,7 @@ private:
     static QByteArray contents(const QString& path)
     {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        return file.readAll();
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     QTemporaryDir dir;
