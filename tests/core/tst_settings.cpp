@@ -77,6 +77,7 @@ private slots:
         row("baud 57600: 9600", "DEF_BAUD", "57600", "9600", "57600", true);
         row("baud -5 reads as unset: 115200", "DEF_BAUD", "-5", "115200", "-5", true);
         row("flow 2: 0", "DEF_FLOW", "2", "0", "2", true);
+        row("flow 1 stays", "DEF_FLOW", "1", "1", "1", false);
         row("speed 50: 200", "DEF_SPEED", "50", "200", "50", true);
         row("port 0: 3306", "MYSQL_PORT", "0", "3306", "0", true);
         row("port 65535 stays", "MYSQL_PORT", "65535", "65535", "65535", false);
