@@ -1,9 +1,16 @@
 #include "core/datadir.h"
+#include "core/instancelock.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <chrono>
+#include <thread>
+
+// Where the data directory is, and one process per data directory.
 
 class TestDataDir : public QObject
 {
@@ -15,6 +22,7 @@ private slots:
         qunsetenv("APPDATA");
         qunsetenv("XDG_DATA_HOME");
         qputenv("HOME", savedHome);
+        setDataDirOverride(QString());
     }
 
     void path_data()
@@ -58,7 +66,6 @@ private slots:
     {
         QTemporaryDir tmp;
         qputenv("APPDATA", tmp.filePath(QStringLiteral("a/b/c")).toUtf8());
-        QVERIFY(!QFileInfo::exists(dataDir()));
         ensureDataDir();
         QVERIFY(QFileInfo(dataDir()).isDir());
 #ifndef Q_OS_WIN
@@ -66,6 +73,40 @@ private slots:
         QCOMPARE(QFile::permissions(dataDir()) & 0x7077,
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 #endif
+    }
+
+    // A status query that tests the lock at the moment the service starts
+    // must not make the start fail.
+    void startMeetsAHeldLock_data()
+    {
+        QTest::addColumn<int>("heldMs"); // -1: held throughout, as by a running instance
+        QTest::addColumn<bool>("acquired");
+
+        QTest::newRow("a status query's probe holds it for a moment") << 200 << true;
+        QTest::newRow("a running instance holds it") << -1 << false;
+    }
+
+    void startMeetsAHeldLock()
+    {
+        QFETCH(int, heldMs);
+        QFETCH(bool, acquired);
+        QTemporaryDir dir;
+        setDataDirOverride(dir.path());
+
+        QLockFile other(dir.filePath(QStringLiteral("vlsms.lock")));
+        QVERIFY(other.tryLock(0));
+        // The other holder lets go after its moment, as the probe does.
+        std::thread release([&other, heldMs] {
+            if (heldMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(heldMs));
+                other.unlock();
+            }
+        });
+        InstanceLock lock;
+        const bool got = lock.acquire();
+        release.join();
+        QCOMPARE(got, acquired);
+        QCOMPARE(InstanceLock::isHeld(), true);
     }
 
 private:

@@ -11,13 +11,9 @@ namespace {
 
 const QString no = QStringLiteral("19876501234");
 const QString ucs2Pdu = ucs2(no, QString::fromUtf8("你好"));
-const QByteArray ucs2Line =
-    "{\"sms_recvtype\":0,\"sms_pid\":0,\"sms_sender\":\"19876501234\",\"sms_stamp\":\"2019-05-23 14:30:05\","
-    "\"sms_codegroup\":0,\"sms_codetype\":2,\"sms_part_type\":0,\"sms_part_id\":\"\",\"sms_part_index\":0,"
-    "\"sms_part_count\":0,\"sms_userdata_head\":\"\",\"sms_userdata_value\":\"4F60597D\",\"sms_text\":1,"
-    "\"coding_group\":\"general data "
-    "coding\",\"alphabet\":\"UCS2\",\"compressed\":false,\"message_class\":null,"
-    "\"locking_shift\":null,\"single_shift\":null,\"text\":\"你好\"}\n";
+// The end of its line; the columns before it are the store's own.
+const QByteArray ucs2Line = "\"alphabet\":\"UCS2\",\"compressed\":false,\"message_class\":null,"
+                            "\"locking_shift\":null,\"single_shift\":null,\"text\":\"你好\"}\n";
 // 8-bit data from the alphanumeric sender "Google".
 const QString dataPdu = deliverRaw("04", "0BD0C7F7FBCC2E03", "04", 2, "CAFE");
 const QString firstPart = sevenBit(no, "hello ", partHeader(0x42, 2, 1));
@@ -35,43 +31,32 @@ private slots:
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QByteArrayList>("lines"); // each output line holds its entry
         QTest::addColumn<QByteArray>("error");
+        const auto row = [](const char* name, const QStringList& args, const QByteArray& input,
+                            const QByteArrayList& lines, const QByteArray& error) {
+            QTest::newRow(name) << args << input << lines << error;
+        };
 
-        QTest::newRow("UCS2 message as an argument")
-            << QStringList{ucs2Pdu} << QByteArray() << QByteArrayList{ucs2Line} << QByteArray();
-        QTest::newRow("quotes and backslash escaped in JSON")
-            << QStringList{sevenBit(no, QByteArray("say \"hi\" \x1B\x2F ") + '\0')} << QByteArray()
-            << QByteArrayList{"\"text\":\"say \\\"hi\\\" \\\\ @\"}\n"} << QByteArray();
-        QTest::newRow("status report keeps the column defaults")
-            << QStringList{statusReport(6)} << QByteArray()
-            << QByteArrayList{"{\"sms_recvtype\":2,\"sms_pid\":0,\"sms_sender\":null,"} << QByteArray();
-        QTest::newRow("8-bit data is not forwarded")
-            << QStringList{dataPdu} << QByteArray()
-            << QByteArrayList{"\"sms_userdata_value\":\"CAFE\",\"sms_text\":0,"} << QByteArray();
-        QTest::newRow("flash message with national language tables")
-            << QStringList{sevenBit(no, QByteArray::fromHex("1B7307"), languages(1, 1), 0xF0)} << QByteArray()
-            << QByteArrayList{"\"message_class\":0,\"locking_shift\":\"Turkish\",\"single_shift\":"
-                              "\"Turkish\","
-                              "\"text\":\"şı\"}"}
-            << QByteArray();
-        QTest::newRow("modem answer with its header line")
-            << QStringList{QStringLiteral("+CMGR: 0,,24\r\n") + ucs2Pdu + QStringLiteral("\r\n")}
-            << QByteArray() << QByteArrayList{ucs2Line} << QByteArray();
-        QTest::newRow("standard input, blank lines skipped, bad line named")
-            << QStringList() << (ucs2Pdu + "\r\n\n  \nnot a pdu\n" + dataPdu.toLower() + "\n").toUtf8()
-            << QByteArrayList{ucs2Line, "\"cafe\""} << QByteArray("line 4: not a hexadecimal PDU");
-        QTest::newRow("bad argument named, the others decoded")
-            << QStringList{ucs2Pdu, QStringLiteral("07G1"), statusReport(6)} << QByteArray()
-            << QByteArrayList{ucs2Line, "\"sms_recvtype\":2"}
-            << QByteArray("argument 2: not a hexadecimal PDU");
-        QTest::newRow("join in part-index order")
-            << QStringList{QStringLiteral("--join"), secondPart, firstPart} << QByteArray()
-            << QByteArrayList{"{\"text\":\"hello world\"}\n"} << QByteArray();
-        QTest::newRow("join from standard input")
-            << QStringList{QStringLiteral("--join")} << (firstPart + "\n" + secondPart + "\n").toUtf8()
-            << QByteArrayList{"{\"text\":\"hello world\"}\n"} << QByteArray();
-        QTest::newRow("join with a bad part")
-            << QStringList{QStringLiteral("--join"), firstPart, QStringLiteral("xyz")} << QByteArray()
-            << QByteArrayList{"{\"text\":\"hello \"}\n"} << QByteArray("argument 2: not a hexadecimal PDU");
+        row("UCS2 message as an argument", {ucs2Pdu}, {}, {ucs2Line}, {});
+        row("quotes and backslash escaped in JSON", {sevenBit(no, QByteArray("say \"hi\" \x1B\x2F ") + '\0')},
+            {}, {"\"text\":\"say \\\"hi\\\" \\\\ @\"}\n"}, {});
+        row("status report keeps the column defaults", {statusReport(6)}, {},
+            {"{\"sms_recvtype\":2,\"sms_pid\":0,\"sms_sender\":null,"}, {});
+        row("8-bit data is not forwarded", {dataPdu}, {}, {"\"sms_userdata_value\":\"CAFE\",\"sms_text\":0,"},
+            {});
+        row("flash message with national language tables",
+            {sevenBit(no, QByteArray::fromHex("1B7307"), languages(1, 1), 0xF0)}, {},
+            {"\"message_class\":0,\"locking_shift\":\"Turkish\",\"single_shift\":\"Turkish\",\"text\":"
+             "\"şı\"}"},
+            {});
+        row("standard input, blank lines skipped, bad line named", {},
+            (ucs2Pdu + "\r\n\n  \nnot a pdu\n" + dataPdu.toLower() + "\n").toUtf8(), {ucs2Line, "\"cafe\""},
+            "line 4: not a hexadecimal PDU");
+        row("bad argument named, the others decoded", {ucs2Pdu, "07G1", statusReport(6)}, {},
+            {ucs2Line, "\"sms_recvtype\":2"}, "argument 2: not a hexadecimal PDU");
+        row("join in part-index order", {"--join", secondPart, firstPart}, {},
+            {"{\"text\":\"hello world\"}\n"}, {});
+        row("join with a bad part", {"--join", firstPart, "xyz"}, {}, {"{\"text\":\"hello \"}\n"},
+            QByteArray("argument 2: not a hexadecimal PDU"));
     }
 
     void run()

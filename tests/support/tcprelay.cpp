@@ -13,19 +13,9 @@ TcpRelay::TcpRelay(quint16 upstream) : upstreamPort(upstream)
 
 TcpRelay::~TcpRelay()
 {
-    QMetaObject::invokeMethod(this, &TcpRelay::doDrop, Qt::BlockingQueuedConnection);
+    drop();
     worker.quit();
     worker.wait();
-}
-
-void TcpRelay::freeze()
-{
-    QMetaObject::invokeMethod(this, &TcpRelay::doFreeze, Qt::BlockingQueuedConnection);
-}
-
-void TcpRelay::drop()
-{
-    QMetaObject::invokeMethod(this, &TcpRelay::doDrop, Qt::BlockingQueuedConnection);
 }
 
 void TcpRelay::listen()
@@ -65,11 +55,6 @@ void TcpRelay::pipe(QTcpSocket* from, QTcpSocket* to)
             to->disconnectFromHost();
         }
     });
-}
-
-void TcpRelay::doFreeze()
-{
-    frozen = true;
 }
 
 void TcpRelay::doDrop()

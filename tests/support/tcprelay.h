@@ -23,13 +23,16 @@ public:
 
     // The port the relay listens on; 0 when it could not listen.
     quint16 port() const { return listenPort.load(); }
-    void freeze();
-    void drop();
+    void freeze()
+    {
+        QMetaObject::invokeMethod(
+            this, [this] { frozen = true; }, Qt::BlockingQueuedConnection);
+    }
+    void drop() { QMetaObject::invokeMethod(this, &TcpRelay::doDrop, Qt::BlockingQueuedConnection); }
 
 private:
     void listen();
     void accept();
-    void doFreeze();
     void doDrop();
     void pipe(QTcpSocket* from, QTcpSocket* to);
 
