@@ -71,7 +71,6 @@ private slots:
             QTest::newRow(name) << ucs2 << QString(hex) << QString(text);
         };
         row("7-bit, lower-case hex", false, "e8329bfd4697d9ec37", "hellohello");
-        row("7-bit, padding of the last octet dropped", false, "31D98C56B3DD00", "1234567");
         row("7-bit, odd number of characters", false, "E8329", "");
         row("UCS2, lower-case hex", true, "4f60597d", "你好");
         row("UCS2, length not a multiple of four", true, "4F60597", "");
@@ -125,19 +124,14 @@ private slots:
             deliverRaw("04", nationalOa, "08", 2, "00G1"), "0 0|" + same + "2||00G1|0  0/0");
         row("no service-centre address", "00" + deliverRaw("04", nationalOa, "08", 4, hi, ""),
             "1 0||19876501234|2019-05-23 14:30:05|4||" + hi + "|0  0/0");
-        row("service-centre type without digits", deliverRaw("04", nationalOa, "08", 4, hi, "0191"),
-            "1 0||19876501234|2019-05-23 14:30:05|4||" + hi + "|0  0/0");
         ucs2Row("international sender, no plus sign", "0D91683119325476F8", "8613912345678");
         ucs2Row("even number of sender digits", "0CA1447700901032", "447700090123");
         ucs2Row("alphanumeric sender", "0BD0C7F7FBCC2E03", "Google");
-        ucs2Row("alphanumeric sender of seven characters", "0DD049B7F93D6D4E01", "InfoSMS");
         ucs2Row("alphanumeric sender, length counting the padding", "0ED049B7F93D6D4E01", "InfoSMS");
         ucs2Row("sender without digits", "0081", "");
         row("status report", statusReport(6), "0 2|8613800200500||2000-00-00 00:00:00|0|||0  0/0");
         row("cut inside the time stamp", centre + "04" + nationalOa + "0008915032",
             "0 0|8613800200500|19876501234|2019-05-23 -2:-2:-2|-2|||0  0/0");
-        row("cut inside the originator", centre + "04" + "0B8191785610",
-            "0 0|8613800200500||20-2--2--2 -2:-2:-2|-2|||0  0/0");
         row("not hexadecimal", "hello world", "0 0|||2000-00-00 00:00:00|0|||0  0/0");
         row("empty", "", "0 0|||2000-00-00 00:00:00|0|||0  0/0");
     }
@@ -176,14 +170,10 @@ private slots:
         QTest::newRow("UCS2") << 0x08 << 0 << 2 << ucs2 << false << -1 << true;
         QTest::newRow("reserved alphabet") << 0x0C << 0 << 3 << reserved << false << -1 << false;
         QTest::newRow("class 0 (flash) 7-bit") << 0x10 << 0 << 0 << gsm << false << 0 << true;
-        QTest::newRow("class 1 UCS2") << 0x19 << 0 << 2 << ucs2 << false << 1 << true;
-        QTest::newRow("compressed 7-bit") << 0x20 << 0 << 0 << gsm << true << -1 << false;
         QTest::newRow("compressed UCS2, class 2") << 0x3A << 0 << 2 << ucs2 << true << 2 << false;
-        QTest::newRow("automatic deletion 7-bit") << 0x40 << 1 << 0 << gsm << false << -1 << true;
         QTest::newRow("automatic deletion UCS2, class 3") << 0x5B << 1 << 0 << ucs2 << false << 3 << true;
         QTest::newRow("automatic deletion 8-bit") << 0x44 << 1 << 0 << data << false << -1 << false;
         QTest::newRow("reserved group 1000") << 0x80 << 1 << 0 << reserved << false << -1 << false;
-        QTest::newRow("reserved group 1011") << 0xB8 << 1 << 0 << reserved << false << -1 << false;
         QTest::newRow("voicemail waiting, discard") << 0xC8 << 2 << 0 << gsm << false << -1 << true;
         QTest::newRow("voicemail waiting, store") << 0xD8 << 3 << 0 << gsm << false << -1 << true;
         QTest::newRow("fax waiting, store UCS2") << 0xE9 << 4 << 0 << ucs2 << false << -1 << true;
@@ -209,7 +199,6 @@ private slots:
         const QString pdu = deliverRaw("04", nationalOa, hex2(dcs), udl, ud);
         GsmPduRecvDeliver d;
         QVERIFY(d.decode(pdu));
-        QCOMPARE(d.dcs, quint8(dcs));
         QCOMPARE(d.codeGroup(), group);
         QCOMPARE(d.codeType(), type);
         QCOMPARE(int(d.dataCoding().alphabet()), alphabet);
@@ -288,21 +277,11 @@ private slots:
             "£¥èéùìòÇØøÅåÆæßÉ¤¡ÄÖÑÜ§¿äöñüà");
         row("Greek capitals and underscore", {sevenBit(no, greek + '\x11')}, "ΔΦΓΛΩΠΨΣΘΞ_");
         row("every extension character", {sevenBit(no, extension)}, "\f^{}\\[~]|€");
-        row("7-bit with an empty header",
-            {deliverRaw("44", nationalOa, "00", 4, "00" + packSeptets("hi", 1))}, "hi");
-        row("two parts, 8-bit reference",
-            {sevenBit(no, s159.left(153), partHeader(0x42, 2, 1)),
-             sevenBit(no, septetsOf("end@"), partHeader(0x42, 2, 2))},
-            QString::fromLatin1(s159.left(153)) + QStringLiteral("end@"));
         row("three parts, 16-bit reference",
             {sevenBit(no, letters(152), partHeader(0x1234, 3, 1)),
              sevenBit(no, septetsOf("$100 @ "), partHeader(0x1234, 3, 2)),
              sevenBit(no, septetsOf("home"), partHeader(0x1234, 3, 3))},
             QString::fromLatin1(letters(152)) + QStringLiteral("$100 @ home"));
-        row("Turkish \u015F through the single shift table",
-            {withHeader(languages(-1, 1), QByteArray::fromHex("1B73"))}, "ş");
-        row("Portuguese \u00E7 through the locking shift table",
-            {withHeader(languages(3, -1), QByteArray::fromHex("0961"))}, "ça");
         row("Hindi word and danda through both tables",
             {withHeader(languages(6, 6), QByteArray::fromHex("2F424C5F27591B19"))}, "नमस्ते।");
         row("escape before a code the single shift table leaves undefined",
