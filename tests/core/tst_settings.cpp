@@ -87,8 +87,6 @@ private slots:
         row("empty host: default written back", "MYSQL_HOST", "", "127.0.0.1", "127.0.0.1", false);
         row("blank password is a password", "MYSQL_PWD", "\"  \"", "  ", "  ", false);
         row("ignore list quoted", "DEF_IGNORE", "\"COM1, COM3\"", "COM1, COM3", "COM1, COM3", false);
-        row("extra ports as paths", "DEF_EXTRA_PORTS", "\"/dev/pts/3,/tmp/m1\"", "/dev/pts/3,/tmp/m1",
-            "/dev/pts/3,/tmp/m1", false);
     }
 
     void corrections()
@@ -106,7 +104,6 @@ private slots:
             {"DEF_FLOW", QString::number(theSetting.flowControl)},
             {"DEF_SPEED", QString::number(theSetting.speed)},
             {"DEF_IGNORE", theSetting.ignorePorts},
-            {"DEF_EXTRA_PORTS", theSetting.extraPorts},
             {"MYSQL_HOST", theSetting.mysqlHost},
             {"MYSQL_PORT", QString::number(theSetting.mysqlPort)},
             {"MYSQL_PWD", theSetting.mysqlPwd},
@@ -128,8 +125,6 @@ private slots:
         QTest::newRow("empty file") << QByteArray() << false;
         QTest::newRow("byte-order mark and comments")
             << QByteArray("\xEF\xBB\xBF; by hand\r\n# note\r\n[General]\r\nDEF_BAUD=9600\r\n") << false;
-        QTest::newRow("value continued after a backslash")
-            << QByteArray("DEF_IGNORE=COM1,\\\nCOM2\n") << false;
     }
 
     // A file that cannot be read is never written: the defaults run, and the
@@ -237,7 +232,6 @@ private slots:
         QCOMPARE(map.phoneForSim("89860012"), QStringLiteral("13800000001"));
         QCOMPARE(map.phoneForSim("89860099"), QStringLiteral("89860099"));
         QCOMPARE(map.phoneForSim("+CCID: 8986 "), QStringLiteral("8986"));
-        QCOMPARE(map.phoneForSim("a:b: 77"), QStringLiteral("77"));
     }
 };
 
