@@ -28,8 +28,6 @@ struct Expected
 const std::pair<const char*, const char*> codingCases[] = {
     {"0891683108200505F0040B813119325476F8001062216001030023154676788ED681F2EFBA1C347E93CB20DA2D1603",
      "Flash: your code 4711"},
-    {"0891683108200505F0040B813119325476F800D86221600103002319D6777A5C6E87D36C1D48067297EFA076793E0F9FCB73",
-     "Voicemail: 2 new messages"},
     {"0891683108200505F0440B813119325476F80000622160010300231103240101D84CCBEBB21CB499A73773", "Şeker şiş"},
     {"0891683108200505F0440B813119325476F800006221600103002310062501062401062F21F37BCA6E32", "नमस्ते।"},
 };
@@ -193,7 +191,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(serviceCommand({QStringLiteral("--status")}, &status) == 0 &&
                                      status.contains(bank.portPaths().last().toUtf8()),
                                  15000);
-        QVERIFY2(status.contains("received:"), status.constData());
         QByteArray refusal;
         QCOMPARE(serviceCommand({}, &refusal), 1);
         QVERIFY2(refusal.contains("already runs"), refusal.constData());
@@ -202,9 +199,6 @@ private slots:
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
-        QByteArray after;
-        QCOMPARE(serviceCommand({QStringLiteral("--status")}, &after), 1);
-        QVERIFY2(after.contains("no instance runs"), after.constData());
     }
 
 private:
