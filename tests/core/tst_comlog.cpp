@@ -32,7 +32,6 @@ private slots:
         QTest::newRow("modem answer keeps its line feeds")
             << QByteArray("\r\nOK\r\n") << QByteArray("\nOK\n\n");
         QTest::newRow("empty text writes nothing") << QByteArray() << QByteArray();
-        QTest::newRow("only CR and ctrl-z writes nothing") << QByteArray("\r\x1a\r") << QByteArray();
     }
 
     void record()
@@ -58,15 +57,6 @@ private slots:
         const QRegularExpressionMatch match = stamp.match(asText);
         QVERIFY2(match.hasMatch(), written.constData());
         QCOMPARE(asText.mid(match.capturedLength()).toUtf8(), expectedBody);
-    }
-
-    void unopenableFileLeavesLogDisabled()
-    {
-        ComLog log;
-        log.open(dir.filePath(QStringLiteral("no/such/dir/log.txt")));
-        QVERIFY(!log.isEnabled());
-        log.write("dropped");
-        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no/such/dir/log.txt"))));
     }
 
     void threadsDoNotInterleave()

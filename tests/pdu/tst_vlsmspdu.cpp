@@ -39,10 +39,6 @@ private slots:
         row("UCS2 message as an argument", {ucs2Pdu}, {}, {ucs2Line}, {});
         row("quotes and backslash escaped in JSON", {sevenBit(no, QByteArray("say \"hi\" \x1B\x2F ") + '\0')},
             {}, {"\"text\":\"say \\\"hi\\\" \\\\ @\"}\n"}, {});
-        row("status report keeps the column defaults", {statusReport(6)}, {},
-            {"{\"sms_recvtype\":2,\"sms_pid\":0,\"sms_sender\":null,"}, {});
-        row("8-bit data is not forwarded", {dataPdu}, {}, {"\"sms_userdata_value\":\"CAFE\",\"sms_text\":0,"},
-            {});
         row("flash message with national language tables",
             {sevenBit(no, QByteArray::fromHex("1B7307"), languages(1, 1), 0xF0)}, {},
             {"\"message_class\":0,\"locking_shift\":\"Turkish\",\"single_shift\":\"Turkish\",\"text\":"
