@@ -1,4 +1,4 @@
-// The decoder: field readers, every header and address form, the coding
+// The decoder: every header and address form, the coding
 // groups, the national language tables, the exact text of whole messages,
 // and input that must never lead it out of bounds.
 #include "pdu/gsmdatacoding.h"
@@ -37,54 +37,6 @@ class TestGsmPdu : public QObject
     Q_OBJECT
 
 private slots:
-    void fieldReaders_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("pos");
-        QTest::addColumn<QList<int>>("values"); // intAt, byteAt, bcdAt
-
-        QTest::newRow("upper-case octet") << "0A9F" << 2 << QList<int>{0x9F, 0x9F, 9};
-        QTest::newRow("swapped BCD") << "91" << 0 << QList<int>{0x91, 0x91, 19};
-        QTest::newRow("negative position") << "0A" << -1 << QList<int>{-1, 0, -1};
-        QTest::newRow("text ends inside the octet") << "0A9" << 2 << QList<int>{-2, 0, -2};
-        QTest::newRow("position past the end") << "0A" << 4 << QList<int>{-2, 0, -2};
-        QTest::newRow("one non-hex character") << "1G" << 0 << QList<int>{-3, 0, 1};
-        QTest::newRow("non-ASCII character") << QString::fromUtf8("你1") << 0 << QList<int>{-3, 0, 10};
-    }
-
-    void fieldReaders()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, pos);
-        QFETCH(QList<int>, values);
-        QCOMPARE((QList<int>{GsmOp::intAt(text, pos), GsmOp::byteAt(text, pos), GsmOp::bcdAt(text, pos)}),
-                 values);
-    }
-
-    // User data text as it comes, 7-bit or UCS2, without a PDU around it.
-    void rawText_data()
-    {
-        QTest::addColumn<bool>("ucs2");
-        QTest::addColumn<QString>("hex");
-        QTest::addColumn<QString>("text");
-        const auto row = [](const char* name, bool ucs2, const char* hex, const char* text) {
-            QTest::newRow(name) << ucs2 << QString(hex) << QString(text);
-        };
-        row("7-bit, lower-case hex", false, "e8329bfd4697d9ec37", "hellohello");
-        row("7-bit, odd number of characters", false, "E8329", "");
-        row("UCS2, lower-case hex", true, "4f60597d", "你好");
-        row("UCS2, length not a multiple of four", true, "4F60597", "");
-        row("UCS2 stops at a pair that is not hexadecimal", true, "4F60597G", "你");
-    }
-
-    void rawText()
-    {
-        QFETCH(bool, ucs2);
-        QFETCH(QString, hex);
-        QFETCH(QString, text);
-        QCOMPARE(ucs2 ? GsmOp::ucs2Text(hex) : GsmOp::unpack7Bit(hex), text);
-    }
-
     void decode_data()
     {
         QTest::addColumn<QString>("pdu");
@@ -262,6 +214,7 @@ private slots:
             "\x1B\x0A\x1B\x14\x1B\x28\x1B\x29\x1B\x2F\x1B\x3C\x1B\x3D\x1B\x3E\x1B\x40\x1B\x65");
 
         row("no parts", {}, "");
+        row("UCS2, lower-case hex", {deliverRaw("04", nationalOa, "08", 4, "4f60597d")}, "你好");
         row("UCS2 emoji and text", {deliverRaw("04", nationalOa, "08", 8, "D83DDE00004F004B")}, "😀OK");
         row("UCS2 in two parts",
             {deliver(no, 0x08, partHeader(0xA7, 2, 1), "4F60"),
