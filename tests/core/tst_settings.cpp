@@ -75,11 +75,9 @@ private slots:
             QTest::newRow(name) << key << stored << memory << file << logged;
         };
         row("baud 57600: 9600", "DEF_BAUD", "57600", "9600", "57600", true);
-        row("baud -5 reads as unset: 115200", "DEF_BAUD", "-5", "115200", "-5", true);
         row("flow 2: 0", "DEF_FLOW", "2", "0", "2", true);
         row("flow 1 stays", "DEF_FLOW", "1", "1", "1", false);
         row("speed 50: 200", "DEF_SPEED", "50", "200", "50", true);
-        row("port 0: 3306", "MYSQL_PORT", "0", "3306", "0", true);
         row("port 65535 stays", "MYSQL_PORT", "65535", "65535", "65535", false);
         row("port 65536: 65535", "MYSQL_PORT", "65536", "65535", "65536", true);
         row("log level past 32 bits: the largest", "LOGLEVEL", "8589934592", "2147483647", "8589934592",
@@ -200,13 +198,7 @@ private slots:
         theSetting.baudRate = 9600;
         theSetting.mysqlPwd = QStringLiteral(" secret");
         theSetting.mysqlSslCa.clear();
-        // A file somebody made world-readable is restricted again.
-        QFile::setPermissions(ini(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
         QVERIFY(theSetting.saveIni());
-#ifndef Q_OS_WIN
-        QCOMPARE(QFile::permissions(ini()) & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-#endif
 
         const QStringList keys{"DEF_BAUD",   "MYSQL_PWD",  "CARD/NUM", "CARD/SIM_0",
                                "CARD/PHN_0", "CARD/SIM_2", "LOGLEVEL"};

@@ -174,7 +174,6 @@ private slots:
         QTest::addColumn<int>("flag");
         QTest::addColumn<int>("text");
         QTest::newRow("waiting UCS2 stays waiting") << 0 << 2 << 0 << 1;
-        QTest::newRow("waiting 8-bit data stays unsent") << 0 << 1 << 0 << 0;
         QTest::newRow("flash message of group 1111 stays unsent") << 5 << 0 << 0 << 0;
         QTest::newRow("forwarded row stays forwarded") << 0 << 2 << 1 << 0;
     }
