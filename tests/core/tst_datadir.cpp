@@ -29,25 +29,21 @@ private slots:
     {
         QTest::addColumn<QByteArray>("appdata"); // "<unset>" leaves the variable out
         QTest::addColumn<QByteArray>("xdg");
-        QTest::addColumn<QByteArray>("home");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("windows path, backslashes turned")
-            << QByteArray("C:\\Users\\a\\AppData\\Roaming") << QByteArray("<unset>") << QByteArray("/home/a")
-            << QStringLiteral("C:/Users/a/AppData/Roaming/VLSMS");
-        QTest::newRow("no APPDATA: XDG data home")
-            << QByteArray("<unset>") << QByteArray("/xdg/data") << QByteArray("/home/a")
-            << QStringLiteral("/xdg/data/VLSMS");
-        QTest::newRow("no APPDATA, no XDG: ~/.local/share")
-            << QByteArray("<unset>") << QByteArray("<unset>") << QByteArray("/home/op")
-            << QStringLiteral("/home/op/.local/share/VLSMS");
+        const auto row = [](const char* name, const char* appdata, const char* xdg, const char* expected) {
+            QTest::newRow(name) << QByteArray(appdata) << QByteArray(xdg) << QString(expected);
+        };
+        row("windows path, backslashes turned", "C:\\Users\\a\\AppData\\Roaming", "<unset>",
+            "C:/Users/a/AppData/Roaming/VLSMS");
+        row("no APPDATA: XDG data home", "<unset>", "/xdg/data", "/xdg/data/VLSMS");
+        row("no APPDATA, no XDG: ~/.local/share", "<unset>", "<unset>", "/home/op/.local/share/VLSMS");
     }
 
     void path()
     {
         QFETCH(QByteArray, appdata);
         QFETCH(QByteArray, xdg);
-        QFETCH(QByteArray, home);
         QFETCH(QString, expected);
         if (appdata != "<unset>") {
             qputenv("APPDATA", appdata);
@@ -55,7 +51,7 @@ private slots:
         if (xdg != "<unset>") {
             qputenv("XDG_DATA_HOME", xdg);
         }
-        qputenv("HOME", home);
+        qputenv("HOME", "/home/op");
         QCOMPARE(dataDir(), expected);
         // Read afresh on every call, never cached.
         qputenv("APPDATA", "/changed");
