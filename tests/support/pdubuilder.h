@@ -125,10 +125,8 @@ inline QString sevenBit(const QString& sender, const QByteArray& septets, const 
                         int dcs = 0x00)
 {
     const int headerOctets = udh.isEmpty() ? 0 : 1 + udh.size() / 2;
-    const QString ud = packSeptets(septets, headerOctets);
-    const QString body = udh.isEmpty() ? ud : hex2(udh.size() / 2) + udh + ud;
-    return deliverRaw(hex2(udh.isEmpty() ? 0x04 : 0x44), address(sender), hex2(dcs),
-                      (headerOctets * 8 + 6) / 7 + septets.size(), body);
+    return deliver(sender, dcs, udh, packSeptets(septets, headerOctets),
+                   (headerOctets * 8 + 6) / 7 + septets.size());
 }
 
 // A status report (TP-MTI 2) for message reference `ref`.
