@@ -32,7 +32,6 @@ const std::pair<const char*, const char*> codingCases[] = {
 };
 const char* const notText[] = {
     "0891683108200505F0040B813119325476F80004622160010300230568656C6C6F", // 8-bit data
-    "0891683108200505F0040B813119325476F800206221600103002305E8329BFD06", // compressed
 };
 
 } // namespace

@@ -84,7 +84,6 @@ private slots:
             true);
         row("empty host: default written back", "MYSQL_HOST", "", "127.0.0.1", "127.0.0.1", false);
         row("blank password is a password", "MYSQL_PWD", "\"  \"", "  ", "  ", false);
-        row("ignore list quoted", "DEF_IGNORE", "\"COM1, COM3\"", "COM1, COM3", "COM1, COM3", false);
     }
 
     void corrections()
@@ -101,7 +100,6 @@ private slots:
             {"DEF_BAUD", QString::number(theSetting.baudRate)},
             {"DEF_FLOW", QString::number(theSetting.flowControl)},
             {"DEF_SPEED", QString::number(theSetting.speed)},
-            {"DEF_IGNORE", theSetting.ignorePorts},
             {"MYSQL_HOST", theSetting.mysqlHost},
             {"MYSQL_PORT", QString::number(theSetting.mysqlPort)},
             {"MYSQL_PWD", theSetting.mysqlPwd},

@@ -42,8 +42,6 @@ private slots:
         QTest::newRow("connected over TLS, one message refused: the requeue command shows")
             << int(LinkUp) << true << "已连接（加密）"
             << "12" << 1 << "数据库拒收 1 条";
-        QTest::newRow("third second of the countdown, with its reason") << 92 << true << "准备再次尝试:3"
-                                                                        << "12" << 0 << "原因：Table";
         QTest::newRow("store closed") << int(LinkOff) << false << "未连接"
                                       << "本地库无法打开" << 0 << QString();
     }

@@ -79,7 +79,6 @@ private slots:
         ucs2Row("international sender, no plus sign", "0D91683119325476F8", "8613912345678");
         ucs2Row("alphanumeric sender", "0BD0C7F7FBCC2E03", "Google");
         ucs2Row("alphanumeric sender, length counting the padding", "0ED049B7F93D6D4E01", "InfoSMS");
-        ucs2Row("sender without digits", "0081", "");
         row("status report", statusReport(6), "0 2|8613800200500||2000-00-00 00:00:00|0|||0  0/0");
         row("cut inside the time stamp", centre + "04" + nationalOa + "0008915032",
             "0 0|8613800200500|19876501234|2019-05-23 -2:-2:-2|-2|||0  0/0");
@@ -120,7 +119,6 @@ private slots:
         QTest::newRow("8-bit data") << 0x04 << 0 << 1 << data << false << -1 << false;
         QTest::newRow("UCS2") << 0x08 << 0 << 2 << ucs2 << false << -1 << true;
         QTest::newRow("reserved alphabet") << 0x0C << 0 << 3 << reserved << false << -1 << false;
-        QTest::newRow("class 0 (flash) 7-bit") << 0x10 << 0 << 0 << gsm << false << 0 << true;
         QTest::newRow("compressed UCS2, class 2") << 0x3A << 0 << 2 << ucs2 << true << 2 << false;
         QTest::newRow("automatic deletion UCS2, class 3") << 0x5B << 1 << 0 << ucs2 << false << 3 << true;
         QTest::newRow("automatic deletion 8-bit") << 0x44 << 1 << 0 << data << false << -1 << false;
