@@ -102,7 +102,6 @@ private slots:
         xSetMessageHook(nullptr);
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown.first().contains(theSetting.iniPath()), qPrintable(shown.first()));
-        w.close();
     }
 
     // A state outside 0..19 is refused and writes nothing.

@@ -91,9 +91,6 @@ private slots:
         QTest::newRow("modem header line before the PDU")
             << QStringLiteral("+CMGR: 0,,24\r\n  ") + single + QStringLiteral("  \r\n") << single
             << singleColumns;
-        const QString part = ucs2(senderNo, QStringLiteral("你"), partHeader(0xA7, 2, 1));
-        QTest::newRow("part with 8-bit reference")
-            << part << part << "0|0|" + senderNo + "|2019-05-23 14:30:05|0|2|1|A7|1|2|0003A70201|4F60|1";
         QTest::newRow("status report, raw")
             << statusReport(5) << statusReport(5) << "2|0|~|~|0|0|0|~|0|1|~|~|0";
     }
@@ -140,9 +137,6 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^exec - error: ")));
         QVERIFY(!testStore().insertRecv("COM3", "IMEI", sim, QStringLiteral("+CMGR: 0\r\n") + pdu));
         QCOMPARE(testStore().countAll(), 1);
-        QCOMPARE(testStore().insertRecvOutcome("COM5", "IMEI3", QStringLiteral("other-sim"), pdu),
-                 Outcome::Stored);
-        QCOMPARE(testStore().countAll(), 2);
     }
 
     // A PDU that cannot be decoded is kept as it came, counted, and never
