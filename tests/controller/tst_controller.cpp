@@ -6,8 +6,6 @@
 #include "tools/modemsim/modemsim.h"
 
 #include <QFile>
-#include <QSerialPortInfo>
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -21,11 +19,7 @@
 
 using namespace appfixture;
 
-namespace {
-
-const QString sim1 = QStringLiteral("89860000000000000001");
-
-} // namespace
+static const QString sim1 = QStringLiteral("89860000000000000001");
 
 // The road without a window: the controller against a real MariaDB and a
 // real SQLite store, in the test's thread; its forwarder runs in its own.
@@ -45,16 +39,14 @@ private:
         QDir().mkpath(dir->path() + "/VLSMS");
         QFile file(dir->path() + "/VLSMS/settings.ini");
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QString text = "[General]\n";
-        text += "MYSQL_HOST=" + env("VLSMS_TEST_MYSQL_HOST") + "\n";
-        text += "MYSQL_PORT=" + (port ? QString::number(port) : env("VLSMS_TEST_MYSQL_PORT")) + "\n";
-        text += "MYSQL_USER=" + env("VLSMS_TEST_MYSQL_USER") + "\n";
-        text += "MYSQL_PWD=" + env("VLSMS_TEST_MYSQL_PWD") + "\n";
-        text += "MYSQL_DBNAME=" + (dbName.isEmpty() ? database : dbName) + "\n";
-        text += "LOGLEVEL=768\n";
-        text += extra;
-        text += "[CARD]\nNUM=1\nSIM_0=" + sim1 + "\nPHN_0=13600000001\n";
-        file.write(text.toUtf8());
+        file.write(
+            QStringLiteral("[General]\nMYSQL_HOST=%1\nMYSQL_PORT=%2\nMYSQL_USER=%3\nMYSQL_PWD=%4\n"
+                           "MYSQL_DBNAME=%5\nLOGLEVEL=768\n%6[CARD]\nNUM=1\nSIM_0=%7\nPHN_0=13600000001\n")
+                .arg(env("VLSMS_TEST_MYSQL_HOST"),
+                     port ? QString::number(port) : env("VLSMS_TEST_MYSQL_PORT"),
+                     env("VLSMS_TEST_MYSQL_USER"), env("VLSMS_TEST_MYSQL_PWD"),
+                     dbName.isEmpty() ? database : dbName, extra, sim1)
+                .toUtf8());
     }
 
     Controller& makeRoad()
@@ -142,34 +134,6 @@ private slots:
         dir.reset();
     }
 
-    // Ports served: sorted case-sensitively, extra ports added once; an
-    // exclusion names whole entries, commas full-width or not.
-    void portLists()
-    {
-        QCOMPARE(Controller::servedPorts({"COM2", "COM10", "COM1"}, QString()),
-                 (QStringList{"COM1", "COM10", "COM2"}));
-        QCOMPARE(Controller::servedPorts({"ttyS0"}, " /tmp/m2, ttyS0，/tmp/m1 ,"),
-                 (QStringList{"/tmp/m1", "/tmp/m2", "ttyS0"}));
-        QVERIFY(Controller::isExcluded("COM10", "COM10"));
-        QVERIFY(!Controller::isExcluded("COM1", "COM10"));
-        QVERIFY(Controller::isExcluded("COM4", " COM3 , COM4 "));
-        QVERIFY(Controller::isExcluded("COM4", "COM3，COM4"));
-    }
-
-    void storeThatCannotOpenIsShown()
-    {
-        // The data directory is a file: the store cannot be made.
-        QVERIFY(QFile(dir->path() + "/blocked").open(QIODevice::WriteOnly));
-        qputenv("APPDATA", (dir->path() + "/blocked").toUtf8());
-        Controller& c = makeRoad();
-        QSignalSpy states(&c, &Controller::stateChanged);
-        c.start();
-        QVERIFY(!c.state().storeOpen);
-        QVERIFY(!states.isEmpty());
-        QVERIFY(!states.last().at(0).value<RoadState>().storeOpen);
-        QVERIFY(mainLog().contains("LOCAL DB NOT OPEN"));
-    }
-
     // A simulated modem delivers while the store refuses every write: the
     // message stays on the SIM and nothing counts it as received; once the
     // store takes it, it is stored once and deleted from the SIM.
@@ -201,35 +165,32 @@ private slots:
     // and where the ticks take it.
     void linkCycle_data()
     {
-        QTest::addColumn<int>("port"); // 0: the test server, 1: nothing listens
-        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("fault"); // "refused": nothing listens on the port
         QTest::addColumn<int>("settled");
         QTest::addColumn<QList<int>>("afterTicks");
         QTest::addColumn<QString>("logged");
 
-        QTest::newRow("connects and stays up")
-            << 0 << QString() << int(LinkUp) << QList<int>{2, 2} << QString();
+        QTest::newRow("connects and stays up") << QString() << int(LinkUp) << QList<int>{2, 2} << QString();
         QTest::newRow("refused: error, then ten seconds of countdown, then a new attempt")
-            << 1 << QString() << int(LinkError) << QList<int>{99, 98, 97, 96, 95, 94, 93, 92, 91, 90, 1}
+            << "refused" << int(LinkError) << QList<int>{99, 98, 97, 96, 95, 94, 93, 92, 91, 90, 1}
             << QString("Can't connect");
         QTest::newRow("link lost under the forwarder: error, then countdown")
-            << 0 << "lose" << int(LinkError) << QList<int>{99, 98} << QString("MYSQL CONECT LOST.");
+            << "lose" << int(LinkError) << QList<int>{99, 98} << QString("MYSQL CONECT LOST.");
         QTest::newRow("sync switched off while connecting: stays off")
-            << 0 << "off" << int(LinkOff) << QList<int>{0, 0} << QString();
+            << "off" << int(LinkOff) << QList<int>{0, 0} << QString();
         QTest::newRow("TLS with the server's CA: up, shown encrypted")
-            << 0 << "tls" << int(LinkUp) << QList<int>{2} << QString("MYSQL LINK UP, encrypted (");
+            << "tls" << int(LinkUp) << QList<int>{2} << QString("MYSQL LINK UP, encrypted (");
     }
 
     void linkCycle()
     {
-        QFETCH(int, port);
         QFETCH(QString, fault);
         QFETCH(int, settled);
         QFETCH(QList<int>, afterTicks);
         QFETCH(QString, logged);
 
         writeSettings(fault == "tls" ? "MYSQL_SSL_CA=" + env("VLSMS_TEST_MYSQL_SSL_CA") + "\n" : QString(),
-                      QString(), port);
+                      QString(), fault == "refused" ? 1 : 0);
         Controller& c = makeRoad();
         QVERIFY(c.store().openLocalDb());
         c.setSyncOn(true);
@@ -259,7 +220,7 @@ private slots:
         if (!logged.isEmpty()) {
             QVERIFY2(mainLog().contains(logged.toUtf8()), mainLog().constData());
         }
-        if (port == 1) {
+        if (fault == "refused") {
             // The second refusal in the same minute is not logged again.
             QTRY_COMPARE_WITH_TIMEOUT(c.state().link, int(LinkError), 15000);
             c.tick();

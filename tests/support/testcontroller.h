@@ -27,34 +27,26 @@ public:
 
     explicit TestController(MyComWorker* worker) : worker(worker)
     {
-        QObject::connect(worker, &MyComWorker::workOkMsg, worker, [this](int id, int code, QByteArray pdu) {
-            ids.append(id);
+        QObject::connect(worker, &MyComWorker::workOkMsg, worker, [this](int, int code, QByteArray pdu) {
             okCodes.append(code);
-            if (code == OkMessage) {
-                onMessage(pdu);
+            if (code != OkMessage) {
+                return;
+            }
+            received.append(pdu);
+            if (policy == Policy::Store) {
+                const bool known = stored.contains(pdu);
+                stored.insert(pdu);
+                this->worker->answerMessage(known ? StoreAnswer::AlreadyStored : StoreAnswer::Stored);
+            } else if (policy == Policy::Refuse) {
+                this->worker->answerMessage(StoreAnswer::Failed);
             }
         });
-        QObject::connect(worker, &MyComWorker::workErrMsg, worker, [this](int id, int code) {
-            ids.append(id);
-            errCodes.append(code);
-        });
-    }
-
-    void onMessage(const QByteArray& pdu)
-    {
-        received.append(pdu);
-        if (policy == Policy::Store) {
-            const bool known = stored.contains(pdu);
-            stored.insert(pdu);
-            worker->answerMessage(known ? StoreAnswer::AlreadyStored : StoreAnswer::Stored);
-        } else if (policy == Policy::Refuse) {
-            worker->answerMessage(StoreAnswer::Failed);
-        }
+        QObject::connect(worker, &MyComWorker::workErrMsg, worker,
+                         [this](int, int code) { errCodes.append(code); });
     }
 
     MyComWorker* worker;
     Policy policy = Policy::Store;
-    QList<int> ids;
     QList<int> okCodes;
     QList<int> errCodes;
     QList<QByteArray> received;
@@ -91,8 +83,8 @@ struct WorkerRig
     bool started = false;
 };
 
-// Sets a simulated modem's answer style from words: "echo", "base0", "bare",
-// "F" and "f" (a padded SIM number), "plus-ccid", "quoted", "caret" and "plus-iccid" (the only SIM number
+// Sets a simulated modem's answer style from words: "echo", "base0", "F" (a
+// padded SIM number), "plus-ccid", "quoted", "caret" and "plus-iccid" (the only SIM number
 // form the modem knows), "wmsn", "range", "emptylist", "zero" and "cms" (empty slots), "notsupport"; after a
 // "|", a line slipped into every answer.
 inline void styleModem(ModemSim& sim, const QString& style)
@@ -101,9 +93,7 @@ inline void styleModem(ModemSim& sim, const QString& style)
     static const QHash<QString, std::function<void(S&)>> words{
         {"echo", [](S& s) { s.setEcho(true); }},
         {"base0", [](S& s) { s.setIndexBase(0); }},
-        {"bare", [](S& s) { s.setIccidStyle(S::IccidStyle::Bare); }},
         {"F", [](S& s) { s.setIccid("8986001234567890123F"); }},
-        {"f", [](S& s) { s.setIccid("8986001234567890123f"); }},
         {"plus-ccid", [](S& s) { s.setIccidStyle(S::IccidStyle::PlusCcid); }},
         {"quoted", [](S& s) { s.setIccidStyle(S::IccidStyle::Quoted); }},
         {"caret",
