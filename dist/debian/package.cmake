@@ -25,10 +25,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # plugins (the store is SQLite, the forwarding MySQL), the font the window's
 # Chinese texts are laid out for, and adduser for the maintainer scripts where
 # systemd-sysusers is missing.
-if(VLSMS_QT6)
-  set(qt_plugins "libqt6sql6-mysql, libqt6sql6-sqlite")
-else()
+if(VLSMS_QT5)
   set(qt_plugins "libqt5sql5-mysql, libqt5sql5-sqlite")
+else()
+  set(qt_plugins "libqt6sql6-mysql, libqt6sql6-sqlite")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${qt_plugins}, adduser")
 if(VLSMS_GUI)
