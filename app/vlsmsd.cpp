@@ -36,7 +36,7 @@ void say(FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
-int printStatus()
+int printStatus(bool asJson)
 {
     if (!InstanceLock::isHeld()) {
         say(stderr, QStringLiteral("vlsmsd: no instance runs on %1\n").arg(dataDir()));
@@ -52,6 +52,10 @@ int printStatus()
     if (!doc.isObject()) {
         say(stderr, QStringLiteral("vlsmsd: the status file %1 is not readable JSON\n").arg(file.fileName()));
         return 1;
+    }
+    if (asJson) {
+        say(stdout, QString::fromUtf8(doc.toJson(QJsonDocument::Indented)));
+        return 0;
     }
     say(stdout, QStringLiteral("data directory: %1\n").arg(dataDir()) + RoadState::describe(doc.object()));
     return 0;
@@ -122,12 +126,15 @@ int main(int argc, char* argv[])
     const QCommandLineOption statusOption(
         QStringLiteral("status"),
         QStringLiteral("Print the state of the instance running on the data directory."));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"), QStringLiteral("With --status: print the status file's JSON as it is."));
     const QCommandLineOption requeueOption(
         QStringLiteral("requeue-failed"),
         QStringLiteral(
             "Put the messages the MySQL server refused back in the queue (after fixing the table)."));
     parser.addOption(dataDirOption);
     parser.addOption(statusOption);
+    parser.addOption(jsonOption);
     parser.addOption(requeueOption);
     parser.process(app);
 
@@ -135,7 +142,7 @@ int main(int argc, char* argv[])
         setDataDirOverride(parser.value(dataDirOption));
     }
     if (parser.isSet(statusOption)) {
-        return printStatus();
+        return printStatus(parser.isSet(jsonOption));
     }
     if (parser.isSet(requeueOption)) {
         return requeueFailed();

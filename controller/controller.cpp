@@ -151,6 +151,7 @@ void Controller::startWorkers()
         workers.append(worker);
         connect(worker, &MyComWorker::workOkMsg, this, &Controller::onWorkOkMsg);
         connect(worker, &MyComWorker::workErrMsg, this, &Controller::onWorkErrMsg);
+        connect(worker, &MyComWorker::workHealth, this, &Controller::onWorkHealth);
         PortState port;
         port.name = names.at(i);
         port.excluded = isExcluded(port.name, settings.ignorePorts);
@@ -230,6 +231,15 @@ void Controller::onWorkErrMsg(int nCheckID, int nMsg)
     publish();
 }
 
+void Controller::onWorkHealth(int nCheckID, const ModemHealth& health)
+{
+    if (nCheckID < 1 || nCheckID > road.ports.size() || nCheckID > workers.size()) {
+        return; // queued before a stop emptied the worker list
+    }
+    road.ports[nCheckID - 1].health = health;
+    publish();
+}
+
 // The worker deletes the message from the SIM only once the store holds it.
 void Controller::storeMessage(int row, const QByteArray& pdu)
 {
@@ -237,14 +247,18 @@ void Controller::storeMessage(int row, const QByteArray& pdu)
     const RecvStore::InsertOutcome outcome = recvStore.insertRecvOutcome(
         worker->portName(), worker->deviceNo(), worker->simNo(), QString::fromUtf8(pdu));
     switch (outcome) {
-    case RecvStore::InsertOutcome::Stored:
+    case RecvStore::InsertOutcome::Stored: {
         worker->answerMessage(StoreAnswer::Stored);
         noteStoreWriteFault(QString());
+        PortState& port = road.ports[row];
+        ++port.received;
+        port.lastMessage = AppClock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         road.total = recvStore.countAll();
         road.lastSender = recvStore.lastSender();
         road.lastRecvTime = recvStore.lastRecvTime();
         forwardMore();
         break;
+    }
     case RecvStore::InsertOutcome::AlreadyStored:
         worker->answerMessage(StoreAnswer::AlreadyStored);
         break;

@@ -68,6 +68,7 @@ private:
     void stopWorkers();
     void onWorkOkMsg(int nCheckID, int nMsg, const QByteArray& pduBuf);
     void onWorkErrMsg(int nCheckID, int nMsg);
+    void onWorkHealth(int nCheckID, const ModemHealth& health);
     void storeMessage(int row, const QByteArray& pdu);
     void noteStoreWriteFault(const QString& error);
     void openLink();

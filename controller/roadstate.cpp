@@ -2,6 +2,75 @@
 
 #include <QJsonArray>
 
+namespace {
+
+// Columns a terminal gives the text: two for each wide (CJK, full-width) character.
+int terminalWidth(const QString& text)
+{
+    int width = 0;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        const bool wide = (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF) ||
+                          (u >= 0xAC00 && u <= 0xD7A3) || (u >= 0xF900 && u <= 0xFAFF) ||
+                          (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60) ||
+                          (u >= 0xFFE0 && u <= 0xFFE6);
+        width += c.isLowSurrogate() ? 0 : (wide ? 2 : 1);
+    }
+    return width;
+}
+
+QString cell(const QJsonObject& port, const char* key)
+{
+    const QJsonValue value = port.value(QLatin1String(key));
+    if (value.isNull() || value.isUndefined()) {
+        return QStringLiteral("-");
+    }
+    const QString text = value.toVariant().toString();
+    return text.isEmpty() ? QStringLiteral("-") : text;
+}
+
+// One row per port, the columns padded to the widest cell.
+QString portTable(const QJsonArray& ports)
+{
+    QList<QStringList> rows{{QStringLiteral("PORT"), QStringLiteral("STATE"), QStringLiteral("SIGNAL"),
+                             QStringLiteral("NETWORK"), QStringLiteral("OPERATOR"), QStringLiteral("SIM"),
+                             QStringLiteral("STORAGE"), QStringLiteral("RECEIVED"), QStringLiteral("LAST"),
+                             QStringLiteral("DEVICE"), QStringLiteral("SIM NUMBER"),
+                             QStringLiteral("FAULT")}};
+    for (const QJsonValue& value : ports) {
+        const QJsonObject port = value.toObject();
+        const QString storage =
+            cell(port, "storage_used") == QLatin1String("-")
+                ? QStringLiteral("-")
+                : cell(port, "storage_used") + QLatin1Char('/') + cell(port, "storage_total");
+        rows.append({cell(port, "port"), cell(port, "state"), cell(port, "signal"),
+                     cell(port, "registration"), cell(port, "operator"), cell(port, "sim_state"), storage,
+                     cell(port, "received"), cell(port, "last_message"), cell(port, "device"),
+                     cell(port, "sim"), cell(port, "fault")});
+    }
+    QList<int> widths;
+    for (const QStringList& row : qAsConst(rows)) {
+        for (int i = 0; i < row.size(); ++i) {
+            if (i >= widths.size()) {
+                widths.append(0);
+            }
+            widths[i] = qMax(widths.at(i), terminalWidth(row.at(i)));
+        }
+    }
+    QString out;
+    for (const QStringList& row : qAsConst(rows)) {
+        QString line = QStringLiteral(" ");
+        for (int i = 0; i < row.size(); ++i) {
+            line += QLatin1Char(' ') + row.at(i) +
+                    QString(widths.at(i) - terminalWidth(row.at(i)) + 1, QLatin1Char(' '));
+        }
+        out += line.trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
+    }
+    return out;
+}
+
+} // namespace
+
 QString RoadState::linkText(int link)
 {
     if (link == LinkOff) {
@@ -26,11 +95,24 @@ QJsonObject RoadState::toJson() const
 {
     QJsonArray portList;
     for (const PortState& port : ports) {
-        portList.append(QJsonObject{{QStringLiteral("port"), port.name},
-                                    {QStringLiteral("state"), port.stateText},
-                                    {QStringLiteral("device"), port.device},
-                                    {QStringLiteral("sim"), port.sim},
-                                    {QStringLiteral("excluded"), port.excluded}});
+        const ModemHealth& health = port.health;
+        const auto known = [](int value) { return value < 0 ? QJsonValue() : QJsonValue(value); };
+        portList.append(
+            QJsonObject{{QStringLiteral("port"), port.name},
+                        {QStringLiteral("state"), port.stateText},
+                        {QStringLiteral("device"), port.device},
+                        {QStringLiteral("sim"), port.sim},
+                        {QStringLiteral("excluded"), port.excluded},
+                        {QStringLiteral("present"), port.present},
+                        {QStringLiteral("signal"), known(health.signal)},
+                        {QStringLiteral("registration"), ModemHealth::registrationName(health.registration)},
+                        {QStringLiteral("operator"), health.operatorName},
+                        {QStringLiteral("sim_state"), ModemHealth::simName(health.sim)},
+                        {QStringLiteral("storage_used"), known(health.storageUsed)},
+                        {QStringLiteral("storage_total"), known(health.storageTotal)},
+                        {QStringLiteral("received"), port.received},
+                        {QStringLiteral("last_message"), port.lastMessage},
+                        {QStringLiteral("fault"), port.fault}});
     }
     return QJsonObject{{QStringLiteral("modems"), modemsOn},
                        {QStringLiteral("sync"), syncOn},
@@ -90,13 +172,5 @@ QString RoadState::describe(const QJsonObject& status)
     out += QStringLiteral("last forwarded: %1\n").arg(text("last_forwarded"));
     const QJsonArray ports = status.value(QStringLiteral("ports")).toArray();
     out += QStringLiteral("ports:          %1\n").arg(ports.size());
-    for (const QJsonValue& value : ports) {
-        const QJsonObject port = value.toObject();
-        out += QStringLiteral("  %1  %2  device %3  sim %4\n")
-                   .arg(port.value(QStringLiteral("port")).toString(),
-                        port.value(QStringLiteral("state")).toString(),
-                        port.value(QStringLiteral("device")).toString(),
-                        port.value(QStringLiteral("sim")).toString());
-    }
-    return out;
+    return out + portTable(ports);
 }

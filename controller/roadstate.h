@@ -1,5 +1,7 @@
 #pragma once
 
+#include "modem/modemhealth.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QMetaType>
@@ -25,6 +27,16 @@ struct PortState
     QString device = QStringLiteral("-");
     QString sim = QStringLiteral("-");
     bool excluded = false;
+    // False while the port is gone from the system (a modem unplugged).
+    bool present = true;
+    ModemHealth health;
+    // Messages stored from this port since the start, and when the last one
+    // was ("yyyy-MM-dd HH:mm:ss"; empty: none yet).
+    int received = 0;
+    QString lastMessage;
+    // Why the port needs the operator's eye (its SIM absent or locked, the
+    // network refusing it, no signal for a long while); empty when nothing.
+    QString fault;
 };
 
 // Everything the controller tells the world: the window draws it, the
@@ -57,7 +69,8 @@ struct RoadState
     static QString linkText(int link);
 
     QJsonObject toJson() const;
-    // The lines vlsmsd --status prints for a status file's contents.
+    // The lines vlsmsd --status prints for a status file's contents, the
+    // ports as a table.
     static QString describe(const QJsonObject& status);
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/comlog.h"
+#include "modem/modemhealth.h"
 #include "modem/repeatedstate.h"
 
 #include <QByteArray>
@@ -112,6 +113,8 @@ public:
 signals:
     void threadOkMsg(int nMsg, QByteArray pduBuf);
     void threadErrMsg(int nMsg);
+    // The modem's radio and SIM as last read, whenever a value changed.
+    void threadHealth(ModemHealth health);
 
 protected:
     void run() override;

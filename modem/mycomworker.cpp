@@ -6,8 +6,10 @@
 
 MyComWorker::MyComWorker(QObject* parent) : QObject(parent)
 {
+    qRegisterMetaType<ModemHealth>();
     connect(&comThread, &MyComThread::threadOkMsg, this, &MyComWorker::onThreadOkMsg);
     connect(&comThread, &MyComThread::threadErrMsg, this, &MyComWorker::onThreadErrMsg);
+    connect(&comThread, &MyComThread::threadHealth, this, &MyComWorker::onThreadHealth);
 }
 
 MyComWorker::~MyComWorker()
@@ -104,4 +106,9 @@ void MyComWorker::onThreadErrMsg(int nMsg)
     if (nMsg >= ErrSetUp) {
         comThread.stopThread();
     }
+}
+
+void MyComWorker::onThreadHealth(ModemHealth health)
+{
+    emit workHealth(id, health);
 }

@@ -62,10 +62,12 @@ public:
 signals:
     void workOkMsg(int nCheckID, int nMsg, QByteArray pduBuf);
     void workErrMsg(int nCheckID, int nMsg);
+    void workHealth(int nCheckID, ModemHealth health);
 
 public slots:
     void onThreadOkMsg(int nMsg, QByteArray pduBuf);
     void onThreadErrMsg(int nMsg);
+    void onThreadHealth(ModemHealth health);
 
 private:
     QString comPort;

@@ -60,8 +60,14 @@ private slots:
         RoadState state;
         const QString longName =
             QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-if02-port0");
-        state.ports.append({QStringLiteral("COM3"), "工作中(0)...", "861234567890123", "8986001", false});
-        state.ports.append({longName, "（排除）", "-", "-", true});
+        const auto port = [](const QString& name, const QString& text, const QString& device,
+                              const QString& sim, bool excluded) {
+            PortState p;
+            p.name = name, p.stateText = text, p.device = device, p.sim = sim, p.excluded = excluded;
+            return p;
+        };
+        state.ports.append(port(QStringLiteral("COM3"), "工作中(0)...", "861234567890123", "8986001", false));
+        state.ports.append(port(longName, "（排除）", "-", "-", true));
         state.link = link;
         state.storeOpen = storeOpen;
         state.storeError = storeOpen ? QString() : QStringLiteral("disk I/O error");
