@@ -1,5 +1,6 @@
 // The service's files, tried on the real vlsmsd executable: it refuses a
-// settings file it cannot read, and everything it writes is private.
+// settings file it cannot read, everything it writes is private (metrics.prom
+// readable by the group too), and it tells systemd how it does.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,6 +8,12 @@
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef VLSMS_SYSTEMD
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 class TestVlsmsdFiles : public QObject
 {
@@ -38,33 +45,80 @@ private slots:
 #ifdef Q_OS_WIN
         QSKIP("file modes are POSIX");
 #endif
+        writeIni("DEF_BAUD=57600\n");
+        QProcess program;
+        start(program);
+        // settings.ini is the test's, restricted by the program once it has read it.
+        const QStringList made = {"sms-r.db",   "sms-r.db-wal",       "sms-r.db-shm", "status.json",
+                                  "vlsms.lock", "../comlog-main.txt", "settings.ini", "metrics.prom"};
+        for (const QString& name : made) {
+            const QString path = data() + QLatin1Char('/') + name;
+            QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(path), qPrintable(path), 20000);
+            const auto group =
+                name == QLatin1String("metrics.prom") ? QFileDevice::ReadGroup : QFileDevice::Permissions();
+            QCOMPARE(QFile::permissions(path) & 0x7077,
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | group);
+        }
+    }
+
+    // Through a socket of the test's own, as systemd would listen: ready, a
+    // status line, the watchdog fed every tick, and "stopping" on SIGTERM.
+    void tellsTheServiceManager()
+    {
+#ifndef VLSMS_SYSTEMD
+        QSKIP("built without libsystemd");
+#else
+        writeIni(QByteArray());
+        const QByteArray socketPath = dir.filePath(QStringLiteral("notify")).toUtf8();
+        const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, socketPath.constData(), sizeof(address.sun_path));
+        QVERIFY(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0);
+        QByteArrayList said;
+        const auto heard = [&](const QByteArray& what) {
+            char buffer[4096];
+            for (ssize_t n; (n = recv(fd, buffer, sizeof(buffer), 0)) > 0;) {
+                said += QByteArray(buffer, int(n)).split('\n');
+            }
+            return said.count(what);
+        };
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromUtf8(socketPath));
+        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("4000000"));
+        program.setProcessEnvironment(env);
+        start(program);
+        QTRY_VERIFY_WITH_TIMEOUT(heard("READY=1") == 1 && heard("WATCHDOG=1") >= 2, 20000);
+        QByteArray status;
+        for (const QByteArray& line : qAsConst(said)) {
+            status = line.startsWith("STATUS=") ? line : status;
+        }
+        QVERIFY2(status.contains("pending") && status.contains("MySQL link"), status.constData());
+        program.terminate();
+        QVERIFY(program.waitForFinished(15000));
+        QCOMPARE(heard("STOPPING=1"), 1);
+        ::close(fd);
+#endif
+    }
+
+private:
+    QTemporaryDir dir;
+    // A fresh data directory whose settings serve no port of this machine and
+    // find no server (port 1 refuses at once).
+    void writeIni(const QByteArray& extra)
+    {
         QDir(data()).removeRecursively();
         QVERIFY(QDir().mkpath(data()));
         QStringList machinePorts;
         for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
             machinePorts << info.portName();
         }
-        // No modem, no server (port 1 refuses at once), and a baud rate the main log must mention.
         QFile ini(data() + QStringLiteral("/settings.ini"));
         QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[General]\nDEF_BAUD=57600\nMYSQL_PORT=1\nDEF_IGNORE=\"" + machinePorts.join(',').toUtf8() +
-                  "\"\n");
-        ini.close();
-
-        QProcess program;
-        start(program);
-        // settings.ini is the test's, restricted by the program once it has read it.
-        const QStringList made = {"sms-r.db",   "sms-r.db-wal",       "sms-r.db-shm", "status.json",
-                                  "vlsms.lock", "../comlog-main.txt", "settings.ini"};
-        for (const QString& name : made) {
-            const QString path = data() + QLatin1Char('/') + name;
-            QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(path), qPrintable(path), 20000);
-            QCOMPARE(QFile::permissions(path) & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        }
+        ini.write("[General]\nMYSQL_PORT=1\nDEF_IGNORE=\"" + machinePorts.join(',').toUtf8() + "\"\n" +
+                  extra);
     }
-
-private:
-    QTemporaryDir dir;
     QString data() const
     {
         return dir.filePath(QStringLiteral("data"));
