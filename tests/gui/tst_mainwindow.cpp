@@ -2,8 +2,10 @@
 #include "gui/mainwindow.h"
 #include "gui/xwidgets.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,7 +63,7 @@ private slots:
         const QString longName =
             QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-if02-port0");
         const auto port = [](const QString& name, const QString& text, const QString& device,
-                              const QString& sim, bool excluded) {
+                             const QString& sim, bool excluded) {
             PortState p;
             p.name = name, p.stateText = text, p.device = device, p.sim = sim, p.excluded = excluded;
             return p;
@@ -80,13 +82,64 @@ private slots:
         w.showState(state);
 
         QCOMPARE(w.portModel->rowCount(), 2);
-        // A long port name is shown whole.
+        // A long port name is kept whole (the cell shows its last part, the tooltip all).
         QCOMPARE(cell(w, 1, 0), longName);
         QCOMPARE(w.lbConnState->text(), linkText);
         QCOMPARE(w.lbRecvTotal->text(), totalText);
         QVERIFY2(note.isEmpty() ? w.lbNote->text().isEmpty() : w.lbNote->text().startsWith(note),
                  qPrintable(w.lbNote->text()));
         QCOMPARE(w.btRequeue->isVisible(), failed > 0);
+    }
+
+    // A bank of 128 modems at the window's default size: one line per port,
+    // no column out of sight; a port with a fault in red, the reason first in
+    // its tooltip; device and SIM numbers in the tooltip and the details.
+    void portTable()
+    {
+        MainWindow w;
+        w.appStartTimer.stop();
+        RoadState state;
+        for (int i = 0; i < 128; ++i) {
+            PortState port;
+            port.name =
+                QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-%1-if02-port0").arg(i);
+            port.stateText = QStringLiteral("AT响应异常,重试中...");
+            port.device = QStringLiteral("86123456789%1").arg(1000 + i);
+            port.sim = QStringLiteral("8986001234567890%1").arg(1000 + i);
+            port.health.signal = i % 32;
+            port.health.operatorName = QStringLiteral("CHINA MOBILE");
+            port.lastMessage = QStringLiteral("2024-03-05 12:34:56");
+            port.fault = i == 7 ? QStringLiteral("未插SIM卡") : QString();
+            state.ports.append(port);
+        }
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), w.minimumSize());
+        w.showState(state);
+        QApplication::processEvents();
+        QVERIFY(!w.portView->horizontalScrollBar()->isVisible());
+        QVERIFY(w.portView->columnWidth(1) >=
+                w.portView->fontMetrics().horizontalAdvance(QStringLiteral("连接失败,重试中...")));
+        QVERIFY(w.portView->visualRect(w.portModel->index(1, 0)).height() <
+                2 * w.portView->fontMetrics().height());
+        QCOMPARE(cell(w, 7, 2), QStringLiteral("7"));
+        QCOMPARE(w.portModel->data(w.portModel->index(7, 2), Qt::UserRole).toInt(), 7);
+        QCOMPARE(w.portModel->data(w.portModel->index(7, 6), Qt::ForegroundRole).value<QColor>(),
+                 QColor(200, 0, 0));
+        QVERIFY(!w.portModel->data(w.portModel->index(6, 6), Qt::ForegroundRole).isValid());
+        QVERIFY(cell(w, 7, 4, Qt::ToolTipRole).startsWith(QStringLiteral("故障：未插SIM卡")));
+        QString shown;
+        xSetMessageHook([&shown](const QString&, const QString& text, QWidget*) {
+            shown = text;
+            return 0;
+        });
+        w.showPortDetails(w.portModel->index(9, 1));
+        xSetMessageHook(nullptr);
+        for (const QString& text :
+             {state.ports.at(9).device, state.ports.at(9).sim, state.ports.at(9).name}) {
+            QVERIFY2(shown.contains(text) && cell(w, 9, 0, Qt::ToolTipRole).contains(text),
+                     qPrintable(shown));
+        }
     }
 
     // The window runs on the defaults and tells the operator which file it could not read.
