@@ -38,6 +38,19 @@ QStringList splitList(const QString& text)
     return text.split(QRegularExpression(QStringLiteral("[,\uFF0C]")));
 }
 
+// A row for a new worker on the port: what its modem said is forgotten; its
+// counts since the start stay, and its fault until judged again (so that its
+// end is logged).
+PortState freshRow(const PortState& port)
+{
+    PortState fresh;
+    fresh.name = port.name;
+    fresh.received = port.received;
+    fresh.lastMessage = port.lastMessage;
+    fresh.fault = port.fault;
+    return fresh;
+}
+
 } // namespace
 
 Controller::Controller(QObject* parent) : QObject(parent), handTimer(this)
@@ -148,10 +161,7 @@ void Controller::setModemsOn(bool on)
         settings.loadIni();
         comRunState.store(comRunRunning);
         for (PortState& port : parkedPorts) {
-            PortState fresh;
-            fresh.name = port.name;
-            fresh.received = port.received;
-            fresh.lastMessage = port.lastMessage;
+            PortState fresh = freshRow(port);
             fresh.excluded = isExcluded(fresh.name, settings.ignorePorts);
             // Listed afresh below: a port still gone keeps this.
             fresh.present = false;
@@ -219,11 +229,7 @@ void Controller::scanPorts(bool logChanges)
         }
         changed = true;
         if (here) {
-            PortState fresh;
-            fresh.name = port.name;
-            fresh.received = port.received;
-            fresh.lastMessage = port.lastMessage;
-            port = fresh;
+            port = freshRow(port);
             if (logChanges) {
                 logMain(QStringLiteral("PORT BACK: %1").arg(port.name));
             }

@@ -391,7 +391,7 @@ private slots:
         QCOMPARE(c.state().ports.at(0).name, a.portPath());
         QCOMPARE(c.state().ports.at(0).fault, QString());
         QCOMPARE(c.store().countAll(), 3);
-        QVERIFY(mainLog().contains("PORT BACK: " + a.portPath().toUtf8()));
+        QVERIFY(mainLog().contains("PORT FAULT OVER: " + a.portPath().toUtf8()));
         c.setModemsOn(false);
     }
 
