@@ -23,7 +23,7 @@ private slots:
         setDataDirOverride(dir.path());
         const QString odd = QStringLiteral("\\\\.\\COM10 \"a\"\nb"); // backslashes, quotes, a line feed
         RoadState state;
-        state.ports.resize(4);
+        state.ports = {PortState(), PortState(), PortState(), PortState()};
         state.ports[0].name = QStringLiteral("ttyUSB0");
         state.ports[0].received = 5;
         state.ports[0].health.signal = 17;
