@@ -1,6 +1,8 @@
 // vlsmsd: the whole road of the window, without a display, for a service
 // manager. It serves the modems and forwards to MySQL exactly as the window
 // does, with the same data directory, settings, store and logs.
+#include "servicenotifier.h"
+
 #include "controller/controllerhost.h"
 #include "controller/requeuerequest.h"
 #include "controller/statusfile.h"
@@ -168,10 +170,12 @@ int main(int argc, char* argv[])
     ControllerHost host;
     StatusFile status;
     QObject::connect(&host, &ControllerHost::stateChanged, &status, &StatusFile::update);
+    ServiceNotifier serviceManager(host);
     QuitSignal quit;
     QObject::connect(&quit, &QuitSignal::requested, &app, &QCoreApplication::quit);
     host.start();
     const int code = app.exec();
+    serviceManager.stopping();
     host.stop();
     status.remove();
     return code;

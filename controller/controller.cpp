@@ -10,6 +10,7 @@
 #include "store/myrecvsms.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
@@ -21,6 +22,10 @@ constexpr int comRunRunning = 1;
 // Messages handed to the forwarder at a time: one insert round trip and one
 // store transaction each.
 constexpr int BatchSize = 100;
+// How long a modem may go without signal before its row says so.
+constexpr qint64 NoSignalFaultMs = 5 * 60 * 1000;
+// metrics.prom is rewritten at least this often (node_exporter is told 15 s).
+constexpr qint64 MetricsPeriodMs = 10000;
 
 enum HdFlag : int
 {
@@ -31,6 +36,19 @@ enum HdFlag : int
 QStringList splitList(const QString& text)
 {
     return text.split(QRegularExpression(QStringLiteral("[,\uFF0C]")));
+}
+
+// A row for a new worker on the port: what its modem said is forgotten; its
+// counts since the start stay, and its fault until judged again (so that its
+// end is logged).
+PortState freshRow(const PortState& port)
+{
+    PortState fresh;
+    fresh.name = port.name;
+    fresh.received = port.received;
+    fresh.lastMessage = port.lastMessage;
+    fresh.fault = port.fault;
+    return fresh;
 }
 
 } // namespace
@@ -88,6 +106,7 @@ void Controller::start()
     setSyncOn(true);
     refreshCounts();
     publish();
+    writeMetrics();
     handTimer.start(1000);
 }
 
@@ -96,6 +115,7 @@ void Controller::shutdown()
     handTimer.stop();
     stopWorkers();
     road.ports.clear();
+    runs.clear();
     road.modemsOn = false;
     if (forwarder != nullptr) {
         Forwarder* doomed = forwarder;
@@ -116,6 +136,9 @@ void Controller::shutdown()
         }
         recvStore.closeLocalDb();
         road.storeOpen = false;
+        if (sinceMetrics.isValid()) {
+            metrics.remove();
+        }
         publish();
         emit stopped();
     }
@@ -126,16 +149,35 @@ void Controller::shutdown()
 void Controller::setModemsOn(bool on)
 {
     stopWorkers();
+    // The table is empty while the modems are off; the rows come back in
+    // their places when they are switched on again.
+    if (!road.ports.isEmpty()) {
+        parkedPorts = road.ports;
+    }
     road.ports.clear();
+    runs.clear();
     road.modemsOn = on;
     if (on) {
         settings.loadIni();
-        startWorkers();
+        comRunState.store(comRunRunning);
+        for (PortState& port : parkedPorts) {
+            PortState fresh = freshRow(port);
+            fresh.excluded = isExcluded(fresh.name, settings.ignorePorts);
+            // Listed afresh below: a port still gone keeps this.
+            fresh.present = false;
+            fresh.stateText = QStringLiteral("端口已移除");
+            road.ports.append(fresh);
+            runs.append(PortRun());
+        }
+        scanPorts(false);
+        judgePorts();
     }
     publish();
 }
 
-void Controller::startWorkers()
+// The ports to serve now: those the system lists and the extra ones that are
+// there to be opened.
+QStringList Controller::presentPorts() const
 {
     QStringList enumerated = fixedPorts;
     if (!hasFixedPorts) {
@@ -144,36 +186,127 @@ void Controller::startWorkers()
             enumerated.append(info.portName());
         }
     }
-    const QStringList names = servedPorts(enumerated, settings.extraPorts);
-    for (int i = 0; i < names.size(); ++i) {
-        auto* worker = new MyComWorker(this);
-        worker->setParams(i + 1, names.at(i), settings.speed, settings.baudRate, settings.flowControl);
-        workers.append(worker);
-        connect(worker, &MyComWorker::workOkMsg, this, &Controller::onWorkOkMsg);
-        connect(worker, &MyComWorker::workErrMsg, this, &Controller::onWorkErrMsg);
-        connect(worker, &MyComWorker::workHealth, this, &Controller::onWorkHealth);
-        PortState port;
-        port.name = names.at(i);
-        port.excluded = isExcluded(port.name, settings.ignorePorts);
-        port.stateText = port.excluded ? QStringLiteral("（排除）") : QStringLiteral("准备连接...");
-        road.ports.append(port);
-    }
-    comRunState.store(comRunRunning);
-    for (int i = 0; i < workers.size(); ++i) {
-        if (!road.ports.at(i).excluded) {
-            workers.at(i)->startWork();
+    QStringList extra;
+    for (const QString& entry : splitList(settings.extraPorts)) {
+        const QString name = entry.trimmed();
+        if (!name.isEmpty() && extraPortExists(name)) {
+            extra.append(name);
         }
     }
+    return servedPorts(enumerated, extra.join(QLatin1Char(',')));
+}
+
+bool Controller::extraPortExists(const QString& name)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(name)
+    return true;
+#else
+    // The serial port library opens a bare name under /dev.
+    const bool isPath = name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
+                        name.startsWith(QLatin1String("../"));
+    return QFileInfo::exists(isPath ? name : QStringLiteral("/dev/") + name);
+#endif
+}
+
+// Lists the ports and brings the rows in line: a new port takes the next row
+// and gets a worker (unless excluded); a port gone has its worker stopped and
+// keeps its row; a port back gets a fresh worker, as a re-plugged modem is a
+// new device behind the same name. Nothing else restarts.
+void Controller::scanPorts(bool logChanges)
+{
+    sinceScan.start();
+    if (!road.modemsOn) {
+        return;
+    }
+    const QStringList present = presentPorts();
+    bool changed = false;
+    for (int row = 0; row < road.ports.size(); ++row) {
+        PortState& port = road.ports[row];
+        const bool here = present.contains(port.name);
+        if (here == port.present) {
+            continue;
+        }
+        changed = true;
+        if (here) {
+            port = freshRow(port);
+            if (logChanges) {
+                logMain(QStringLiteral("PORT BACK: %1").arg(port.name));
+            }
+            startPort(row);
+        } else {
+            stopPort(row);
+            port.present = false;
+            port.working = false;
+            port.health = ModemHealth();
+            port.stateText = QStringLiteral("端口已移除");
+            if (logChanges) {
+                logMain(QStringLiteral("PORT GONE: %1").arg(port.name));
+            }
+        }
+    }
+    for (const QString& name : present) {
+        const bool known = std::any_of(road.ports.cbegin(), road.ports.cend(),
+                                       [&name](const PortState& port) { return port.name == name; });
+        if (known) {
+            continue;
+        }
+        changed = true;
+        PortState port;
+        port.name = name;
+        road.ports.append(port);
+        runs.append(PortRun());
+        if (logChanges) {
+            logMain(QStringLiteral("PORT NEW: %1").arg(name));
+        }
+        startPort(road.ports.size() - 1);
+    }
+    if (changed) {
+        judgePorts();
+        publish();
+    }
+}
+
+// A fresh worker on the row's port; its id is the row number + 1, which also
+// names the port's log.
+void Controller::startPort(int row)
+{
+    PortState& port = road.ports[row];
+    port.excluded = isExcluded(port.name, settings.ignorePorts);
+    port.stateText = port.excluded ? QStringLiteral("（排除）") : QStringLiteral("准备连接...");
+    runs[row].noSignalSinceMs = -1;
+    if (port.excluded) {
+        return;
+    }
+    auto* worker = new MyComWorker(this);
+    worker->setParams(row + 1, port.name, settings.speed, settings.baudRate, settings.flowControl);
+    runs[row].worker = worker;
+    connect(worker, &MyComWorker::workOkMsg, this, &Controller::onWorkOkMsg);
+    connect(worker, &MyComWorker::workErrMsg, this, &Controller::onWorkErrMsg);
+    connect(worker, &MyComWorker::workHealth, this, &Controller::onWorkHealth);
+    worker->startWork();
+}
+
+// Whatever the stopped worker still had queued never reaches the row, which
+// may have a fresh worker by then.
+void Controller::stopPort(int row)
+{
+    MyComWorker* worker = runs[row].worker;
+    if (worker == nullptr) {
+        return;
+    }
+    runs[row].worker = nullptr;
+    disconnect(worker, nullptr, this, nullptr);
+    worker->stopWork();
+    worker->deleteLater();
 }
 
 void Controller::stopWorkers()
 {
+    // Every exchange of every worker ends at once; then each thread is waited for.
     comRunState.store(ComRunStopped);
-    const QList<MyComWorker*> running = workers;
-    workers.clear();
-    for (MyComWorker* worker : running) {
-        worker->stopWork();
-        worker->deleteLater();
+    for (int row = 0; row < runs.size(); ++row) {
+        stopPort(row);
     }
 }
 
@@ -187,27 +320,32 @@ void Controller::onWorkOkMsg(int nCheckID, int nMsg, const QByteArray& pduBuf)
             mainLog.write(pduBuf);
         }
     }
-    if (nCheckID < 1 || nCheckID > road.ports.size() || nCheckID > workers.size()) {
-        return; // queued before a stop emptied the worker list
+    if (nCheckID < 1 || nCheckID > runs.size() || runs.at(nCheckID - 1).worker == nullptr) {
+        return;
     }
     PortState& port = road.ports[nCheckID - 1];
     switch (nMsg) {
     case 1:
         port.stateText = QStringLiteral("连接成功,检查AT响应...");
+        port.working = false;
         break;
     case 2:
         port.stateText = QStringLiteral("设备初始化...");
+        port.working = false;
         break;
     case 4:
         port.stateText = QStringLiteral("获取卡号...");
         port.device = QString::fromUtf8(pduBuf);
+        port.working = false;
         break;
     case 5:
         port.stateText = QStringLiteral("工作中(0)...");
         port.sim = QString::fromUtf8(pduBuf);
+        port.working = true;
         break;
     case 6:
         port.stateText = QStringLiteral("工作中(1)...");
+        port.working = true;
         storeMessage(nCheckID - 1, pduBuf);
         break;
     default:
@@ -218,7 +356,7 @@ void Controller::onWorkOkMsg(int nCheckID, int nMsg, const QByteArray& pduBuf)
 
 void Controller::onWorkErrMsg(int nCheckID, int nMsg)
 {
-    if (nCheckID < 1 || nCheckID > road.ports.size()) {
+    if (nCheckID < 1 || nCheckID > runs.size() || runs.at(nCheckID - 1).worker == nullptr) {
         return;
     }
     static const char* const texts[] = {"端口连接异常！",       "连接失败,重试中...",
@@ -228,22 +366,85 @@ void Controller::onWorkErrMsg(int nCheckID, int nMsg)
         return;
     }
     road.ports[nCheckID - 1].stateText = QString::fromUtf8(texts[nMsg]);
+    road.ports[nCheckID - 1].working = false;
     publish();
 }
 
 void Controller::onWorkHealth(int nCheckID, const ModemHealth& health)
 {
-    if (nCheckID < 1 || nCheckID > road.ports.size() || nCheckID > workers.size()) {
-        return; // queued before a stop emptied the worker list
+    if (nCheckID < 1 || nCheckID > runs.size() || runs.at(nCheckID - 1).worker == nullptr) {
+        return;
     }
     road.ports[nCheckID - 1].health = health;
+    // No signal: rssi 0, or none known while the modem says it is not
+    // registered. An unknown rssi alone is not judged: the modem may not
+    // have said yet, or may not say at all.
+    const bool noSignal =
+        health.signal == 0 ||
+        (health.signal < 0 && (health.registration == ModemHealth::Registration::Searching ||
+                               health.registration == ModemHealth::Registration::Unregistered));
+    qint64& since = runs[nCheckID - 1].noSignalSinceMs;
+    if (!noSignal) {
+        since = -1;
+    } else if (since < 0) {
+        since = AppClock::nowMs();
+    }
+    judgePorts();
     publish();
+}
+
+// Why a served port needs the operator's eye; empty when nothing does.
+QString Controller::portFault(int row) const
+{
+    const PortState& port = road.ports.at(row);
+    if (port.excluded) {
+        return QString();
+    }
+    if (!port.present) {
+        return QStringLiteral("端口已移除");
+    }
+    switch (port.health.sim) {
+    case ModemHealth::Sim::Absent:
+        return QStringLiteral("未插SIM卡");
+    case ModemHealth::Sim::Pin:
+        return port.health.pinRefused ? QStringLiteral("SIM卡拒绝了设置的PIN码，不再尝试")
+                                      : QStringLiteral("SIM卡需要PIN码");
+    case ModemHealth::Sim::Puk:
+        return QStringLiteral("SIM卡已锁，需要PUK码");
+    case ModemHealth::Sim::Error:
+        return QStringLiteral("SIM卡故障");
+    default:
+        break;
+    }
+    if (port.health.registration == ModemHealth::Registration::Denied) {
+        return QStringLiteral("网络拒绝注册");
+    }
+    const qint64 since = runs.at(row).noSignalSinceMs;
+    if (since >= 0 && AppClock::nowMs() - since >= NoSignalFaultMs) {
+        return QStringLiteral("无信号超过5分钟");
+    }
+    return QString();
+}
+
+// A fault is logged when it starts and when it is over.
+void Controller::judgePorts()
+{
+    for (int row = 0; row < road.ports.size(); ++row) {
+        PortState& port = road.ports[row];
+        const QString fault = portFault(row);
+        if (fault == port.fault) {
+            continue;
+        }
+        logMain(fault.isEmpty() ? QStringLiteral("PORT FAULT OVER: %1").arg(port.name)
+                                : QStringLiteral("PORT FAULT: %1: %2").arg(port.name, fault));
+        port.fault = fault;
+    }
 }
 
 // The worker deletes the message from the SIM only once the store holds it.
 void Controller::storeMessage(int row, const QByteArray& pdu)
 {
-    MyComWorker* worker = workers.at(row);
+    MyComWorker* worker = runs.at(row).worker;
     const RecvStore::InsertOutcome outcome = recvStore.insertRecvOutcome(
         worker->portName(), worker->deviceNo(), worker->simNo(), QString::fromUtf8(pdu));
     switch (outcome) {
@@ -252,6 +453,7 @@ void Controller::storeMessage(int row, const QByteArray& pdu)
         noteStoreWriteFault(QString());
         PortState& port = road.ports[row];
         ++port.received;
+        ++road.receivedSinceStart;
         port.lastMessage = AppClock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         road.total = recvStore.countAll();
         road.lastSender = recvStore.lastSender();
@@ -560,9 +762,30 @@ void Controller::tick()
     answerRequeueRequest();
     linkStep();
     dailyRestart();
+    if (!sinceScan.isValid() || sinceScan.elapsed() >= scanPeriodMs) {
+        scanPorts(true);
+    }
     clearOldParts();
     refreshCounts();
+    judgePorts();
     publish();
+    if (!sinceMetrics.isValid() || sinceMetrics.elapsed() >= MetricsPeriodMs) {
+        writeMetrics();
+    }
+    emit ticked();
+}
+
+void Controller::writeMetrics()
+{
+    sinceMetrics.start();
+    QString error;
+    const bool ok = metrics.write(road, &error);
+    if (ok == !metricsFaultLogged) {
+        return;
+    }
+    metricsFaultLogged = !ok;
+    logMain(ok ? QStringLiteral("METRICS FILE WRITTEN AGAIN: %1").arg(MetricsFile::path())
+               : QStringLiteral("METRICS FILE NOT WRITTEN: %1: %2").arg(MetricsFile::path(), error));
 }
 
 void Controller::dailyRestart()

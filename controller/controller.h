@@ -1,11 +1,13 @@
 #pragma once
 
+#include "controller/metricsfile.h"
 #include "controller/roadstate.h"
 #include "core/comlog.h"
 #include "core/mysetting.h"
 #include "mysql/smsrow.h"
 #include "store/recvstore.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -18,6 +20,8 @@ class MyComWorker;
 // The whole road of a message, without any widget: one worker per served
 // serial port, the local store, the forwarding cycle with its link retry, the
 // daily restart of the modems and the expiry of parts that never completed.
+// The ports are listed again every ten seconds: a port that appears gets a
+// worker, one that goes away keeps its row, marked gone, until it is back.
 // It lives in a thread of its own (see ControllerHost); the window and the
 // service send it commands through its slots and draw what stateChanged says.
 class Controller : public QObject
@@ -30,13 +34,17 @@ public:
     // The port names a run serves: the enumerated ports plus the extra ones,
     // each once, sorted case-sensitively.
     static QStringList servedPorts(const QStringList& enumerated, const QString& extraPorts);
+    // True when an extra port is there to be opened: a path (or, on Unix, a
+    // name under /dev) that exists. Windows names always count.
+    static bool extraPortExists(const QString& name);
     // True when the port name equals one entry of the exclusion list (entries
     // split at ',' or '，' and trimmed; the comparison is case-sensitive).
     static bool isExcluded(const QString& portName, const QString& ignorePorts);
 
     const RoadState& state() const { return road; }
     RecvStore& store() { return recvStore; }
-    // The ports this run serves, as the system lists them; tests set it.
+    // The ports the system lists, in place of its own list; tests set it, and
+    // set it again to plug and unplug ports between two listings.
     void setEnumeratedPorts(const QStringList& ports)
     {
         fixedPorts = ports;
@@ -59,13 +67,31 @@ public slots:
 
 signals:
     void stateChanged(const RoadState& state);
+    // After every tick, in the controller's thread: a service manager's
+    // watchdog fed from here sees the road itself keep moving.
+    void ticked();
     void stopped();
 
 private:
     friend class TestController;
 
-    void startWorkers();
+    // What the controller keeps of each row of road.ports.
+    struct PortRun
+    {
+        // Null while the port is gone or excluded, or the modems are off.
+        MyComWorker* worker = nullptr;
+        // Since when the modem has said it has no signal; -1 while it has.
+        qint64 noSignalSinceMs = -1;
+    };
+
+    QStringList presentPorts() const;
+    void scanPorts(bool logChanges);
+    void startPort(int row);
+    void stopPort(int row);
     void stopWorkers();
+    void judgePorts();
+    QString portFault(int row) const;
+    void writeMetrics();
     void onWorkOkMsg(int nCheckID, int nMsg, const QByteArray& pduBuf);
     void onWorkErrMsg(int nCheckID, int nMsg);
     void onWorkHealth(int nCheckID, const ModemHealth& health);
@@ -92,7 +118,16 @@ private:
     QTimer handTimer;
     QStringList fixedPorts;
     bool hasFixedPorts = false;
-    QList<MyComWorker*> workers;
+    // One entry per row of road.ports.
+    QList<PortRun> runs;
+    // The rows while the modems are off: a port keeps its row, its id and
+    // its counts for the whole run.
+    QList<PortState> parkedPorts;
+    int scanPeriodMs = 10000;
+    QElapsedTimer sinceScan;
+    MetricsFile metrics;
+    QElapsedTimer sinceMetrics;
+    bool metricsFaultLogged = false;
 
     QThread forwarderThread;
     Forwarder* forwarder = nullptr;

@@ -27,6 +27,7 @@ void ControllerHost::start()
         last = state;
         emit stateChanged(state);
     });
+    connect(controller, &Controller::ticked, this, &ControllerHost::ticked, Qt::DirectConnection);
     QMetaObject::invokeMethod(controller, &Controller::start, Qt::QueuedConnection);
 }
 

@@ -31,6 +31,10 @@ public:
 
 signals:
     void stateChanged(const RoadState& state);
+    // After every tick of the controller, emitted in the controller's thread:
+    // connect with Qt::DirectConnection to act there (a watchdog that must
+    // stop when the road stops).
+    void ticked();
 
 private:
     QThread thread;

@@ -29,6 +29,8 @@ struct PortState
     bool excluded = false;
     // False while the port is gone from the system (a modem unplugged).
     bool present = true;
+    // Its modem works: the SIM card is read and messages are received.
+    bool working = false;
     ModemHealth health;
     // Messages stored from this port since the start, and when the last one
     // was ("yyyy-MM-dd HH:mm:ss"; empty: none yet).
@@ -59,6 +61,8 @@ struct RoadState
     int failed = -1;
     int undecodable = -1;
     int forwarded = 0;
+    // Messages stored from all ports since the program started.
+    int receivedSinceStart = 0;
     QString lastSender = QStringLiteral("-");
     QString lastRecvTime = QStringLiteral("-");
     QString lastHandledTime = QStringLiteral("-");

@@ -1,11 +1,14 @@
 #include "gui/mainwindow.h"
 
+#include "core/clock.h"
 #include "core/mysetting.h"
 #include "gui/dlgsetcard.h"
 #include "gui/dlgsetcomm.h"
 #include "gui/dlgsetmysql.h"
+#include "gui/porttabledelegate.h"
 #include "gui/xbuttons.h"
 #include "gui/xfactory.h"
+#include "gui/xfonts.h"
 #include "gui/xinputs.h"
 #include "gui/xviews.h"
 
@@ -15,14 +18,6 @@
 #include <QStandardItemModel>
 
 namespace {
-
-enum PortColumn : int
-{
-    ColumnPort = 0,
-    ColumnState = 1,
-    ColumnDevice = 2,
-    ColumnSim = 3
-};
 
 QString tr8(const char* text)
 {
@@ -39,6 +34,68 @@ void setIfChanged(XLabel* label, const QString& text)
     if (label->text() != text) {
         label->setText(text);
     }
+}
+
+QString networkText(ModemHealth::Registration registration)
+{
+    using R = ModemHealth::Registration;
+    switch (registration) {
+    case R::Home:
+        return tr8("本地");
+    case R::Roaming:
+        return tr8("漫游");
+    case R::Searching:
+        return tr8("搜网中");
+    case R::Denied:
+        return tr8("被拒绝");
+    case R::Unregistered:
+        return tr8("未注册");
+    case R::Unknown:
+        break;
+    }
+    return QStringLiteral("-");
+}
+
+QString simText(ModemHealth::Sim sim)
+{
+    using S = ModemHealth::Sim;
+    switch (sim) {
+    case S::Ready:
+        return tr8("正常");
+    case S::Pin:
+        return tr8("需要PIN码");
+    case S::Puk:
+        return tr8("需要PUK码");
+    case S::Absent:
+        return tr8("未插卡");
+    case S::Error:
+        return tr8("故障");
+    case S::Unknown:
+        break;
+    }
+    return QStringLiteral("-");
+}
+
+QString knownText(int value)
+{
+    return value < 0 ? QStringLiteral("-") : QString::number(value);
+}
+
+QString textOr(const QString& text)
+{
+    return text.isEmpty() ? QStringLiteral("-") : text;
+}
+
+// The time of the last message as the table shows it: the time alone today,
+// the day and minute before.
+QString lastText(const QString& stamp)
+{
+    const QDateTime when = QDateTime::fromString(stamp, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!when.isValid()) {
+        return QStringLiteral("-");
+    }
+    return when.date() == AppClock::now().date() ? when.toString(QStringLiteral("HH:mm:ss"))
+                                                 : when.toString(QStringLiteral("MM-dd HH:mm"));
 }
 
 } // namespace
@@ -171,8 +228,38 @@ void MainWindow::showNote(const RoadState& state)
     btRequeue->setVisible(state.failed > 0);
 }
 
+QString MainWindow::portDetails(const PortState& port)
+{
+    const ModemHealth& health = port.health;
+    QStringList lines;
+    if (!port.fault.isEmpty()) {
+        lines << tr8("故障：") + port.fault;
+    }
+    const QString signal =
+        health.signal < 0 ? QStringLiteral("-")
+                          : QStringLiteral("%1 (%2 dBm)").arg(health.signal).arg(-113 + 2 * health.signal);
+    const QString storage = health.storageUsed < 0
+                                ? QStringLiteral("-")
+                                : knownText(health.storageUsed) + " / " + knownText(health.storageTotal);
+    lines << tr8("端口：") + port.name << tr8("工作状态：") + port.stateText
+          << tr8("设备编码：") + port.device << tr8("SIM卡号：") + port.sim
+          << tr8("SIM卡状态：") + simText(health.sim) << tr8("信号：") + signal
+          << tr8("网络：") + networkText(health.registration) << tr8("运营商：") + textOr(health.operatorName)
+          << tr8("短信存储：") + storage << tr8("接收：") + QString::number(port.received)
+          << tr8("最近接收：") + textOr(port.lastMessage);
+    return lines.join(QLatin1Char('\n'));
+}
+
+void MainWindow::showPortDetails(const QModelIndex& index)
+{
+    if (index.row() >= 0 && index.row() < shownPorts.size()) {
+        xShowMessage(tr8("端口详情"), portDetails(shownPorts.at(index.row())), portView);
+    }
+}
+
 void MainWindow::showPorts(const RoadState& state)
 {
+    shownPorts = state.ports;
     const int rows = state.ports.size();
     if (portModel->rowCount() > rows) {
         portModel->removeRows(rows, portModel->rowCount() - rows);
@@ -183,24 +270,77 @@ void MainWindow::showPorts(const RoadState& state)
             portModel->insertRow(row);
         }
         const PortState& port = state.ports.at(row);
-        const QString texts[] = {port.name, port.stateText, port.device, port.sim};
-        for (int column = ColumnPort; column <= ColumnSim; ++column) {
+        const QString texts[PortColumnCount] = {port.name,
+                                                port.stateText,
+                                                knownText(port.health.signal),
+                                                networkText(port.health.registration),
+                                                textOr(port.health.operatorName),
+                                                QString::number(port.received),
+                                                lastText(port.lastMessage)};
+        const QString details = portDetails(port);
+        // A port that needs the operator is drawn in red, the reason first in its tooltip.
+        const QVariant colour = port.fault.isEmpty() ? QVariant() : QVariant(QColor(200, 0, 0));
+        for (int column = 0; column < PortColumnCount; ++column) {
             const QModelIndex index = portModel->index(row, column);
             if (index.data().toString() != texts[column]) {
                 portModel->setData(index, texts[column]);
-                // A cell too narrow for its text still shows all of it on hover.
-                portModel->setData(index, texts[column], Qt::ToolTipRole);
                 namesChanged = namesChanged || column == ColumnPort;
             }
+            if (index.data(Qt::ToolTipRole).toString() != details) {
+                portModel->setData(index, details, Qt::ToolTipRole);
+            }
+            if (index.data(Qt::ForegroundRole) != colour) {
+                portModel->setData(index, colour, Qt::ForegroundRole);
+            }
+        }
+        const QModelIndex signal = portModel->index(row, ColumnSignal);
+        if (signal.data(Qt::UserRole).toInt() != port.health.signal || !signal.data(Qt::UserRole).isValid()) {
+            portModel->setData(signal, port.health.signal, Qt::UserRole);
         }
     }
     if (namesChanged) {
-        // The whole port name, however long: a path of a virtual port too.
-        portView->resizeColumnToContents(ColumnPort);
-        const int wanted = qMax(160, qMin(portView->columnWidth(ColumnPort) + 20, 480));
-        portView->setColumnWidth(ColumnPort, wanted);
-        // The state column gives up what the port column takes, so that the
-        // SIM column stays in view.
-        portView->setColumnWidth(ColumnState, qMax(220, 540 - (wanted - 160)));
+        sizePortColumns();
+    }
+}
+
+// Every column but the state is as wide as its widest likely text; the state
+// takes what is left, so that at the window's smallest size nothing scrolls
+// sideways. The port column fits the names up to a limit; longer ones are cut
+// in the middle.
+void MainWindow::sizePortColumns()
+{
+    portView->ensurePolished();
+    portView->header()->ensurePolished();
+    const QFontMetrics cells = portView->fontMetrics();
+    const QFontMetrics heads = portView->header()->fontMetrics();
+    const int pad = cells.averageCharWidth() + 6;
+    const auto fit = [&](int column, const QString& sample) {
+        const QString head = portModel->headerData(column, Qt::Horizontal).toString();
+        return qMax(cells.horizontalAdvance(sample), heads.horizontalAdvance(head)) + pad;
+    };
+    int portWidth = fit(ColumnPort, QStringLiteral("COM10"));
+    for (int row = 0; row < portModel->rowCount(); ++row) {
+        // The cell shows the last part of a path.
+        const QString shown =
+            portModel->index(row, ColumnPort).data().toString().section(QLatin1Char('/'), -1);
+        portWidth = qMax(portWidth, cells.horizontalAdvance(shown) + pad);
+    }
+    const int widths[PortColumnCount] = {qMin(portWidth, fit(ColumnPort, QStringLiteral("ttyUSB100"))),
+                                         0,
+                                         fit(ColumnSignal, QStringLiteral("31")) + 30,
+                                         fit(ColumnNetwork, tr8("搜网中")),
+                                         fit(ColumnOperator, QStringLiteral("CHN-UNICOM")),
+                                         fit(ColumnReceived, QStringLiteral("99999")),
+                                         fit(ColumnLast, QStringLiteral("12-31 23:59"))};
+    QHeaderView* header = portView->header();
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(cells.averageCharWidth() * 4);
+    for (int column = 0; column < PortColumnCount; ++column) {
+        if (column == ColumnState) {
+            header->setSectionResizeMode(column, QHeaderView::Stretch);
+        } else {
+            header->setSectionResizeMode(column, QHeaderView::Interactive);
+            portView->setColumnWidth(column, widths[column]);
+        }
     }
 }

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 class QCloseEvent;
+class QModelIndex;
 class QStandardItemModel;
 class XButtonPush;
 class XLabel;
@@ -43,11 +44,31 @@ protected:
 private:
     friend class TestMainWindow;
 
+    enum PortColumn : int
+    {
+        ColumnPort,
+        ColumnState,
+        ColumnSignal,
+        ColumnNetwork,
+        ColumnOperator,
+        ColumnReceived,
+        ColumnLast,
+        PortColumnCount
+    };
+
+    // Everything known of a port, one line each: the row's tooltip and the
+    // text of its details.
+    static QString portDetails(const PortState& port);
+
     void buildLayout();
+    void sizePortColumns();
     void showPorts(const RoadState& state);
+    void showPortDetails(const QModelIndex& index);
     void showNote(const RoadState& state);
 
     QStandardItemModel* portModel = nullptr;
+    // The ports as last drawn, for their details.
+    QList<PortState> shownPorts;
     XViewTree* portView = nullptr;
     XButtonPush* btSetCom = nullptr;
     XButtonPush* btStartCom = nullptr;

@@ -1,6 +1,7 @@
 // The window's widget tree, its connections and its timers.
 #include "gui/mainwindow.h"
 
+#include "gui/porttabledelegate.h"
 #include "gui/xbuttons.h"
 #include "gui/xfactory.h"
 #include "gui/xfonts.h"
@@ -79,16 +80,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     setWindowTitle(QString::fromUtf8("Velmora短信批量接收处理程序（V-MYSQL-0.1.9）"));
     buildLayout();
 
-    portModel = new QStandardItemModel(0, 4, this);
-    const char* headers[] = {"端口", "工作状态", "设备编码", "SIM卡号"};
-    for (int column = 0; column < 4; ++column) {
+    portModel = new QStandardItemModel(0, PortColumnCount, this);
+    const char* headers[] = {"端口", "工作状态", "信号", "网络", "运营商", "接收", "最近接收"};
+    for (int column = 0; column < PortColumnCount; ++column) {
         portModel->setHeaderData(column, Qt::Horizontal, QString::fromUtf8(headers[column]), Qt::EditRole);
     }
     portView->setModel(portModel);
-    const int widths[] = {160, 540, 200, 200};
-    for (int column = 0; column < 4; ++column) {
-        portView->setColumnWidth(column, widths[column]);
-    }
+    portView->setItemDelegate(new PortTableDelegate(ColumnPort, ColumnSignal, portView));
+    sizePortColumns();
+    connect(portView, &QAbstractItemView::doubleClicked, this, &MainWindow::showPortDetails);
 
     connect(btSetCom, &XButtonPush::clicked, this, &MainWindow::onBtSetCom);
     connect(btStartCom, &XButtonPush::clicked, this, &MainWindow::onBtStartCom);
@@ -128,13 +128,17 @@ void MainWindow::buildLayout()
     btSetCom->setVisible(false);
     btStartCom = button(portTitle, 80, "启动");
     portView = static_cast<XViewTree*>(xAddToLayout(portGroup, 25, 1, 0, 0, 0));
-    portView->setXsFont(uiFont, 0, true);
-    portView->header()->setStyleSheet(QStringLiteral("QHeaderView{ font: ") + uiFont + QStringLiteral(";}"));
+    portView->setXsFont(xTableFont(), 0, true);
+    portView->header()->setStyleSheet(QStringLiteral("QHeaderView{ font: ") + xTableFont() +
+                                      QStringLiteral(";}"));
     portView->setXsBorder(QStringLiteral("none"), 0, true);
     portView->setRootIsDecorated(false);
     portView->setAlternatingRowColors(false);
     portView->setSortingEnabled(false);
-    portView->setWordWrap(true);
+    // One line per port, all of the same height, so that a bank of 128 reads
+    // as a list; what does not fit is in the row's tooltip and its details.
+    portView->setWordWrap(false);
+    portView->setUniformRowHeights(true);
     portView->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     // Receive panel.

@@ -35,6 +35,11 @@ QString xTextFont()
     return QStringLiteral("18px \"") + heiti() + QStringLiteral("\"");
 }
 
+QString xTableFont()
+{
+    return QStringLiteral("16px \"") + heiti() + QStringLiteral("\"");
+}
+
 QString xResolvedHeiti()
 {
     QFont font(heiti());

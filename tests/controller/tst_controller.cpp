@@ -1,6 +1,7 @@
 #include "controller/controller.h"
 #include "controller/requeuerequest.h"
 #include "core/clock.h"
+#include "modem/mycomworker.h"
 #include "mysql/forwarder.h"
 #include "mysql/mysql5.h"
 #include "tools/modemsim/modemsim.h"
@@ -318,18 +319,20 @@ private slots:
 
     void dailyRestartAtOneOhOne()
     {
-        writeSettings(QStringLiteral("DEF_EXTRA_PORTS=/nonexistent/vlsms-a\n"));
         Controller& c = makeRoad();
+        c.setEnumeratedPorts({QStringLiteral("ttyVLSMS-A")});
         moveClockTo(QTime(0, 59, 30));
         c.setModemsOn(true);
-        const QList<MyComWorker*> first = c.workers;
+        const MyComWorker* first = c.runs.at(0).worker;
+        c.road.ports[0].received = 3;
         c.tick();
-        QCOMPARE(c.workers, first);
+        QCOMPARE(c.runs.at(0).worker, first);
 
         moveClockTo(QTime(1, 1, 5));
         c.tick();
-        QVERIFY(c.workers != first);
-        QCOMPARE(c.workers.size(), first.size());
+        // A fresh worker; the row keeps its place and its count since the start.
+        QVERIFY(c.runs.at(0).worker != nullptr && c.runs.at(0).worker != first);
+        QCOMPARE(c.state().ports.at(0).received, 3);
         QCOMPARE(mainLog().count("RESTART COMM WORK..."), 1);
         QVERIFY(c.state().modemsOn);
 
@@ -340,7 +343,89 @@ private slots:
         c.setModemsOn(false);
         moveClockTo(QTime(1, 1, 5), 2);
         c.tick();
-        QVERIFY(c.workers.isEmpty());
+        QVERIFY(c.runs.isEmpty() && c.state().ports.isEmpty());
+    }
+
+    // The ports are listed again on the tick (every tick here): a modem
+    // plugged in after the start gets the next row and is served; one
+    // unplugged keeps its row, marked gone, and is served afresh once back,
+    // with its count; a late port that is excluded stays unserved.
+    void portsComeAndGo()
+    {
+        ModemSim a(dir->filePath(QStringLiteral("modemA")));
+        ModemSim b(dir->filePath(QStringLiteral("modemB")));
+        QVERIFY(a.start());
+        writeSettings("DEF_SPEED=100\nDEF_IGNORE=ttyVLSMS-X\nDEF_EXTRA_PORTS=" + a.portPath() + "," +
+                      b.portPath() + "\n");
+        Controller& c = makeRoad();
+        QVERIFY(c.store().openLocalDb());
+        c.scanPeriodMs = 0;
+        c.setModemsOn(true);
+        QCOMPARE(c.state().ports.size(), 1);
+        a.addMessage(single7Bit);
+        QTRY_COMPARE_WITH_TIMEOUT(c.state().ports.at(0).received, 1, 30000);
+
+        b.setIccid(QStringLiteral("89860000000000000002"));
+        b.addMessage(alphaSender);
+        QVERIFY(b.start());
+        c.setEnumeratedPorts({QStringLiteral("ttyVLSMS-X")});
+        c.tick();
+        QCOMPARE(c.state().ports.size(), 3);
+        QCOMPARE(c.state().ports.at(1).name, b.portPath());
+        QVERIFY(c.state().ports.at(2).excluded && c.runs.at(2).worker == nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(c.state().ports.at(1).received, 1, 30000);
+
+        a.vanish();
+        c.tick();
+        QVERIFY(!c.state().ports.at(0).present && c.runs.at(0).worker == nullptr);
+        QCOMPARE(c.state().ports.at(0).fault, QStringLiteral("端口已移除"));
+        a.addMessage(concat7Parts[0]);
+        a.reappear();
+        c.tick();
+        QVERIFY(c.state().ports.at(0).present && c.runs.at(0).worker != nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(c.state().ports.at(0).received, 2, 30000);
+        QCOMPARE(c.state().ports.at(0).name, a.portPath());
+        QVERIFY(mainLog().contains("PORT FAULT OVER: " + a.portPath().toUtf8()));
+        c.setModemsOn(false);
+    }
+
+    // No signal is a fault once it has lasted five minutes: rssi 0, or none
+    // known while the modem says it is not registered.
+    void noSignalFault_data()
+    {
+        QTest::addColumn<int>("registration");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<bool>("fault");
+
+        using R = ModemHealth::Registration;
+        QTest::newRow("rssi 0 for four minutes") << int(R::Home) << 0 << 4 << false;
+        QTest::newRow("rssi 0 for five minutes") << int(R::Home) << 0 << 5 << true;
+        QTest::newRow("rssi unknown while searching") << int(R::Searching) << -1 << 6 << true;
+        QTest::newRow("rssi unknown while registered") << int(R::Roaming) << -1 << 6 << false;
+    }
+
+    void noSignalFault()
+    {
+        QFETCH(int, registration);
+        QFETCH(int, signal);
+        QFETCH(int, minutes);
+        QFETCH(bool, fault);
+
+        Controller& c = makeRoad();
+        c.setEnumeratedPorts({QStringLiteral("ttyVLSMS-A")});
+        c.setModemsOn(true);
+        ModemHealth health;
+        health.registration = ModemHealth::Registration(registration);
+        health.signal = signal;
+        c.onWorkHealth(1, health);
+        health.operatorName = QStringLiteral("CMCC"); // a later report, the same radio
+        AppClock::setOffsetMs(minutes * 60000);
+        c.onWorkHealth(1, health);
+        QCOMPARE(c.state().ports.at(0).fault, fault ? QStringLiteral("无信号超过5分钟") : QString());
+        health.signal = 9;
+        c.onWorkHealth(1, health);
+        QCOMPARE(c.state().ports.at(0).fault, QString());
     }
 
     void expiryOnFifthMinutes()

@@ -2,15 +2,16 @@
 #include "gui/mainwindow.h"
 #include "gui/xwidgets.h"
 
+#include <QApplication>
 #include <QFile>
-#include <QHBoxLayout>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 
 // What only the window does: how it draws the controller's state (the road
 // itself is tested without a window); and the styled widget toolkit: setters
-// keep their bounds, factories refuse bad input.
+// keep their bounds.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -58,16 +59,18 @@ private slots:
         MainWindow w;
         w.appStartTimer.stop();
         RoadState state;
-        const QString longName =
-            QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-if02-port0");
-        const auto port = [](const QString& name, const QString& text, const QString& device,
-                              const QString& sim, bool excluded) {
-            PortState p;
-            p.name = name, p.stateText = text, p.device = device, p.sim = sim, p.excluded = excluded;
-            return p;
-        };
-        state.ports.append(port(QStringLiteral("COM3"), "工作中(0)...", "861234567890123", "8986001", false));
-        state.ports.append(port(longName, "（排除）", "-", "-", true));
+        // A bank of 128 modems, one with a long device path, one with a fault.
+        for (int i = 0; i < 128; ++i) {
+            PortState port;
+            port.name =
+                QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-%1-if02-port0").arg(i);
+            port.stateText = QStringLiteral("AT响应异常,重试中...");
+            port.device = QStringLiteral("86123456789%1").arg(1000 + i);
+            port.sim = QStringLiteral("8986001234567890%1").arg(1000 + i);
+            port.health.signal = i % 32;
+            port.fault = i == 7 ? QStringLiteral("未插SIM卡") : QString();
+            state.ports.append(port);
+        }
         state.link = link;
         state.storeOpen = storeOpen;
         state.storeError = storeOpen ? QString() : QStringLiteral("disk I/O error");
@@ -77,16 +80,43 @@ private slots:
         state.linkError =
             QStringLiteral("Table 'sms.smsserver_in' doesn't exist QMYSQL: Unable to execute (error 1146)");
         w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), w.minimumSize());
         w.showState(state);
+        QApplication::processEvents();
 
-        QCOMPARE(w.portModel->rowCount(), 2);
-        // A long port name is shown whole.
-        QCOMPARE(cell(w, 1, 0), longName);
         QCOMPARE(w.lbConnState->text(), linkText);
         QCOMPARE(w.lbRecvTotal->text(), totalText);
         QVERIFY2(note.isEmpty() ? w.lbNote->text().isEmpty() : w.lbNote->text().startsWith(note),
                  qPrintable(w.lbNote->text()));
         QCOMPARE(w.btRequeue->isVisible(), failed > 0);
+
+        // At the default size: one line per port, no column out of sight.
+        QCOMPARE(w.portModel->rowCount(), 128);
+        QVERIFY(!w.portView->horizontalScrollBar()->isVisible());
+        QVERIFY(w.portView->columnWidth(1) >=
+                w.portView->fontMetrics().horizontalAdvance(QStringLiteral("连接失败,重试中...")));
+        QVERIFY(w.portView->visualRect(w.portModel->index(1, 0)).height() <
+                2 * w.portView->fontMetrics().height());
+        QCOMPARE(w.portModel->data(w.portModel->index(7, 2), Qt::UserRole).toInt(), 7);
+        // A fault in red, its reason first in the tooltip.
+        QCOMPARE(w.portModel->data(w.portModel->index(7, 6), Qt::ForegroundRole).value<QColor>(),
+                 QColor(200, 0, 0));
+        QVERIFY(!w.portModel->data(w.portModel->index(6, 6), Qt::ForegroundRole).isValid());
+        QVERIFY(cell(w, 7, 4, Qt::ToolTipRole).startsWith(QStringLiteral("故障：未插SIM卡")));
+        // The whole name, device and SIM numbers in the tooltip and the details.
+        QString shown;
+        xSetMessageHook([&shown](const QString&, const QString& text, QWidget*) {
+            shown = text;
+            return 0;
+        });
+        w.showPortDetails(w.portModel->index(9, 1));
+        xSetMessageHook(nullptr);
+        for (const QString& text :
+             {state.ports.at(9).device, state.ports.at(9).sim, state.ports.at(9).name}) {
+            QVERIFY2(shown.contains(text) && cell(w, 9, 0, Qt::ToolTipRole).contains(text),
+                     qPrintable(shown));
+        }
     }
 
     // The window runs on the defaults and tells the operator which file it could not read.
@@ -128,21 +158,6 @@ private slots:
                 QCOMPARE(arrays[setter][19], state == 19 ? v : QString());
             }
         }
-    }
-
-    void factoriesRefuseBadInput()
-    {
-        QWidget parent;
-        QHBoxLayout* box = xSetHBox(&parent, 0, 0);
-        for (int type : {0, 33, -1}) {
-            QCOMPARE(xCreate(&parent, type, 0), nullptr);
-            QCOMPARE(xCreateAt(&parent, type, 1, 2, 3, 4, 0), nullptr);
-            QCOMPARE(xAddToLayout(box, type, 1, 10, 10, 0), nullptr);
-        }
-        QCOMPARE(xCreateAtAs<XButtonPush>(&parent, XTypeLabel, 0, 0, 1, 1), nullptr);
-        QCOMPARE(box->count(), 0);
-        QVERIFY(parent.findChildren<QWidget*>().isEmpty());
-        QCOMPARE(xAddToLayout(nullptr, XTypeWidget, 1, 10, 10, 0), nullptr);
     }
 };
 

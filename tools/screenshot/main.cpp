@@ -113,8 +113,7 @@ int main(int argc, char* argv[])
 
     xInstallFonts();
     theSetting.loadIni();
-    MainWindow window;
-    window.resize(1560, 720);
+    MainWindow window; // at its default size, as an operator first sees it
     window.show();
 
     // Grab once every message is stored and forwarded, or after a minute.
