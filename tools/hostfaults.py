@@ -36,6 +36,7 @@ import os
 import re
 import select
 import shlex
+import shutil
 import signal
 import sqlite3
 import subprocess
@@ -334,6 +335,9 @@ class Host:
         return self.modems.ports()[:2] + [self.long_port]
 
     def start(self):
+        # A store left by an earlier run would forward its messages into this one.
+        for earlier in (os.path.dirname(self.datadir), self.program.rundir):
+            shutil.rmtree(earlier, ignore_errors=True)
         os.makedirs(os.path.dirname(self.long_port), exist_ok=True)
         self.modems.start()
         if os.path.lexists(self.long_port):
@@ -454,7 +458,7 @@ class Run:
     def rows(self, host, case):
         """(text, gateway_id, arrival time) of the host's rows of case; None while no node answers."""
         got = self.db.sql("SELECT HEX(text), HEX(gateway_id), UNIX_TIMESTAMP(arrived_at) FROM smsserver_in "
-                          "WHERE text LIKE '%s-%%'" % host.tag(case), timeout=10)
+                          "WHERE text LIKE '%s-%% %s'" % (host.tag(case), self.run_id), timeout=10)
         if got is None:
             return None
         return [(bytes.fromhex(t).decode("utf-8", "replace"), bytes.fromhex(g).decode("utf-8", "replace"),
