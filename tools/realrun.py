@@ -186,15 +186,19 @@ def machine_ports():
     return names
 
 
-def write_settings(datadir, modems, db):
-    """settings.ini for the simulated modems and the test database, with a SIM map."""
+def write_settings(datadir, modems, db, ports=None, extra=()):
+    """settings.ini for the simulated modems and the test database, with a SIM map.
+
+    ports are the links served (the simulator's by default); extra are more
+    [General] lines."""
     os.makedirs(datadir, exist_ok=True)
+    # Quoted: Qt reads an unquoted value with commas as a list.
     lines = ["[General]", "DEF_SPEED=100",
              'DEF_IGNORE="%s"' % ",".join(machine_ports()),
-             'DEF_EXTRA_PORTS="%s"' % ",".join(modems.ports()),
-             "MYSQL_HOST=" + db.setting("HOST"), "MYSQL_PORT=" + db.setting("PORT"),
+             'DEF_EXTRA_PORTS="%s"' % ",".join(modems.ports() if ports is None else ports),
+             'MYSQL_HOST="%s"' % db.setting("HOST"), "MYSQL_PORT=" + db.setting("PORT"),
              "MYSQL_USER=" + db.setting("USER"), "MYSQL_PWD=" + db.setting("PWD"),
-             "MYSQL_DBNAME=" + db.database, "[CARD]", "NUM=%d" % modems.count]
+             "MYSQL_DBNAME=" + db.database] + list(extra) + ["[CARD]", "NUM=%d" % modems.count]
     for k in range(modems.count):
         # The simulator's ICCIDs count up from its default one.
         lines += ["SIM_%d=89860012345678%06d" % (k, 900001 + k), "PHN_%d=1390000%04d" % (k, k + 1)]
