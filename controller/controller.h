@@ -64,6 +64,9 @@ signals:
 private:
     friend class TestController;
 
+    // The longest a stop waits for a lock held elsewhere to mark the last batch.
+    static constexpr int stopLockWaitMs = 1000;
+
     void startWorkers();
     void stopWorkers();
     void onWorkOkMsg(int nCheckID, int nMsg, const QByteArray& pduBuf);
@@ -78,6 +81,8 @@ private:
     void forwardMore();
     void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error);
     void retryMarks();
+    bool storeAvailable();
+    void noteStoreLock();
     void answerRequeueRequest();
     void dailyRestart();
     void clearOldParts();
@@ -103,6 +108,10 @@ private:
     bool markFaultLogged = false;
     qint64 linkFaultSinceMs = -1;
     qint64 storeFaultSinceMs = -1;
+    // The last store write fault was a lock held elsewhere: it ends with the lock.
+    bool storeFaultFromLock = false;
+    qint64 storeLockSinceMs = -1;
+    qint64 storeLockLoggedMs = 0;
     qint64 storeFaultLoggedMs = 0;
     qint64 linkFaultLoggedMs = 0;
 

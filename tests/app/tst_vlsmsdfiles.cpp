@@ -1,6 +1,8 @@
-// The service's files, tried on the real vlsmsd executable: it refuses a
-// settings file it cannot read, and everything it writes is private.
+// The programs' files, tried on the real executables: the service refuses a
+// settings file it cannot read, the window runs on the defaults and still
+// stops at once on SIGTERM, and everything they write is private.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -13,8 +15,18 @@ class TestVlsmsdFiles : public QObject
     Q_OBJECT
 
 private slots:
-    void refusesBrokenSettings()
+    void brokenSettings_data()
     {
+        QTest::addColumn<bool>("window");
+        QTest::newRow("the service refuses to start") << false;
+#ifdef VLSMS_BIN
+        QTest::newRow("the window warns, and SIGTERM ends it with the warning up") << true;
+#endif
+    }
+
+    void brokenSettings()
+    {
+        QFETCH(bool, window);
         const QByteArray content("host is db1, port 3306\n");
         const QString ini = data() + QStringLiteral("/settings.ini");
         QDir(data()).removeRecursively();
@@ -24,11 +36,25 @@ private slots:
         file.close();
 
         QProcess program;
-        start(program);
-        QVERIFY(program.waitForFinished(10000));
-        QCOMPARE(program.exitCode(), 1);
-        const QString said = QString::fromUtf8(program.readAllStandardError());
-        QVERIFY2(said.contains(ini) && said.contains(QStringLiteral("not starting")), qPrintable(said));
+        start(program, window);
+        if (window) {
+#ifndef Q_OS_WIN
+            // The status file is written from the event loop, which runs inside
+            // the warning's box once it is up.
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(data() + QStringLiteral("/status.json")), 20000);
+            QElapsedTimer stop;
+            stop.start();
+            program.terminate();
+            QVERIFY(program.waitForFinished(10000));
+            QVERIFY2(stop.elapsed() < 2000, qPrintable(QString::number(stop.elapsed())));
+            QCOMPARE(program.exitCode(), 0);
+#endif
+        } else {
+            QVERIFY(program.waitForFinished(10000));
+            QCOMPARE(program.exitCode(), 1);
+            const QString said = QString::fromUtf8(program.readAllStandardError());
+            QVERIFY2(said.contains(ini) && said.contains(QStringLiteral("not starting")), qPrintable(said));
+        }
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
     }
@@ -67,11 +93,22 @@ private:
     QTemporaryDir dir;
     QString data() const
     {
-        return dir.filePath(QStringLiteral("data"));
+        return dir.filePath(QStringLiteral("VLSMS"));
     }
-    void start(QProcess& program)
+    void start(QProcess& program, bool window = false)
     {
         program.setWorkingDirectory(dir.path());
+#ifdef VLSMS_BIN
+        if (window) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("APPDATA"), dir.path());
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            program.setProcessEnvironment(env);
+            program.start(QStringLiteral(VLSMS_BIN), QStringList());
+            QVERIFY(program.waitForStarted(10000));
+            return;
+        }
+#endif
         program.start(QStringLiteral(VLSMSD_BIN), {QStringLiteral("--data-dir"), data()});
         QVERIFY(program.waitForStarted(10000));
     }
