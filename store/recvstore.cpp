@@ -102,6 +102,9 @@ bool RecvStore::prepare(DatabaseBindQuery& query, const char* sql)
     if (!query.open(conn())) {
         return false;
     }
+    // While another process holds the lock, refusals are expected; the
+    // controller reports the lock once.
+    query.setQuiet(locked);
     if (!query.prepare(sqlText(sql))) {
         noteRefusal(query);
         return false;
