@@ -328,7 +328,6 @@ private slots:
         QVERIFY(c.state().storeLocked && !c.state().alert.isEmpty());
         QVERIFY(RoadState::describe(c.state().toJson()).contains("locked by another process"));
         QCOMPARE(rowsInMysql(), 2);
-        QCOMPARE(c.store().countPending(), 2);
         foreign("INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu) VALUES ('COM7','dev','" + sim2 +
                 "',1,'" + single7Bit + "')");
         foreign("COMMIT");

@@ -23,13 +23,16 @@ namespace {
 const QString sim = QStringLiteral("89860012345678901234");
 const QString senderNo = QStringLiteral("13800138000");
 
-// Makes a file as an earlier program would leave it: the table and a row.
-void makeLegacyFile(const QString& path, const QString& row)
+// Runs statements on a file as an earlier program would, the table made first
+// if asked.
+void makeLegacyFile(const QString& path, const QStringList& statements, bool table = true)
 {
     const QString legacy = QStringLiteral("legacy");
     QVERIFY(DatabaseTable::openDb(path, legacy));
-    QVERIFY(DatabaseTable::execSql(legacy, QString::fromLatin1(RecvSql::createTable)));
-    QVERIFY(DatabaseTable::execSql(legacy, row));
+    QVERIFY(!table || DatabaseTable::execSql(legacy, QString::fromLatin1(RecvSql::createTable)));
+    for (const QString& sql : statements) {
+        QVERIFY(DatabaseTable::execSql(legacy, sql));
+    }
     QVERIFY(DatabaseTable::closeDb(legacy));
 }
 
@@ -195,23 +198,19 @@ private slots:
                 "INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu,sms_codegroup,sms_codetype,"
                 "hd_flag,sms_part_type) VALUES ('C','I','%1',100,'%2',0,2,0,0)")
                 .arg(sim, pdu);
-        makeLegacyFile(path,
-                       textColumn ? "ALTER TABLE t_recv ADD COLUMN sms_text INTEGER DEFAULT 0" : insert);
-        if (textColumn && !whileOpen) {
-            QVERIFY(DatabaseTable::openDb(path, "legacy") && DatabaseTable::execSql("legacy", insert));
-            QVERIFY(DatabaseTable::closeDb("legacy"));
-        }
+        const QString alter = QStringLiteral("ALTER TABLE t_recv ADD COLUMN sms_text INTEGER DEFAULT 0");
+        makeLegacyFile(path, !textColumn ? QStringList{insert}
+                             : whileOpen ? QStringList{alter}
+                                         : QStringList{alter, insert});
         qputenv("APPDATA", dir->path().toUtf8());
         if (flag == 11) {
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("undecodable PDU")));
         }
         QVERIFY(testStore().openLocalDb());
         if (whileOpen) {
-            QVERIFY(DatabaseTable::openDb(path, "legacy") && DatabaseTable::execSql("legacy", insert));
-            QVERIFY(DatabaseTable::closeDb("legacy"));
-            QVERIFY(column(1, QStringLiteral("sms_text")).isNull());
-            QCOMPARE(testStore().judgeWaiting(), 1);
+            makeLegacyFile(path, {insert}, false);
         }
+        QCOMPARE(testStore().judgeWaiting(), whileOpen ? 1 : 0);
         QCOMPARE(column(1, QStringLiteral("sms_text")).toInt(), text);
         QCOMPARE(column(1, QStringLiteral("hd_flag")).toInt(), flag);
         QCOMPARE(testStore().firstSingle(), text == 1 ? 1 : -5);
@@ -226,7 +225,7 @@ private slots:
         QVERIFY(QDir().mkpath(dir->path() + QStringLiteral("/VLSMS")));
         makeLegacyFile(
             path,
-            "INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu) VALUES ('C','I','8986',1,'AA')");
+            {"INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu) VALUES ('C','I','8986',1,'AA')"});
         QByteArray before = fileBytes(path);
         before.replace(0, 16, "not SQLite hdr!");
         QFile file(path);
