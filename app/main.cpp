@@ -23,7 +23,12 @@ int main(int argc, char* argv[])
     theSetting.loadIni();
     MainWindow window(nullptr);
     QuitSignal quit;
-    QObject::connect(&quit, &QuitSignal::requested, &window, &MainWindow::close);
+    // A modal box or dialog runs an event loop of its own that keeps the main
+    // one from returning: every loop is ended, whatever is open.
+    QObject::connect(&quit, &QuitSignal::requested, &window, [&window] {
+        window.close();
+        QCoreApplication::exit(0);
+    });
     window.show();
     return app.exec();
 }

@@ -97,6 +97,9 @@ void Controller::start()
 {
     settings.loadIni();
     road.storeOpen = recvStore.openLocalDb();
+    if (!road.storeOpen && recvStore.isLocked()) {
+        logMain(QStringLiteral("LOCAL DB LOCKED at start: opened once the lock is gone"));
+    }
     road.storeError = recvStore.localDbError();
     if (!road.storeOpen && !storeFaultLogged) {
         storeFaultLogged = true;
@@ -132,7 +135,15 @@ void Controller::shutdown()
         road.syncOn = false;
         road.link = LinkOff;
         if (!unmarkedIds[0].isEmpty() || !unmarkedIds[1].isEmpty()) {
+            // A lock held elsewhere gets one bounded wait: the stop must not hang on it.
+            recvStore.probeLock(stopLockWaitMs);
             retryMarks();
+            const int unmarked = unmarkedIds[0].size() + unmarkedIds[1].size();
+            if (unmarked > 0) {
+                logMain(QStringLiteral("LOCAL DB MARK FAILED AT STOP: %1 rows were forwarded but not marked; "
+                                       "the next start forwards them again")
+                            .arg(unmarked));
+            }
         }
         recvStore.closeLocalDb();
         road.storeOpen = false;
@@ -466,6 +477,7 @@ void Controller::storeMessage(int row, const QByteArray& pdu)
         break;
     case RecvStore::InsertOutcome::Failed:
         worker->answerMessage(StoreAnswer::Failed);
+        storeFaultFromLock = recvStore.isLocked();
         // Never null here: a refusal without a reason is still a refusal.
         noteStoreWriteFault(recvStore.lastWriteError().isNull() ? QStringLiteral("")
                                                                 : recvStore.lastWriteError());
@@ -606,8 +618,10 @@ void Controller::logLinkFault()
 // idle and every earlier result is marked in the store.
 void Controller::forwardMore()
 {
+    // Nothing goes out while the store is locked: its marks could not follow.
     if (!road.syncOn || road.link != LinkUp || batchInFlight || !recvStore.isLocalDbOpen() ||
-        !unmarkedIds[0].isEmpty() || !unmarkedIds[1].isEmpty() || forwarder == nullptr) {
+        recvStore.isLocked() || !unmarkedIds[0].isEmpty() || !unmarkedIds[1].isEmpty() ||
+        forwarder == nullptr) {
         return;
     }
     QList<QList<MyRecvSms*>> messages;
@@ -749,23 +763,36 @@ void Controller::answerRequeueRequest()
 
 void Controller::tick()
 {
-    if (tickCount > 90000000) {
+    if (tickCount >= 90000000) {
         tickCount = 0;
     }
-    if (logBit(LogTick)) {
-        const int before = tickCount++;
-        if (before % 10 == 0) {
-            logMain(QStringLiteral("TICK-%1, STAT=%2").arg(tickCount).arg(road.link));
+    ++tickCount;
+    road.ticks = tickCount;
+    road.lastTick = AppClock::now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (logBit(LogTick) && tickCount % 10 == 1) {
+        logMain(QStringLiteral("TICK-%1, STAT=%2").arg(tickCount).arg(road.link));
+    }
+    // A store that another process holds locked costs the tick one try
+    // without waiting; the store's work waits for a later tick.
+    const bool storeFree = storeAvailable();
+    if (storeFree) {
+        retryMarks();
+        answerRequeueRequest();
+        const int judged = recvStore.judgeWaiting();
+        if (judged > 0) {
+            logMain(QStringLiteral("LOCAL DB: %1 waiting messages stored without a text flag judged from "
+                                   "their PDU")
+                        .arg(judged));
         }
     }
-    retryMarks();
-    answerRequeueRequest();
     linkStep();
     dailyRestart();
     if (!sinceScan.isValid() || sinceScan.elapsed() >= scanPeriodMs) {
         scanPorts(true);
     }
-    clearOldParts();
+    if (storeFree) {
+        clearOldParts();
+    }
     refreshCounts();
     judgePorts();
     publish();
@@ -786,6 +813,22 @@ void Controller::writeMetrics()
     metricsFaultLogged = !ok;
     logMain(ok ? QStringLiteral("METRICS FILE WRITTEN AGAIN: %1").arg(MetricsFile::path())
                : QStringLiteral("METRICS FILE NOT WRITTEN: %1: %2").arg(MetricsFile::path(), error));
+}
+
+// True when the store is open and nobody else holds its lock. A store that
+// could not be opened for a lock held elsewhere is opened once it is free.
+bool Controller::storeAvailable()
+{
+    if (!recvStore.isLocalDbOpen()) {
+        if (!recvStore.isLocked() || !recvStore.openLocalDb(false)) {
+            return false;
+        }
+        road.storeOpen = true;
+        road.storeError.clear();
+        logMain(QStringLiteral("LOCAL DB OPEN: the lock that kept it closed is gone"));
+        return true;
+    }
+    return recvStore.probeLock();
 }
 
 void Controller::dailyRestart()
@@ -830,8 +873,32 @@ void Controller::refreshCounts()
     road.lastHandledTime = recvStore.lastHandledTime();
 }
 
+// Logged when another process takes the store's lock, once a minute while it
+// holds it, and when it lets go; shown while it lasts.
+void Controller::noteStoreLock()
+{
+    const bool locked = recvStore.isLocked();
+    const qint64 now = AppClock::nowMs();
+    if (locked && !road.storeLocked) {
+        storeLockSinceMs = now;
+        storeLockLoggedMs = now;
+        logMain(QStringLiteral("LOCAL DB LOCKED: another process holds the write lock of sms-r.db; messages "
+                               "stay on the SIMs and forwarding waits"));
+    } else if (locked && now - storeLockLoggedMs >= 60000) {
+        storeLockLoggedMs = now;
+        logMain(QStringLiteral("LOCAL DB LOCKED for %1 s").arg((now - storeLockSinceMs) / 1000));
+    } else if (!locked && road.storeLocked) {
+        logMain(QStringLiteral("LOCAL DB LOCK RELEASED after %1 s").arg((now - storeLockSinceMs) / 1000));
+        if (storeFaultFromLock) {
+            noteStoreWriteFault(QString());
+        }
+    }
+    road.storeLocked = locked;
+}
+
 void Controller::publish()
 {
+    noteStoreLock();
     emit stateChanged(road);
 }
 

@@ -83,6 +83,8 @@ private:
         // Since when the modem has said it has no signal; -1 while it has.
         qint64 noSignalSinceMs = -1;
     };
+    // The longest a stop waits for a lock held elsewhere to mark the last batch.
+    static constexpr int stopLockWaitMs = 1000;
 
     QStringList presentPorts() const;
     void scanPorts(bool logChanges);
@@ -104,6 +106,8 @@ private:
     void forwardMore();
     void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error);
     void retryMarks();
+    bool storeAvailable();
+    void noteStoreLock();
     void answerRequeueRequest();
     void dailyRestart();
     void clearOldParts();
@@ -138,6 +142,10 @@ private:
     bool markFaultLogged = false;
     qint64 linkFaultSinceMs = -1;
     qint64 storeFaultSinceMs = -1;
+    // The last store write fault was a lock held elsewhere: it ends with the lock.
+    bool storeFaultFromLock = false;
+    qint64 storeLockSinceMs = -1;
+    qint64 storeLockLoggedMs = 0;
     qint64 storeFaultLoggedMs = 0;
     qint64 linkFaultLoggedMs = 0;
 

@@ -122,6 +122,9 @@ QJsonObject RoadState::toJson() const
                        {QStringLiteral("link_encrypted"), linkEncrypted},
                        {QStringLiteral("store_open"), storeOpen},
                        {QStringLiteral("store_error"), storeError},
+                       {QStringLiteral("store_locked"), storeLocked},
+                       {QStringLiteral("tick"), ticks},
+                       {QStringLiteral("last_tick"), lastTick},
                        {QStringLiteral("received"), total},
                        {QStringLiteral("pending"), pending},
                        {QStringLiteral("failed"), failed},
@@ -141,6 +144,7 @@ QString RoadState::describe(const QJsonObject& status)
     QString out;
     out += QStringLiteral("updated:        %1\n").arg(text("updated"));
     out += QStringLiteral("pid:            %1\n").arg(text("pid"));
+    out += QStringLiteral("last tick:      %1\n").arg(text("last_tick"));
     out += QStringLiteral("modems:         %1\n")
                .arg(status.value(QStringLiteral("modems")).toBool() ? "on" : "off");
     out += QStringLiteral("sync:           %1\n")
@@ -154,6 +158,10 @@ QString RoadState::describe(const QJsonObject& status)
                .arg(status.value(QStringLiteral("link_encrypted")).toBool() ? "yes (TLS)" : "no");
     if (!status.value(QStringLiteral("store_open")).toBool()) {
         out += QStringLiteral("store:          not open (%1)\n").arg(text("store_error"));
+    }
+    if (status.value(QStringLiteral("store_locked")).toBool()) {
+        out += QStringLiteral("store:          locked by another process: messages stay on the SIMs, "
+                              "forwarding waits\n");
     }
     if (!text("alert").isEmpty()) {
         out += QStringLiteral("alert:          %1\n").arg(text("alert"));

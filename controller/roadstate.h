@@ -54,6 +54,14 @@ struct RoadState
     bool linkEncrypted = false;
     bool storeOpen = false;
     QString storeError;
+    // Another process holds the store's write lock: messages stay on the
+    // SIMs and nothing is forwarded until it lets go.
+    bool storeLocked = false;
+    // The controller's one-second tick: how many since the start, and the
+    // time of the last one ("yyyy-MM-dd HH:mm:ss"), so that a reader of the
+    // status file sees whether the road itself still moves.
+    int ticks = 0;
+    QString lastTick;
     int total = -1;
     int pending = -1;
     // Messages the server refused for their data (flag 10), which the

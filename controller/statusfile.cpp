@@ -10,12 +10,12 @@
 
 StatusFile::StatusFile(QObject* parent) : QObject(parent), timer(this)
 {
+    // Every second, changed or not, from the last state the controller
+    // published: "updated" shows that this writer lives, "last_tick" that
+    // the controller does. Nothing to say before the controller has said
+    // anything.
     connect(&timer, &QTimer::timeout, this, [this] {
-        // Nothing to say before the controller has said anything.
-        if (current.isEmpty()) {
-            return;
-        }
-        if (dirty || !sinceWrite.isValid() || sinceWrite.elapsed() >= 9000) {
+        if (!current.isEmpty()) {
             write();
         }
     });
@@ -31,11 +31,7 @@ QString StatusFile::path()
 
 void StatusFile::update(const RoadState& state)
 {
-    const QJsonObject next = state.toJson();
-    if (next != current) {
-        current = next;
-        dirty = true;
-    }
+    current = state.toJson();
 }
 
 bool StatusFile::write()
@@ -51,8 +47,6 @@ bool StatusFile::write()
         file.write(QJsonDocument(doc).toJson());
         ok = file.commit();
     }
-    sinceWrite.start();
-    dirty = false;
     if (!ok && !writeFaultLogged) {
         writeFaultLogged = true;
         qWarning("status file %s cannot be written: %s", qUtf8Printable(path()),

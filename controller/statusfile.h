@@ -2,14 +2,14 @@
 
 #include "controller/roadstate.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 // The controller's state as a JSON file in the data directory, for
-// `vlsmsd --status`. Rewritten whole (a temporary file, then a rename) when
-// the state changed, at most once a second, and at least every ten seconds.
+// `vlsmsd --status`. Rewritten whole (a temporary file, then a rename) every
+// second, on a timer of the thread that owns it, so that a slow controller
+// never makes it stale.
 class StatusFile : public QObject
 {
     Q_OBJECT
@@ -27,8 +27,6 @@ public:
 
 private:
     QJsonObject current;
-    bool dirty = false;
     QTimer timer;
-    QElapsedTimer sinceWrite;
     bool writeFaultLogged = false;
 };

@@ -30,7 +30,9 @@ bool DatabaseBindQuery::prepare(const QString& sql)
     }
     if (!query.prepare(sql)) {
         keepError();
-        qDebug("query:[%s] error: %s", sql.toUtf8().constData(), lastErrorText.toUtf8().constData());
+        if (!quiet) {
+            qDebug("query:[%s] error: %s", sql.toUtf8().constData(), lastErrorText.toUtf8().constData());
+        }
         return false;
     }
     return true;
@@ -50,7 +52,9 @@ bool DatabaseBindQuery::exec()
     }
     if (!query.exec()) {
         keepError();
-        qDebug("exec - error: %s", lastErrorText.toUtf8().constData());
+        if (!quiet) {
+            qDebug("exec - error: %s", lastErrorText.toUtf8().constData());
+        }
         return false;
     }
     return true;

@@ -18,6 +18,9 @@ public:
 
     // Binds the query to an existing connection; only once per object.
     bool open(const QString& connName);
+    // A failure is written to Qt's debug output unless the caller expects it
+    // and reports it itself.
+    void setQuiet(bool on) { quiet = on; }
     bool prepare(const QString& sql);
     void bindValue(int pos, const QVariant& value);
     bool exec();
@@ -33,6 +36,7 @@ private:
     void keepError();
 
     bool opened = false;
+    bool quiet = false;
     QSqlQuery query;
     QString lastErrorText;
     QString lastErrorCode;

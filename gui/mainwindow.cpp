@@ -195,12 +195,16 @@ void MainWindow::showState(const RoadState& state)
     showNote(state);
 }
 
-// The note under the sync panel: a fault the operator must see, the
+// The note under the sync panel: a store locked by another program, a fault
+// the operator must see, the
 // messages the server refused or that cannot be decoded, and why the link is
 // down while it waits to try again.
 void MainWindow::showNote(const RoadState& state)
 {
     QStringList lines;
+    if (state.storeLocked) {
+        lines.append(tr8("本地库被其他程序锁定：短信暂留在SIM卡上，同步暂停"));
+    }
     if (!state.alert.isEmpty()) {
         lines.append(state.alert);
     }

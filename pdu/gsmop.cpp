@@ -110,7 +110,7 @@ QString GsmOp::messageText(const QStringList& pdus)
     GsmAlphabet alphabet;
     GsmPduRecvDeliver part;
     for (const QString& pdu : pdus) {
-        part.decode(pdu);
+        part.decodeFields(pdu);
         if (part.messageType() != 0)
             continue;
         if (first) {

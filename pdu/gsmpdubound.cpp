@@ -2,8 +2,6 @@
 
 #include "pdu/gsmhex.h"
 
-GsmPduBound::GsmPduBound(QObject* parent) : QObject(parent) {}
-
 bool GsmPduBound::decodeHead(const QString& pdu)
 {
     smscType = 0;

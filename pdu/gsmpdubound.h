@@ -1,14 +1,13 @@
 #pragma once
 
-#include <QObject>
 #include <QString>
 
 // The service-centre part and first octet common to every received PDU.
-class GsmPduBound : public QObject
+class GsmPduBound
 {
-    Q_OBJECT
 public:
-    explicit GsmPduBound(QObject* parent = nullptr);
+    GsmPduBound() = default;
+    virtual ~GsmPduBound() = default;
 
     virtual bool decode(const QString& pdu) = 0;
     bool decodeHead(const QString& pdu);

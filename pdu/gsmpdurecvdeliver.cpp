@@ -3,7 +3,8 @@
 #include "pdu/gsmalphabet.h"
 #include "pdu/gsmhex.h"
 
-#include <cctype>
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -36,8 +37,6 @@ QString alphanumericSender(const QString& pdu, int pos, int digits)
 
 } // namespace
 
-GsmPduRecvDeliver::GsmPduRecvDeliver(QObject* parent) : GsmPduBound(parent) {}
-
 void GsmPduRecvDeliver::clearFields()
 {
     failure.clear();
@@ -47,6 +46,7 @@ void GsmPduRecvDeliver::clearFields()
     dcs = 0;
     year = month = day = hour = minute = second = zone = 0;
     udl = 0;
+    udStart = 0;
     udhl = 0;
     udh.clear();
     ud.clear();
@@ -59,6 +59,11 @@ void GsmPduRecvDeliver::clearFields()
 }
 
 bool GsmPduRecvDeliver::decode(const QString& pdu)
+{
+    return decodeFields(pdu) && holdsItsUserData(pdu);
+}
+
+bool GsmPduRecvDeliver::decodeFields(const QString& pdu)
 {
     clearFields();
     if (!decodeHead(pdu)) {
@@ -98,7 +103,7 @@ bool GsmPduRecvDeliver::decode(const QString& pdu)
     }
     udl = GsmHex::intAt(pdu, p);
     p += 2;
-    const int udStart = p;
+    udStart = p;
 
     bool complete = udl >= 0;
     if (firstOctet & headerIndicator) {
@@ -120,19 +125,17 @@ bool GsmPduRecvDeliver::decode(const QString& pdu)
     if (udl < 0) {
         failure = QStringLiteral("no readable user-data length");
     }
-    return complete && holdsItsUserData(pdu, udStart);
+    return complete;
 }
 
 // Every character is hex, the fields before the user data were readable, and
 // the user data is as long as its length octet says: a truncated or damaged
 // PDU must not become a text with parts missing.
-bool GsmPduRecvDeliver::holdsItsUserData(const QString& pdu, int udStart)
+bool GsmPduRecvDeliver::holdsItsUserData(const QString& pdu)
 {
-    for (const QChar c : pdu) {
-        if (!isxdigit(c.toLatin1())) {
-            failure = QStringLiteral("a character that is not hexadecimal");
-            return false;
-        }
+    if (!GsmHex::isHex(pdu)) {
+        failure = QStringLiteral("a character that is not hexadecimal");
+        return false;
     }
     if (pid < 0 || udl < 0) {
         failure = QStringLiteral("the PDU ends before its user-data length");
@@ -159,19 +162,20 @@ void GsmPduRecvDeliver::readHeaderElements()
         if (length < 0)
             return;
         const int at = q;
-        const QString data = udh.mid(at, 2 * length);
+        // The characters of the element's data the header really holds.
+        const int data = qBound(0, size - at, 2 * length);
         q += 2 * length;
-        if (iei == 0x00 && data.size() >= 6) {
+        if (iei == 0x00 && data >= 6) {
             partType = 1;
-            partId = data.left(2);
+            partId = udh.mid(at, 2);
             partCount = GsmHex::intAt(udh, at + 2);
             partIndex = GsmHex::intAt(udh, at + 4);
-        } else if (iei == 0x08 && data.size() >= 8) {
+        } else if (iei == 0x08 && data >= 8) {
             partType = 2;
-            partId = data.left(4);
+            partId = udh.mid(at, 4);
             partCount = GsmHex::intAt(udh, at + 4);
             partIndex = GsmHex::intAt(udh, at + 6);
-        } else if ((iei == 0x24 || iei == 0x25) && data.size() >= 2) {
+        } else if ((iei == 0x24 || iei == 0x25) && data >= 2) {
             (iei == 0x24 ? singleLanguage : lockingLanguage) = GsmHex::intAt(udh, at);
         }
     }
@@ -189,6 +193,17 @@ int GsmPduRecvDeliver::codeType() const
 
 QString GsmPduRecvDeliver::stampText() const
 {
+    const int fields[] = {year, month, day, hour, minute, second};
+    if (std::all_of(std::begin(fields), std::end(fields), [](int v) { return v >= 0 && v <= 99; })) {
+        QString text = QStringLiteral("20yy-mm-dd hh:mm:ss");
+        QChar* out = text.data();
+        for (int i = 0; i < 6; ++i) {
+            out[2 + 3 * i] = QLatin1Char(char('0' + fields[i] / 10));
+            out[3 + 3 * i] = QLatin1Char(char('0' + fields[i] % 10));
+        }
+        return text;
+    }
+    // A field with an error code keeps it, as wide as it is.
     QString text;
     text.reserve(19);
     text += QLatin1String("20");

@@ -6,11 +6,15 @@
 // Decoder of one SMS-DELIVER PDU into the values the local store keeps.
 class GsmPduRecvDeliver : public GsmPduBound
 {
-    Q_OBJECT
 public:
-    explicit GsmPduRecvDeliver(QObject* parent = nullptr);
+    GsmPduRecvDeliver() = default;
 
+    // Reads every field; true when the PDU is a whole, readable SMS-DELIVER.
     bool decode(const QString& pdu) override;
+    // Reads the fields exactly as decode does, without the checks that the
+    // PDU holds nothing but hexadecimal digits and all of its user data: for
+    // reading a stored PDU again, whose fate those checks decided at insert.
+    bool decodeFields(const QString& pdu);
     // The coding group and the alphabet of the general group, as stored.
     int codeGroup() const;
     int codeType() const;
@@ -53,7 +57,9 @@ private:
     // element sets the part fields, the last language element of each kind
     // its language.
     void readHeaderElements();
-    bool holdsItsUserData(const QString& pdu, int udStart);
+    bool holdsItsUserData(const QString& pdu);
 
     QString failure;
+    // Where the user data (its header included) starts in the PDU text.
+    int udStart = 0;
 };

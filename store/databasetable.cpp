@@ -20,7 +20,8 @@ bool DatabaseTable::openDb(const QString& path, const QString& connName)
     return openDb(path, connName, ignored);
 }
 
-bool DatabaseTable::openDb(const QString& path, const QString& connName, QString& errorText)
+bool DatabaseTable::openDb(const QString& path, const QString& connName, QString& errorText,
+                           const QString& options)
 {
     if (connName.isEmpty()) {
         errorText = QStringLiteral("empty connection name");
@@ -34,6 +35,7 @@ bool DatabaseTable::openDb(const QString& path, const QString& connName, QString
         // The handle must be gone before the connection can be removed.
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connName);
         db.setDatabaseName(path);
+        db.setConnectOptions(options);
         opened = db.open();
         if (!opened) {
             errorText = db.lastError().text();

@@ -15,8 +15,10 @@ public:
     // Opens a SQLite file under a connection name. A name that is already
     // registered counts as open and the path is not looked at.
     static bool openDb(const QString& path, const QString& connName);
-    // As above; on failure errorText receives the driver's reason.
-    static bool openDb(const QString& path, const QString& connName, QString& errorText);
+    // As above; on failure errorText receives the driver's reason. options
+    // are the driver's connect options ("QSQLITE_BUSY_TIMEOUT=500").
+    static bool openDb(const QString& path, const QString& connName, QString& errorText,
+                       const QString& options = QString());
     static bool closeDb(const QString& connName);
     static bool execSql(const QString& connName, const QString& sql);
     // Runs a query and reads column 0 of its first row. False, with value

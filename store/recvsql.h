@@ -10,10 +10,9 @@ namespace RecvSql {
 // below repeat them word for word: SQLite uses a partial index only when the
 // query names its terms.
 #define VLSMS_FORWARDABLE "sms_recvtype=0 AND sms_text=1 AND hd_flag=0"
-// What made a row forwardable before sms_text existed: the general coding
-// group with GSM 7-bit or UCS2. Rows of files from then keep that fate.
-#define VLSMS_FORWARDABLE_BEFORE_TEXT                                                                        \
-    "sms_recvtype=0 AND sms_codegroup=0 AND (sms_codetype=2 OR sms_codetype=0) AND hd_flag=0"
+// Waiting messages whose text flag nobody has set yet: written by a program
+// that does not know the column, or before it existed.
+#define VLSMS_UNJUDGED "sms_recvtype=0 AND hd_flag=0 AND sms_text IS NULL"
 
 inline constexpr const char* connName = "VLSMSDB";
 inline constexpr const char* fileName = "/sms-r.db";
@@ -36,17 +35,33 @@ inline constexpr const char* createUnique = "CREATE UNIQUE INDEX t_recv_un1 ON t
 inline constexpr const char* ensureUnique =
     "CREATE UNIQUE INDEX IF NOT EXISTS t_recv_un1 ON t_recv (sim_no,txt_pdu)";
 
-// The column that says a message is text to forward, 1 or 0, added once to
-// every file. Rows stored before it existed get 1 where they were waiting to
-// be forwarded under the earlier rule and 0 elsewhere, so that none changes
-// its fate; the earlier lookup indexes, made on that rule, are replaced.
-inline constexpr const char* hasTextColumn =
-    "SELECT count(*) AS num FROM pragma_table_info('t_recv') WHERE name='sms_text'";
-inline constexpr const char* addTextColumn = "ALTER TABLE t_recv ADD COLUMN sms_text INTEGER DEFAULT 0";
-inline constexpr const char* markWaitingText =
-    "UPDATE t_recv SET sms_text=1 WHERE " VLSMS_FORWARDABLE_BEFORE_TEXT;
+// The column that says a message is text to forward: 1 or 0 once judged,
+// NULL ("not yet judged") for a row written by a program that does not set
+// it. Added once to every file, without a default.
+inline constexpr const char* textDefault =
+    "SELECT count(*) AS num, max(dflt_value IS NOT NULL) AS fixed FROM pragma_table_info('t_recv') "
+    "WHERE name='sms_text'";
+inline constexpr const char* addTextColumn = "ALTER TABLE t_recv ADD COLUMN sms_text INTEGER";
+// Files made before the column had no default got it with DEFAULT 0, so a
+// row an older program wrote into them reads as judged "not text". The
+// default goes, in the table's definition only (SQLite's documented way to
+// change a column's default: no row is rewritten, whatever the size of the
+// file), and the waiting rows holding 0 are judged again.
+inline constexpr const char* dropTextDefault =
+    "UPDATE sqlite_master SET sql=replace(sql,'sms_text INTEGER DEFAULT 0','sms_text INTEGER') "
+    "WHERE type='table' AND name='t_recv' AND instr(sql,'sms_text INTEGER DEFAULT 0')>0";
+inline constexpr const char* rejudgeWaiting =
+    "UPDATE t_recv SET sms_text=NULL WHERE sms_recvtype=0 AND hd_flag=0 AND sms_text=0";
+// Indexes of the rule before the column, replaced by those below.
 inline constexpr const char* dropWaitBeforeText = "DROP INDEX IF EXISTS t_recv_ix_wait";
 inline constexpr const char* dropPartsBeforeText = "DROP INDEX IF EXISTS t_recv_ix_part";
+// The rows to judge, from their stored PDU, a bounded number at a time.
+inline constexpr const char* indexUnjudged =
+    "CREATE INDEX IF NOT EXISTS t_recv_ix_unjudged ON t_recv (tow_id) WHERE " VLSMS_UNJUDGED;
+inline constexpr const char* pickUnjudged =
+    "SELECT tow_id, txt_pdu FROM t_recv WHERE " VLSMS_UNJUDGED " AND tow_id>? ORDER BY tow_id LIMIT ?";
+inline constexpr const char* setJudged = "UPDATE t_recv SET sms_text=? WHERE tow_id=?";
+inline constexpr const char* setUndecodable = "UPDATE t_recv SET sms_text=0, hd_flag=11 WHERE tow_id=?";
 
 // Lookup structures, added to new and existing files alike. The table and its
 // unique index stay as they are; these only make the frequent questions
@@ -87,7 +102,8 @@ inline constexpr const char* triggerTotalUpdate =
     "BEGIN UPDATE t_recv_total SET num=num+(CASE WHEN new.sms_recvtype=0 THEN 1 ELSE -1 END) WHERE id=1; END";
 
 inline constexpr const char* insertRaw =
-    "INSERT INTO t_recv (port_no,dev_no,sim_no,txt_pdu,recv_time,sms_recvtype) VALUES (?,?,?,?,?,?)";
+    "INSERT INTO t_recv (port_no,dev_no,sim_no,txt_pdu,recv_time,sms_recvtype,sms_text) VALUES "
+    "(?,?,?,?,?,?,0)";
 inline constexpr const char* insertDecoded =
     "INSERT INTO t_recv (port_no,dev_no,sim_no,txt_pdu,recv_time,sms_recvtype,sms_pid,sms_sender,sms_stamp,"
     "sms_codegroup,sms_codetype,sms_part_type,sms_part_id,sms_part_index,sms_part_count,sms_userdata_head,"
@@ -95,8 +111,8 @@ inline constexpr const char* insertDecoded =
 // A message whose PDU cannot be decoded: kept as it came, with hd_flag 11 so
 // that nothing forwards it and it can be counted.
 inline constexpr const char* insertUndecodable =
-    "INSERT INTO t_recv (port_no,dev_no,sim_no,txt_pdu,recv_time,sms_recvtype,hd_flag) VALUES "
-    "(?,?,?,?,?,?,11)";
+    "INSERT INTO t_recv (port_no,dev_no,sim_no,txt_pdu,recv_time,sms_recvtype,hd_flag,sms_text) VALUES "
+    "(?,?,?,?,?,?,11,0)";
 inline constexpr const char* countUndecodable = "SELECT count(tow_id) AS num FROM t_recv WHERE hd_flag=11";
 inline constexpr const char* isStored = "SELECT tow_id FROM t_recv WHERE sim_no=? AND txt_pdu=?";
 
@@ -160,6 +176,6 @@ inline constexpr const char* requeueFailed = "UPDATE t_recv SET hd_flag=0, hd_ti
 #undef VLSMS_FAILED
 
 #undef VLSMS_FORWARDABLE
-#undef VLSMS_FORWARDABLE_BEFORE_TEXT
+#undef VLSMS_UNJUDGED
 
 } // namespace RecvSql

@@ -11,7 +11,6 @@
 
 #include <QDateTime>
 #include <QDebug>
-#include <QVariant>
 
 #include <algorithm>
 
@@ -36,121 +35,13 @@ QVariant textValue(const QString& text)
     return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
 }
 
-// Runs one statement of the schema set-up; the error text goes to errorText.
-bool runSetup(const char* sql, QString& errorText)
+// SQLite's answers for a lock held elsewhere, SQLITE_BUSY and SQLITE_LOCKED,
+// with or without their extended codes.
+bool isBusy(const DatabaseBindQuery& query)
 {
-    DatabaseBindQuery query;
-    if (!query.open(conn()) || !query.prepare(sqlText(sql)) || !query.exec()) {
-        errorText = query.errorText();
-        if (errorText.isEmpty()) {
-            errorText = QStringLiteral("no connection");
-        }
-        return false;
-    }
-    return true;
-}
-
-// Answers 0 or 1 for "is the table there", -1 when the file cannot be read.
-int probeTable(QString& errorText)
-{
-    DatabaseBindQuery query;
-    if (!query.open(conn()) ||
-        !query.prepare(QStringLiteral("SELECT count(*) AS num FROM sqlite_master WHERE type='table' AND "
-                                      "name='t_recv'")) ||
-        !query.exec() || !query.next()) {
-        errorText = query.errorText();
-        return -1;
-    }
-    return query.value(QStringLiteral("num")).toInt() > 0 ? 1 : 0;
-}
-
-// An accepted message must survive a crash of the program or of the machine
-// right after the insert: the modem deletes its copy from the SIM once the
-// store has it. The write-ahead log costs one flush per commit.
-void setDurability()
-{
-    DatabaseBindQuery mode;
-    if (mode.open(conn()) && mode.prepare(QStringLiteral("PRAGMA journal_mode=WAL")) && mode.exec() &&
-        mode.next()) {
-        const QString result = mode.value(QStringLiteral("journal_mode")).toString();
-        if (result.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-            qDebug("sms-r.db: write-ahead log not available, journal mode %s", result.toUtf8().constData());
-        }
-    }
-    QString ignored;
-    runSetup("PRAGMA synchronous=FULL", ignored);
-}
-
-int readCount(const char* sql)
-{
-    DatabaseBindQuery query;
-    if (!query.open(conn()) || !query.prepare(sqlText(sql)) || !query.exec()) {
-        return -1;
-    }
-    if (!query.next()) {
-        return 0;
-    }
-    return query.value(QStringLiteral("num")).toInt();
-}
-
-// Adds the text column to a file that lacks it, keeping the fate of its rows.
-bool ensureTextColumn(QString& errorText)
-{
-    const int present = readCount(RecvSql::hasTextColumn);
-    if (present < 0) {
-        errorText = QStringLiteral("cannot read the columns of t_recv");
-        return false;
-    }
-    return present > 0 ||
-           (runSetup(RecvSql::addTextColumn, errorText) && runSetup(RecvSql::markWaitingText, errorText) &&
-            runSetup(RecvSql::dropWaitBeforeText, errorText) &&
-            runSetup(RecvSql::dropPartsBeforeText, errorText));
-}
-
-// Creates what a new file lacks and adds the lookup structures to any file,
-// all in one transaction so that a failure leaves the file as it was.
-bool prepareSchema(bool tableThere, QString& errorText)
-{
-    if (!runSetup("BEGIN IMMEDIATE", errorText)) {
-        return false;
-    }
-    bool ok = true;
-    if (!tableThere) {
-        ok = runSetup(RecvSql::createTable, errorText) && runSetup(RecvSql::createUnique, errorText);
-    } else {
-        QString indexError;
-        if (!runSetup(RecvSql::ensureUnique, indexError)) {
-            // Rows stored twice before the index existed keep it from being
-            // made; the store still works, it just cannot refuse duplicates.
-            qDebug("sms-r.db: unique index t_recv_un1 cannot be made: %s", indexError.toUtf8().constData());
-        }
-    }
-    ok = ok && ensureTextColumn(errorText);
-    const char* const lookups[] = {
-        RecvSql::indexWait,          RecvSql::indexParts,         RecvSql::indexDone,
-        RecvSql::indexUndecodable,   RecvSql::indexFailed,        RecvSql::createTotal,
-        RecvSql::triggerTotalInsert, RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
-    for (const char* sql : lookups) {
-        if (!ok) {
-            break;
-        }
-        ok = runSetup(sql, errorText);
-    }
-    if (ok) {
-        const int rows = readCount(RecvSql::hasTotal);
-        if (rows < 0) {
-            errorText = QStringLiteral("cannot read t_recv_total");
-            ok = false;
-        } else if (rows == 0) {
-            ok = runSetup(RecvSql::seedTotal, errorText);
-        }
-    }
-    if (ok && runSetup("COMMIT", errorText)) {
-        return true;
-    }
-    QString ignored;
-    runSetup("ROLLBACK", ignored);
-    return false;
+    bool number = false;
+    const int code = query.errorCode().toInt(&number);
+    return number && ((code & 0xFF) == 5 || (code & 0xFF) == 6);
 }
 
 // The cut of a modem answer down to its PDU line: the last line that holds
@@ -170,45 +61,30 @@ QString storedPdu(const QString& pdu)
     return QString();
 }
 
-// The one value of the newest matching row; invalid when there is none or
-// the query failed.
-QVariant newestValue(const char* sql, const QString& column)
+// An accepted message must survive a crash of the program or of the machine
+// right after the insert: the modem deletes its copy from the SIM once the
+// store has it. The write-ahead log costs one flush per commit; it also lets
+// the store be read while another process holds the write lock.
+void setDurability()
 {
-    DatabaseBindQuery query;
-    if (!query.open(conn()) || !query.prepare(sqlText(sql)) || !query.exec() || !query.next()) {
-        return QVariant();
+    DatabaseBindQuery mode;
+    if (mode.open(conn()) && mode.prepare(QStringLiteral("PRAGMA journal_mode=WAL")) && mode.exec() &&
+        mode.next()) {
+        const QString result = mode.value(QStringLiteral("journal_mode")).toString();
+        if (result.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+            qDebug("sms-r.db: write-ahead log not available, journal mode %s", result.toUtf8().constData());
+        }
     }
-    return query.value(column);
+    DatabaseBindQuery synchronous;
+    if (synchronous.open(conn()) && synchronous.prepare(QStringLiteral("PRAGMA synchronous=FULL"))) {
+        synchronous.exec();
+    }
 }
 
-} // namespace
-
-namespace {
-
-enum PickCode
+void warnUndecodable(const QString& portNo, const QString& simNo, const QString& pdu)
 {
-    NotOpen = -1,
-    OpenFailed = -2,
-    PrepareFailed = -3,
-    ExecFailed = -4,
-    NoRow = -5
-};
-
-// Runs a statement up to exec; answers 0 or the negative code of the step that failed.
-int runQuery(DatabaseBindQuery& query, const char* sql)
-{
-    if (!query.open(QString::fromLatin1(RecvSql::connName))) {
-        return OpenFailed;
-    }
-    if (!query.prepare(QString::fromLatin1(sql))) {
-        return PrepareFailed;
-    }
-    return 0;
-}
-
-int execQuery(DatabaseBindQuery& query)
-{
-    return query.exec() ? 0 : ExecFailed;
+    qWarning("sms-r.db: undecodable PDU from %s (SIM %s) kept, not forwarded: %s", qUtf8Printable(portNo),
+             qUtf8Printable(simNo), qUtf8Printable(pdu.left(400)));
 }
 
 void deleteRecords(QList<MyRecvSms*>& list)
@@ -219,18 +95,230 @@ void deleteRecords(QList<MyRecvSms*>& list)
 
 } // namespace
 
-bool RecvStore::openLocalDb()
+// --- statements -------------------------------------------------------------
+
+bool RecvStore::prepare(DatabaseBindQuery& query, const char* sql)
+{
+    if (!query.open(conn())) {
+        return false;
+    }
+    // While another process holds the lock, refusals are expected; the
+    // controller reports the lock once.
+    query.setQuiet(locked);
+    if (!query.prepare(sqlText(sql))) {
+        noteRefusal(query);
+        return false;
+    }
+    return true;
+}
+
+// A write that goes through shows that nobody holds the lock any more.
+bool RecvStore::exec(DatabaseBindQuery& query, bool writes)
+{
+    if (!query.exec()) {
+        noteRefusal(query);
+        return false;
+    }
+    if (writes && locked) {
+        setLocked(false);
+    }
+    return true;
+}
+
+void RecvStore::noteRefusal(const DatabaseBindQuery& query)
+{
+    if (isBusy(query) && !locked) {
+        setLocked(true);
+    }
+}
+
+// While locked, statements do not wait at all: one caller has waited
+// already, and the lock is known to be there.
+void RecvStore::setLocked(bool on)
+{
+    locked = on;
+    DatabaseBindQuery wait;
+    const QString sql = QStringLiteral("PRAGMA busy_timeout=%1").arg(on ? 0 : busyWaitMs);
+    if (wait.open(conn()) && wait.prepare(sql)) {
+        wait.exec();
+    }
+}
+
+bool RecvStore::setUp(const char* sql, QString& errorText, bool writes)
+{
+    DatabaseBindQuery query;
+    if (!prepare(query, sql) || !exec(query, writes)) {
+        errorText = query.errorText();
+        if (errorText.isEmpty()) {
+            errorText = QStringLiteral("no connection");
+        }
+        return false;
+    }
+    return true;
+}
+
+int RecvStore::readCount(const char* sql)
+{
+    DatabaseBindQuery query;
+    if (!prepare(query, sql) || !exec(query)) {
+        return -1;
+    }
+    if (!query.next()) {
+        return 0;
+    }
+    return query.value(QStringLiteral("num")).toInt();
+}
+
+// The one value of the newest matching row; invalid when there is none or
+// the query failed.
+QVariant RecvStore::newestValue(const char* sql, const QString& column)
+{
+    DatabaseBindQuery query;
+    if (!prepare(query, sql) || !exec(query) || !query.next()) {
+        return QVariant();
+    }
+    return query.value(column);
+}
+
+bool RecvStore::probeLock(int waitMs)
+{
+    if (!localDbOpen) {
+        return false;
+    }
+    if (!locked) {
+        return true;
+    }
+    {
+        DatabaseBindQuery wait;
+        if (waitMs > 0 && prepare(wait, qPrintable(QStringLiteral("PRAGMA busy_timeout=%1").arg(waitMs)))) {
+            exec(wait);
+        }
+    }
+    QString error;
+    if (setUp("BEGIN IMMEDIATE", error, true)) {
+        setUp("ROLLBACK", error);
+        return true;
+    }
+    if (waitMs > 0) {
+        setLocked(true);
+    }
+    return false;
+}
+
+// --- the file -----------------------------------------------------------------
+
+// Adds the text column to a file that lacks it, or drops the default 0 it was
+// added with; either way the waiting rows it leaves without a value are
+// judged from their PDU below.
+bool RecvStore::ensureTextColumn(QString& errorText)
+{
+    DatabaseBindQuery column;
+    if (!prepare(column, RecvSql::textDefault) || !exec(column) || !column.next()) {
+        errorText = QStringLiteral("cannot read the columns of t_recv");
+        return false;
+    }
+    if (column.value(QStringLiteral("num")).toInt() == 0) {
+        return setUp(RecvSql::addTextColumn, errorText) && setUp(RecvSql::dropWaitBeforeText, errorText) &&
+               setUp(RecvSql::dropPartsBeforeText, errorText);
+    }
+    if (column.value(QStringLiteral("fixed")).toInt() == 0) {
+        return true;
+    }
+    const int version = readCount("SELECT schema_version AS num FROM pragma_schema_version");
+    if (version < 0 || !setUp(RecvSql::rejudgeWaiting, errorText) ||
+        !setUp("PRAGMA writable_schema=ON", errorText)) {
+        return false;
+    }
+    DatabaseBindQuery edit;
+    const bool edited = prepare(edit, RecvSql::dropTextDefault) && exec(edit) && edit.numRowsAffected() == 1;
+    if (!edited) {
+        errorText = edit.errorText().isEmpty() ? QStringLiteral("the definition of t_recv is not as expected")
+                                               : edit.errorText();
+    }
+    const bool bumped =
+        edited && setUp(qPrintable(QStringLiteral("PRAGMA schema_version=%1").arg(version + 1)), errorText);
+    QString ignored;
+    setUp("PRAGMA writable_schema=OFF", ignored);
+    return bumped;
+}
+
+// Creates what a new file lacks and adds the lookup structures to any file,
+// all in one transaction so that a failure leaves the file as it was.
+bool RecvStore::prepareSchema(bool tableThere, QString& errorText)
+{
+    if (!setUp("BEGIN IMMEDIATE", errorText, true)) {
+        return false;
+    }
+    bool ok = true;
+    if (!tableThere) {
+        ok = setUp(RecvSql::createTable, errorText) && setUp(RecvSql::createUnique, errorText);
+    } else {
+        QString indexError;
+        if (!setUp(RecvSql::ensureUnique, indexError)) {
+            // Rows stored twice before the index existed keep it from being
+            // made; the store still works, it just cannot refuse duplicates.
+            qDebug("sms-r.db: unique index t_recv_un1 cannot be made: %s", indexError.toUtf8().constData());
+        }
+    }
+    ok = ok && ensureTextColumn(errorText);
+    const char* const lookups[] = {RecvSql::indexWait,          RecvSql::indexParts,
+                                   RecvSql::indexDone,          RecvSql::indexUndecodable,
+                                   RecvSql::indexFailed,        RecvSql::indexUnjudged,
+                                   RecvSql::createTotal,        RecvSql::triggerTotalInsert,
+                                   RecvSql::triggerTotalDelete, RecvSql::triggerTotalUpdate};
+    for (const char* sql : lookups) {
+        if (!ok) {
+            break;
+        }
+        ok = setUp(sql, errorText);
+    }
+    if (ok) {
+        const int rows = readCount(RecvSql::hasTotal);
+        if (rows < 0) {
+            errorText = QStringLiteral("cannot read t_recv_total");
+            ok = false;
+        } else if (rows == 0) {
+            ok = setUp(RecvSql::seedTotal, errorText);
+        }
+    }
+    // Every waiting row without a text flag, however many an older program left.
+    for (int judged = 1; ok && judged > 0;) {
+        judged = judgeRows(1000);
+        if (judged < 0) {
+            errorText = QStringLiteral("cannot judge the waiting rows without a text flag");
+            ok = false;
+        }
+    }
+    if (ok && setUp("COMMIT", errorText)) {
+        return true;
+    }
+    QString ignored;
+    setUp("ROLLBACK", ignored);
+    return false;
+}
+
+bool RecvStore::openLocalDb(bool reportFailure)
 {
     ensureDataDir();
     const QString path = dataDir() + QLatin1String(RecvSql::fileName);
     QString error;
-    bool ok = DatabaseTable::openDb(path, conn(), error);
+    locked = false;
+    bool ok =
+        DatabaseTable::openDb(path, conn(), error, QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyWaitMs));
+    localDbOpen = ok;
     if (ok) {
-        const int tableThere = probeTable(error);
-        ok = tableThere >= 0;
+        bool tableThere = false;
+        {
+            DatabaseBindQuery probe;
+            ok = prepare(probe,
+                         "SELECT count(*) AS num FROM sqlite_master WHERE type='table' AND name='t_recv'") &&
+                 exec(probe) && probe.next();
+            error = probe.errorText();
+            tableThere = ok && probe.value(QStringLiteral("num")).toInt() > 0;
+        }
         if (ok) {
             setDurability();
-            ok = prepareSchema(tableThere == 1, error);
+            ok = prepareSchema(tableThere, error);
         }
         if (!ok) {
             // Release the file: nothing here may write to a file it could not read.
@@ -246,6 +334,9 @@ bool RecvStore::openLocalDb()
         error = QStringLiteral("unknown error");
     }
     localDbOpenError = error.trimmed();
+    if (!reportFailure) {
+        return false;
+    }
     // The operator must learn of a store that cannot take messages, whatever
     // the log level says.
     const QString line =
@@ -261,7 +352,10 @@ void RecvStore::closeLocalDb()
 {
     DatabaseTable::closeDb(conn());
     localDbOpen = false;
+    locked = false;
 }
+
+// --- messages -----------------------------------------------------------------
 
 bool RecvStore::insertRecv(const QString& portNo, const QString& devNo, const QString& simNo,
                            const QString& pdu)
@@ -288,19 +382,15 @@ RecvStore::InsertOutcome RecvStore::insertRecvOutcome(const QString& portNo, con
     // junk must not reach smsserver_in, and the PDU must not be lost.
     const bool undecodable = type == 0 && !decoded;
     if (undecodable) {
-        qWarning("sms-r.db: undecodable PDU from %s (SIM %s) kept, not forwarded: %s", qUtf8Printable(portNo),
-                 qUtf8Printable(simNo), qUtf8Printable(txtPdu.left(400)));
+        warnUndecodable(portNo, simNo, txtPdu);
     }
 
     DatabaseBindQuery query;
-    if (!query.open(conn())) {
-        return InsertOutcome::Failed;
-    }
     // The inserts start with the same six values; a decoded one adds the fields.
     const char* sql = undecodable ? RecvSql::insertUndecodable
                       : type != 0 ? RecvSql::insertRaw
                                   : RecvSql::insertDecoded;
-    if (!query.prepare(sqlText(sql))) {
+    if (!prepare(query, sql)) {
         writeError = query.errorText().trimmed();
         return InsertOutcome::Failed;
     }
@@ -324,22 +414,95 @@ RecvStore::InsertOutcome RecvStore::insertRecvOutcome(const QString& portNo, con
         query.bindValue(16, textValue(deliver.ud));
         query.bindValue(17, deliver.forwardable() ? 1 : 0);
     }
-    if (query.exec()) {
+    if (exec(query, true)) {
         return query.numRowsAffected() == 1 ? InsertOutcome::Stored : InsertOutcome::Failed;
     }
+    writeError = query.errorText().trimmed();
 
     // Most refusals are the unique index: the same message read off the SIM
-    // again. Anything else (a full disk, a damaged file) is a failure.
+    // again (or read again while another process holds the lock: the copy
+    // stored before may go). Anything else (a full disk, a damaged file) is a
+    // failure.
     DatabaseBindQuery lookup;
-    if (lookup.open(conn()) && lookup.prepare(sqlText(RecvSql::isStored))) {
+    if (prepare(lookup, RecvSql::isStored)) {
         lookup.bindValue(0, simNo);
         lookup.bindValue(1, txtPdu);
-        if (lookup.exec() && lookup.next()) {
+        if (exec(lookup) && lookup.next()) {
             return InsertOutcome::AlreadyStored;
         }
     }
-    writeError = query.errorText().trimmed();
     return InsertOutcome::Failed;
+}
+
+int RecvStore::judgeWaiting(int max)
+{
+    if (!localDbOpen) {
+        return -1;
+    }
+    // Nothing to judge, the usual case, needs no write lock.
+    DatabaseBindQuery any;
+    if (!prepare(any, RecvSql::pickUnjudged)) {
+        return -1;
+    }
+    any.bindValue(0, 0);
+    any.bindValue(1, 1);
+    if (!exec(any)) {
+        return -1;
+    }
+    if (!any.next()) {
+        return 0;
+    }
+    QString error;
+    if (!setUp("BEGIN IMMEDIATE", error, true)) {
+        return -1;
+    }
+    const int judged = judgeRows(max);
+    if (judged >= 0 && setUp("COMMIT", error)) {
+        return judged;
+    }
+    setUp("ROLLBACK", error);
+    return -1;
+}
+
+// Up to max rows, in the caller's transaction.
+int RecvStore::judgeRows(int max)
+{
+    QList<QPair<int, QString>> rows;
+    {
+        DatabaseBindQuery pick;
+        if (!prepare(pick, RecvSql::pickUnjudged)) {
+            return -1;
+        }
+        pick.bindValue(0, 0);
+        pick.bindValue(1, max);
+        if (!exec(pick)) {
+            return -1;
+        }
+        while (pick.next()) {
+            rows.append({pick.value(QStringLiteral("tow_id")).toInt(),
+                         pick.value(QStringLiteral("txt_pdu")).toString()});
+        }
+    }
+    for (const auto& [towId, pdu] : qAsConst(rows)) {
+        GsmPduRecvDeliver deliver;
+        const bool decoded = deliver.decode(pdu);
+        const bool undecodable = deliver.messageType() == 0 && !decoded;
+        DatabaseBindQuery set;
+        if (!prepare(set, undecodable ? RecvSql::setUndecodable : RecvSql::setJudged)) {
+            return -1;
+        }
+        if (undecodable) {
+            warnUndecodable(QStringLiteral("row %1").arg(towId), QStringLiteral("-"), pdu);
+            set.bindValue(0, towId);
+        } else {
+            set.bindValue(0, deliver.forwardable() ? 1 : 0);
+            set.bindValue(1, towId);
+        }
+        if (!exec(set, true)) {
+            return -1;
+        }
+    }
+    return rows.size();
 }
 
 int RecvStore::countAll()
@@ -389,6 +552,19 @@ QString RecvStore::timeText(qint64 storeTime)
         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+// --- forwarding ---------------------------------------------------------------
+
+namespace {
+
+enum PickCode
+{
+    NotOpen = -1,
+    Failed = -4,
+    NoRow = -5
+};
+
+} // namespace
+
 bool RecvStore::pickNext(QList<MyRecvSms*>& list)
 {
     const int single = firstSingle();
@@ -412,12 +588,8 @@ int RecvStore::firstSingle()
         return NotOpen;
     }
     DatabaseBindQuery query;
-    int code = runQuery(query, RecvSql::firstSingle);
-    if (code == 0) {
-        code = execQuery(query);
-    }
-    if (code != 0) {
-        return code;
+    if (!prepare(query, RecvSql::firstSingle) || !exec(query)) {
+        return Failed;
     }
     return query.next() ? query.value(QStringLiteral("tow_id")).toInt() : NoRow;
 }
@@ -432,12 +604,8 @@ int RecvStore::firstCompleteGroup(QString& partId, QString& simNo, QString& send
         return NotOpen;
     }
     DatabaseBindQuery query;
-    int code = runQuery(query, RecvSql::firstCompleteGroup);
-    if (code == 0) {
-        code = execQuery(query);
-    }
-    if (code != 0) {
-        return code;
+    if (!prepare(query, RecvSql::firstCompleteGroup) || !exec(query)) {
+        return Failed;
     }
     if (!query.next()) {
         return NoRow;
@@ -455,11 +623,11 @@ bool RecvStore::readSingle(int towId, QList<MyRecvSms*>& list)
         return false;
     }
     DatabaseBindQuery query;
-    if (runQuery(query, RecvSql::readSingle) != 0) {
+    if (!prepare(query, RecvSql::readSingle)) {
         return false;
     }
     query.bindValue(0, towId);
-    if (execQuery(query) != 0) {
+    if (!exec(query)) {
         return false;
     }
     while (query.next()) {
@@ -485,14 +653,14 @@ bool RecvStore::readGroup(const QString& partId, const QString& simNo, const QSt
         return false;
     }
     DatabaseBindQuery query;
-    if (runQuery(query, RecvSql::readGroup) != 0) {
+    if (!prepare(query, RecvSql::readGroup)) {
         return false;
     }
     query.bindValue(0, simNo);
     query.bindValue(1, sender);
     query.bindValue(2, partId);
     query.bindValue(3, partCount);
-    if (execQuery(query) != 0) {
+    if (!exec(query)) {
         return false;
     }
     while (query.next()) {
@@ -520,13 +688,13 @@ bool RecvStore::markHandled(int towId, int hdFlag)
         return false;
     }
     DatabaseBindQuery query;
-    if (runQuery(query, RecvSql::markHandled) != 0) {
+    if (!prepare(query, RecvSql::markHandled)) {
         return false;
     }
     query.bindValue(0, hdFlag);
     query.bindValue(1, storeNow());
     query.bindValue(2, towId);
-    return execQuery(query) == 0 && query.numRowsAffected() == 1;
+    return exec(query, true) && query.numRowsAffected() == 1;
 }
 
 bool RecvStore::pickBatch(int max, QList<QList<MyRecvSms*>>& messages)
@@ -544,22 +712,22 @@ bool RecvStore::pickBatch(int max, QList<QList<MyRecvSms*>>& messages)
     };
     QList<Head> heads;
     DatabaseBindQuery singles;
-    if (runQuery(singles, RecvSql::firstSingles) != 0) {
+    if (!prepare(singles, RecvSql::firstSingles)) {
         return false;
     }
     singles.bindValue(0, max);
-    if (execQuery(singles) != 0) {
+    if (!exec(singles)) {
         return false;
     }
     while (singles.next()) {
         heads.append({singles.value(QStringLiteral("tow_id")).toInt(), QString(), QString(), QString(), 0});
     }
     DatabaseBindQuery groups;
-    if (runQuery(groups, RecvSql::firstCompleteGroups) != 0) {
+    if (!prepare(groups, RecvSql::firstCompleteGroups)) {
         return false;
     }
     groups.bindValue(0, max);
-    if (execQuery(groups) != 0) {
+    if (!exec(groups)) {
         return false;
     }
     while (groups.next()) {
@@ -589,17 +757,17 @@ bool RecvStore::markBatch(const QList<int>& towIds, int hdFlag)
         return false;
     }
     QString error;
-    if (!runSetup("BEGIN IMMEDIATE", error)) {
+    if (!setUp("BEGIN IMMEDIATE", error, true)) {
         return false;
     }
     bool ok = true;
     for (int id : towIds) {
         ok = ok && markHandled(id, hdFlag);
     }
-    if (ok && runSetup("COMMIT", error)) {
+    if (ok && setUp("COMMIT", error)) {
         return true;
     }
-    runSetup("ROLLBACK", error);
+    setUp("ROLLBACK", error);
     return false;
 }
 
@@ -619,19 +787,19 @@ bool RecvStore::expireParts()
     {
         // Nothing expires before the first message has been forwarded.
         DatabaseBindQuery query;
-        if (runQuery(query, RecvSql::lastHandledTime) != 0 || execQuery(query) != 0 || !query.next() ||
+        if (!prepare(query, RecvSql::lastHandledTime) || !exec(query) || !query.next() ||
             query.value(QStringLiteral("hd_time")).toLongLong() < 1) {
             return false;
         }
     }
     const qint64 now = storeNow();
     DatabaseBindQuery query;
-    if (runQuery(query, RecvSql::expireParts) != 0) {
+    if (!prepare(query, RecvSql::expireParts)) {
         return false;
     }
-    query.bindValue(0, storeNow());
+    query.bindValue(0, now);
     query.bindValue(1, now);
-    return execQuery(query) == 0;
+    return exec(query, true);
 }
 
 int RecvStore::countFailed()
@@ -645,7 +813,7 @@ int RecvStore::requeueFailed()
         return -1;
     }
     DatabaseBindQuery query;
-    if (runQuery(query, RecvSql::requeueFailed) != 0 || execQuery(query) != 0) {
+    if (!prepare(query, RecvSql::requeueFailed) || !exec(query, true)) {
         return -1;
     }
     return query.numRowsAffected();

@@ -2,13 +2,20 @@
 
 #include <QList>
 #include <QString>
+#include <QVariant>
 
+class DatabaseBindQuery;
 class MyRecvSms;
 
 // The local message store, sms-r.db in the data directory: every PDU a modem
 // handed over, decoded, with duplicates refused by the unique index and the
 // parts of multi-part messages grouped for forwarding. One object per
 // process; it and its connection are used only by the thread that opened it.
+//
+// No call waits long for another process that holds the file's write lock: a
+// statement waits at most busyWaitMs, and once one has been refused for the
+// lock the store counts as locked and every statement fails at once until a
+// write goes through again (probeLock, or any write that succeeds).
 class RecvStore
 {
 public:
@@ -19,15 +26,26 @@ public:
         Failed
     };
 
+    // The longest one statement waits for another process's lock.
+    static constexpr int busyWaitMs = 500;
+
     RecvStore() = default;
     RecvStore(const RecvStore&) = delete;
     RecvStore& operator=(const RecvStore&) = delete;
 
-    bool openLocalDb();
+    // Opens (and if need be creates or updates) the file; a failure is
+    // logged unless reportFailure is false.
+    bool openLocalDb(bool reportFailure = true);
     void closeLocalDb();
     bool isLocalDbOpen() const { return localDbOpen; }
     // Why the store could not be opened; empty while it is open or untried.
     QString localDbError() const { return localDbOpenError; }
+    // Another process holds the write lock: the last write (or the open)
+    // was refused for it.
+    bool isLocked() const { return locked; }
+    // Tries the write lock, waiting up to waitMs, and lets it go at once;
+    // true, and no longer locked, when it could be had.
+    bool probeLock(int waitMs = 0);
 
     bool insertRecv(const QString& portNo, const QString& devNo, const QString& simNo, const QString& pdu);
     InsertOutcome insertRecvOutcome(const QString& portNo, const QString& devNo, const QString& simNo,
@@ -64,8 +82,26 @@ public:
     // (parts) changed, or -1 when the store refused the change.
     int requeueFailed();
 
+    // Sets the text flag of up to max waiting rows stored without one (by a
+    // program that does not know it) from their PDU; a PDU that cannot be
+    // decoded is marked undecodable. The number of rows judged, -1 when the
+    // store refused.
+    int judgeWaiting(int max = 1000);
+
 private:
+    bool prepareSchema(bool tableThere, QString& errorText);
+    bool ensureTextColumn(QString& errorText);
+    bool setUp(const char* sql, QString& errorText, bool writes = false);
+    bool prepare(DatabaseBindQuery& query, const char* sql);
+    bool exec(DatabaseBindQuery& query, bool writes = false);
+    void noteRefusal(const DatabaseBindQuery& query);
+    void setLocked(bool on);
+    int readCount(const char* sql);
+    QVariant newestValue(const char* sql, const QString& column);
+    int judgeRows(int max);
+
     bool localDbOpen = false;
+    bool locked = false;
     QString localDbOpenError;
     QString writeError;
 };

@@ -7,7 +7,8 @@ a private MariaDB, with faults injected one after another.
 Faults, in order: none (the baseline), the table smsserver_in renamed for 40 s,
 a write lock held on it for 40 s, the server killed and restarted, the data
 directory on a full file system for 40 s (a tmpfs mounted on it; needs root
-and a mount that works), 10 SIGKILLs of the program at random moments (each
+and a mount that works), another process holding the write lock of the store
+sms-r.db for 30 s, 10 SIGKILLs of the program at random moments (each
 followed by a restart), and from the modems: undecodable PDUs, unsolicited
 lines inside answers and NUL bytes inside answers (the last two only when the
 simulator offers the options named in MODEM_LINE_FAULTS).
@@ -17,17 +18,24 @@ repeated rows can be counted in smsserver_in. After each fault the run waits
 (at most DRAIN_SECONDS) until the SIMs are empty and every message arrived or
 the store has nothing left to forward, then prints one line: sent, arrived,
 missing, duplicate rows, wiped from a SIM unread (deleted from the SIM but not
-in the store), left on the SIMs, junk rows, the program's CPU seconds during
-the fault and whether it is alive. At the end: the program's CPU time and how
-SIGTERM ended it. Bounded loops only; the server and the modems are on this
+in the store), left on the SIMs, junk rows, the longest gap between two ticks
+of the program's controller and between two rewrites of its status.json
+(both watched in the file from the fault's start, after what sets it up,
+until its messages settled),
+the seconds from the fault's end to the last of its messages stored, the
+program's CPU seconds during the fault and whether it is alive. At the end:
+the program's CPU time and how SIGTERM ended it. Bounded loops only; the server and the modems are on this
 machine, the server on a loopback address.
 """
 import argparse
+import json
 import os
 import random
 import signal
+import sqlite3
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -35,6 +43,7 @@ import realrun  # noqa: E402
 from realrun import log, wait_until  # noqa: E402
 
 HOLD_SECONDS = 40        # how long a held fault lasts
+STORE_LOCK_SECONDS = 30  # how long another process holds the store's write lock
 MESSAGES_PER_HOLD = 26   # messages sent while it lasts
 DRAIN_SECONDS = 120      # the most a fault's messages are waited for afterwards
 SIGKILLS = 10
@@ -180,6 +189,75 @@ def max_id(run):
     return int(got[0][0]) if got else 0
 
 
+class StatusWatch:
+    """Watches status.json from a thread of its own: when the file was rewritten
+    and when the controller's tick count moved, as the program wrote them."""
+
+    def __init__(self, path):
+        self.path = path
+        self.rewrites = []  # monotonic times of the rewrites seen
+        self.ticks = []     # (monotonic time, tick count) whenever the count moved
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._watch, daemon=True)
+
+    def start(self):
+        self.thread.start()
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(timeout=10)
+
+    def _watch(self):
+        seen = None
+        while not self.stopping.wait(0.1):
+            try:
+                stamp = os.stat(self.path).st_mtime_ns
+                if stamp == seen:
+                    continue
+                with open(self.path) as f:
+                    tick = json.load(f).get("tick")
+            except (OSError, ValueError):
+                continue
+            seen = stamp
+            now = time.monotonic()
+            self.rewrites.append(now)
+            if isinstance(tick, int) and (not self.ticks or self.ticks[-1][1] != tick):
+                self.ticks.append((now, tick))
+
+    def longest_rewrite_gap(self):
+        gaps = [b - a for a, b in zip(self.rewrites, self.rewrites[1:])]
+        return round(max(gaps), 1) if gaps else "?"
+
+    def longest_tick_gap(self):
+        """The longest the tick can have stood still: between two readings k
+        ticks apart, the time they took less k - 1 seconds of ticking (a file
+        that could not be rewritten for a while still shows, once rewritten,
+        how many ticks ran meanwhile). A count that went back is a restart."""
+        gaps = []
+        for (a, first), (b, second) in zip(self.ticks, self.ticks[1:]):
+            moved = second - first
+            gaps.append(b - a if moved < 1 else b - a - (moved - 1))
+        return round(max(gaps), 1) if gaps else "?"
+
+
+def stored_after(run, tag, ended_wall):
+    """Seconds from the fault's end to the last of its messages stored (0: all before)."""
+    pdus = list(run.traffic.sent.get(tag, {}).values())
+    if not pdus or not os.path.exists(run.ledger.storefile):
+        return "?"
+    try:
+        con = sqlite3.connect("file:%s?mode=ro" % run.ledger.storefile, uri=True, timeout=10)
+        got = con.execute("SELECT MAX(recv_time) FROM t_recv WHERE txt_pdu IN (%s)" % ",".join("?" * len(pdus)),
+                          pdus).fetchone()
+        con.close()
+    except sqlite3.Error:
+        return "?"
+    if not got or got[0] is None:
+        return "?"
+    # The store counts seconds from 1600000000.
+    return max(0, int(got[0]) + 1600000000 - int(ended_wall))
+
+
 def run_fault(run, tag, name, begin, end, seconds, count, events=(), junk=False):
     """One fault: begin, traffic while it holds, end, drain, figures. The
     fault's messages have texts that start with tag."""
@@ -193,12 +271,19 @@ def run_fault(run, tag, name, begin, end, seconds, count, events=(), junk=False)
         log("skipped: %s" % why)
         run.results.append((name, None, str(why)))
         return
+    watch = StatusWatch(os.path.join(run.datadir, "status.json"))
+    watch.start()
     hold_traffic(run, tag, seconds, count, events)
     note = (end() or note or "")
     ended = time.monotonic()
+    ended_wall = time.time()
     wait_until(lambda: drained(run, tag), DRAIN_SECONDS, step=2)
+    watch.stop()
     figures = measure(run, tag, since)
     figures["drain_s"] = int(time.monotonic() - ended)
+    figures["tick_gap"] = watch.longest_tick_gap()
+    figures["file_gap"] = watch.longest_rewrite_gap()
+    figures["stored_s"] = stored_after(run, tag, ended_wall)
     figures["cpu_s"] = round(run.program.cpu() - cpu, 1)
     figures["alive"] = "yes" if run.program.alive() else "NO"
     figures["log"] = len(run.program.log_lines()) - logged
@@ -273,6 +358,35 @@ def fault_full_disk(run):
     run_fault(run, "disk", "full disk for %d s" % HOLD_SECONDS, begin, end, HOLD_SECONDS, MESSAGES_PER_HOLD)
 
 
+# Holds the write lock of the store as another program would (a backup tool,
+# sqlite3 by hand), for a number of seconds, then lets it go untouched.
+STORE_LOCKER = """
+import sqlite3, sys, time
+con = sqlite3.connect(sys.argv[1], timeout=30, isolation_level=None)
+con.execute("BEGIN IMMEDIATE")
+print("locked", flush=True)
+time.sleep(float(sys.argv[2]))
+con.execute("ROLLBACK")
+"""
+
+
+def fault_store_lock(run):
+    holder = []
+
+    def begin():
+        proc = subprocess.Popen([sys.executable, "-c", STORE_LOCKER, run.ledger.storefile, str(STORE_LOCK_SECONDS)],
+                                stdout=subprocess.PIPE, text=True)
+        holder.append(proc)
+        if proc.stdout.readline().strip() != "locked":
+            raise Skip("the store's write lock could not be taken")
+
+    def end():
+        holder[0].wait(timeout=STORE_LOCK_SECONDS + 30)
+        return "write lock of sms-r.db held by another process (exit %s)" % holder[0].returncode
+    run_fault(run, "storelock", "store locked for %d s" % STORE_LOCK_SECONDS, begin, end, STORE_LOCK_SECONDS,
+              MESSAGES_PER_HOLD * STORE_LOCK_SECONDS // HOLD_SECONDS)
+
+
 def fault_sigkills(run):
     results = []
 
@@ -342,6 +456,7 @@ FAULTS = {
     "locked": fault_locked,
     "server": fault_server_killed,
     "disk": fault_full_disk,
+    "storelock": fault_store_lock,
     "sigkill": fault_sigkills,
     "undecodable": fault_undecodable,
     "unsolicited": lambda run: fault_modem_lines(run, "unsolicited"),
@@ -350,19 +465,21 @@ FAULTS = {
 
 
 def report(run, status, seconds):
-    columns = ["sent", "arrived", "missing", "dups", "wiped", "on_sim", "junk", "drain_s", "cpu_s", "alive",
-               "log"]
-    print("%-28s" % "fault" + "".join("%8s" % c for c in columns) + "  note")
+    columns = ["sent", "arrived", "missing", "dups", "wiped", "on_sim", "junk", "tick_gap", "file_gap", "stored_s",
+               "drain_s", "cpu_s", "alive", "log"]
+    print("%-28s" % "fault" + "".join("%9s" % c for c in columns) + "  note")
     for name, figures, note in run.results:
         if figures is None:
             print("%-28s  skipped: %s" % (name, note))
             continue
-        print("%-28s" % name + "".join("%8s" % figures[c] for c in columns) + ("  " + note if note else ""))
+        print("%-28s" % name + "".join("%9s" % figures[c] for c in columns) + ("  " + note if note else ""))
     print("program: %s, %.1f s CPU in %d s, %d start(s); SIGTERM at the end: %s"
           % (" ".join(os.path.basename(a) for a in run.program.argv[:1]), run.program.cpu_before, seconds,
              run.program.starts, "exit status %s" % status if isinstance(status, int) else status))
     print("columns: wiped = deleted from a SIM but never in the store; on_sim = left on the SIMs; "
-          "junk = rows that are no sent text; drain_s = seconds until the fault's messages settled; "
+          "junk = rows that are no sent text; tick_gap, file_gap = the longest seconds between two ticks of the "
+          "controller and between two rewrites of status.json; stored_s = seconds from the fault's end to the "
+          "last of its messages stored; drain_s = seconds until the fault's messages settled; "
           "log = lines the program logged meanwhile (see %s)" % os.path.join(run.program.rundir, "program.err"))
 
 

@@ -1,7 +1,9 @@
-// The service's files, tried on the real vlsmsd executable: it refuses a
-// settings file it cannot read, everything it writes is private (metrics.prom
-// readable by the group too), and it tells systemd how it does.
+// The programs' files, tried on the real executables: the service refuses a
+// settings file it cannot read, the window runs on the defaults and still
+// stops at once on SIGTERM, everything they write is private (metrics.prom
+// readable by the group too), and the service tells systemd how it does.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -20,8 +22,19 @@ class TestVlsmsdFiles : public QObject
     Q_OBJECT
 
 private slots:
-    void refusesBrokenSettings()
+    void brokenSettings_data()
     {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("the service refuses to start") << QStringLiteral(VLSMSD_BIN);
+#if defined(VLSMS_BIN) && !defined(Q_OS_WIN)
+        QTest::newRow("the window warns; SIGTERM ends it with the warning up") << QStringLiteral(VLSMS_BIN);
+#endif
+    }
+
+    void brokenSettings()
+    {
+        QFETCH(QString, program);
+        const bool window = program != QStringLiteral(VLSMSD_BIN);
         const QByteArray content("host is db1, port 3306\n");
         const QString ini = data() + QStringLiteral("/settings.ini");
         QDir(data()).removeRecursively();
@@ -30,12 +43,21 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         file.close();
 
-        QProcess program;
-        start(program);
-        QVERIFY(program.waitForFinished(10000));
-        QCOMPARE(program.exitCode(), 1);
-        const QString said = QString::fromUtf8(program.readAllStandardError());
-        QVERIFY2(said.contains(ini) && said.contains(QStringLiteral("not starting")), qPrintable(said));
+        QProcess process;
+        start(process, program);
+        QElapsedTimer stop;
+        if (window) {
+            // The status file is written from the event loop, which runs in the warning's box.
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(data() + QStringLiteral("/status.json")), 20000);
+            stop.start();
+            process.terminate();
+        }
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), window ? 0 : 1);
+        const QString said = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(window ? stop.elapsed() < 2000
+                        : said.contains(ini) && said.contains(QStringLiteral("not starting")),
+                 qPrintable(said + QString::number(stop.elapsed())));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
     }
@@ -109,13 +131,22 @@ private:
     QTemporaryDir dir;
     QString data() const
     {
-        return dir.filePath(QStringLiteral("data"));
+        return dir.filePath(QStringLiteral("VLSMS"));
     }
-    void start(QProcess& program)
+    // The window reads APPDATA, the service --data-dir: both the same directory.
+    // An environment the caller gave the process is kept.
+    void start(QProcess& process, const QString& program = QStringLiteral(VLSMSD_BIN))
     {
-        program.setWorkingDirectory(dir.path());
-        program.start(QStringLiteral(VLSMSD_BIN), {QStringLiteral("--data-dir"), data()});
-        QVERIFY(program.waitForStarted(10000));
+        QProcessEnvironment env = process.processEnvironment();
+        if (env.isEmpty()) {
+            env = QProcessEnvironment::systemEnvironment();
+        }
+        env.insert(QStringLiteral("APPDATA"), dir.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir.path());
+        process.start(program, {QStringLiteral("--data-dir"), data()});
+        QVERIFY(process.waitForStarted(10000));
     }
 };
 

@@ -73,6 +73,9 @@ private slots:
         row("7-bit user data shorter than its length: not decodable",
             deliverRaw("04", nationalOa, "00", 10, "C834"), "0 0|" + same + "10||C834|0  0/0");
         row("a character that is not hex in the user data: not decodable",
+            deliverRaw("04", nationalOa, "08", 10, hi + "0x61" + hi),
+            "0 0|" + same + "10||" + hi + "0x61" + hi + "|0  0/0");
+        row("a character that is not hex at the end: not decodable",
             deliverRaw("04", nationalOa, "08", 2, "00G1"), "0 0|" + same + "2||00G1|0  0/0");
         row("no service-centre address", "00" + deliverRaw("04", nationalOa, "08", 4, hi, ""),
             "1 0||19876501234|2019-05-23 14:30:05|4||" + hi + "|0  0/0");

@@ -23,13 +23,16 @@ namespace {
 const QString sim = QStringLiteral("89860012345678901234");
 const QString senderNo = QStringLiteral("13800138000");
 
-// Makes a file as an earlier program would leave it: the table and a row.
-void makeLegacyFile(const QString& path, const QString& row)
+// Runs statements on a file as an earlier program would, the table made first
+// if asked.
+void makeLegacyFile(const QString& path, const QStringList& statements, bool table = true)
 {
     const QString legacy = QStringLiteral("legacy");
     QVERIFY(DatabaseTable::openDb(path, legacy));
-    QVERIFY(DatabaseTable::execSql(legacy, QString::fromLatin1(RecvSql::createTable)));
-    QVERIFY(DatabaseTable::execSql(legacy, row));
+    QVERIFY(!table || DatabaseTable::execSql(legacy, QString::fromLatin1(RecvSql::createTable)));
+    for (const QString& sql : statements) {
+        QVERIFY(DatabaseTable::execSql(legacy, sql));
+    }
     QVERIFY(DatabaseTable::closeDb(legacy));
 }
 
@@ -158,38 +161,58 @@ private slots:
                  RecvStore::InsertOutcome::AlreadyStored);
     }
 
-    void oldRowsKeepTheirFate_data()
+    void rowsOfEveryVersionAreJudged_data()
     {
-        QTest::addColumn<int>("group");
-        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("textColumn"); // the file has sms_text, added with DEFAULT 0
+        QTest::addColumn<bool>("whileOpen");  // the row is written while the store is open
+        QTest::addColumn<QString>("pdu");
         QTest::addColumn<int>("flag");
         QTest::addColumn<int>("text");
-        QTest::newRow("waiting UCS2 stays waiting") << 0 << 2 << 0 << 1;
-        QTest::newRow("flash message of group 1111 stays unsent") << 5 << 0 << 0 << 0;
-        QTest::newRow("forwarded row stays forwarded") << 0 << 2 << 1 << 0;
+        const QString flash = sevenBit(senderNo, "code 4711", QString(), 0xF0);
+        QTest::newRow("before the column: flash text of group 1111 is text")
+            << false << false << flash << 0 << 1;
+        QTest::newRow("before the column: 8-bit data is not")
+            << false << false << eightBit(senderNo, "\x01\x02") << 0 << 0;
+        QTest::newRow("default 0: text an older program wrote is text")
+            << true << false << ucs2(senderNo, QStringLiteral("你好")) << 0 << 1;
+        const QString whole = ucs2(senderNo, QStringLiteral("hello"));
+        QTest::newRow("default 0: a cut PDU is undecodable")
+            << true << false << whole.left(whole.size() - 6) << 11 << 0;
+        QTest::newRow("written while open, without the flag: judged when found waiting")
+            << true << true << ucs2(senderNo, QStringLiteral("later")) << 0 << 1;
     }
 
-    // A file from before the text column: what was waiting to be forwarded still
-    // is, and nothing that was never forwarded starts to be.
-    void oldRowsKeepTheirFate()
+    // Rows that older programs wrote, into files of every earlier layout,
+    // are forwarded exactly when their PDU holds text.
+    void rowsOfEveryVersionAreJudged()
     {
-        QFETCH(int, group);
-        QFETCH(int, type);
+        QFETCH(bool, textColumn);
+        QFETCH(bool, whileOpen);
+        QFETCH(QString, pdu);
         QFETCH(int, flag);
         QFETCH(int, text);
         QDir(dir->path()).mkpath(QStringLiteral("VLSMS"));
-        makeLegacyFile(
-            dir->path() + QStringLiteral("/VLSMS/sms-r.db"),
+        const QString path = dir->path() + QStringLiteral("/VLSMS/sms-r.db");
+        const QString insert =
             QStringLiteral(
                 "INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu,sms_codegroup,sms_codetype,"
-                "hd_flag,sms_part_type) VALUES ('C','I','%1',100,'AA',%2,%3,%4,0)")
-                .arg(sim)
-                .arg(group)
-                .arg(type)
-                .arg(flag));
+                "hd_flag,sms_part_type) VALUES ('C','I','%1',100,'%2',0,2,0,0)")
+                .arg(sim, pdu);
+        const QString alter = QStringLiteral("ALTER TABLE t_recv ADD COLUMN sms_text INTEGER DEFAULT 0");
+        makeLegacyFile(path, !textColumn ? QStringList{insert}
+                             : whileOpen ? QStringList{alter}
+                                         : QStringList{alter, insert});
         qputenv("APPDATA", dir->path().toUtf8());
+        if (flag == 11) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("undecodable PDU")));
+        }
         QVERIFY(testStore().openLocalDb());
+        if (whileOpen) {
+            makeLegacyFile(path, {insert}, false);
+        }
+        QCOMPARE(testStore().judgeWaiting(), whileOpen ? 1 : 0);
         QCOMPARE(column(1, QStringLiteral("sms_text")).toInt(), text);
+        QCOMPARE(column(1, QStringLiteral("hd_flag")).toInt(), flag);
         QCOMPARE(testStore().firstSingle(), text == 1 ? 1 : -5);
     }
 
@@ -202,7 +225,7 @@ private slots:
         QVERIFY(QDir().mkpath(dir->path() + QStringLiteral("/VLSMS")));
         makeLegacyFile(
             path,
-            "INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu) VALUES ('C','I','8986',1,'AA')");
+            {"INSERT INTO t_recv (port_no,dev_no,sim_no,recv_time,txt_pdu) VALUES ('C','I','8986',1,'AA')"});
         QByteArray before = fileBytes(path);
         before.replace(0, 16, "not SQLite hdr!");
         QFile file(path);
