@@ -50,6 +50,8 @@ struct RoadState
     QString linkError;
     // The link is up and TLS-encrypted.
     bool linkEncrypted = false;
+    // The server the link is up to, "host:port"; empty while it is not up.
+    QString linkServer;
     bool storeOpen = false;
     QString storeError;
     int total = -1;
