@@ -10,9 +10,9 @@
 
 // The operations on the central MySQL database that receives one row per
 // complete message in smsserver_in, spoken through the MariaDB client
-// library (it talks to MySQL and MariaDB servers alike). The process has one
-// connection, from a successful openConn until closeConn; every call but
-// cancel must come from the one thread that opened it (the forwarder's).
+// library (it talks to MySQL and MariaDB servers alike). A thread has one
+// connection, from a successful openConn until closeConn, which only it uses:
+// the forwarder's thread holds the program's link.
 class Mysql5 : public QObject
 {
     Q_OBJECT

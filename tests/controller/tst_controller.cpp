@@ -315,6 +315,7 @@ private slots:
         clock.start();
         c.shutdown();
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(!mainLog().contains("left behind"), mainLog().constData());
 
         writeSettings();
         AppClock::setOffsetMs(-20000);
