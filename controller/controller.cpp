@@ -150,9 +150,10 @@ void Controller::stopForwarder()
         },
         Qt::QueuedConnection);
     if (!forwarderThread->wait(StopGraceMs)) {
-        logMain(QStringLiteral("STOP: the MySQL server has not answered for %1 ms; the call is cut off (a batch "
-                               "under way is looked up at the next link)")
-                    .arg(StopGraceMs));
+        logMain(
+            QStringLiteral("STOP: the MySQL server has not answered for %1 ms; the call is cut off (a batch "
+                           "under way is looked up at the next link)")
+                .arg(StopGraceMs));
         Forwarder::cancel();
         if (!forwarderThread->wait(StopCutMs)) {
             logMain(QStringLiteral("STOP: the MySQL link did not end within %1 ms; left behind")

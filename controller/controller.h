@@ -77,9 +77,10 @@ private:
     void linkStep();
     void logLinkFault();
     void forwardMore();
-    void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error, qint64 idFloor,
-                     qint64 sentMs);
-    void onSettled(const QList<SmsRow>& rows, const QList<bool>& found, Mysql5::Check check, const QString& error);
+    void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error,
+                     qint64 idFloor, qint64 sentMs);
+    void onSettled(const QList<SmsRow>& rows, const QList<bool>& found, Mysql5::Check check,
+                   const QString& error);
     void stopForwarder();
     void retryMarks();
     void answerRequeueRequest();

@@ -134,8 +134,8 @@ void MainWindow::showState(const RoadState& state)
     }
     // The server in use on a second line, cut to the label; whole on hover.
     if (state.link == LinkUp && !state.linkServer.isEmpty()) {
-        linkText += QLatin1Char('\n') +
-                    lbConnState->fontMetrics().elidedText(state.linkServer, Qt::ElideMiddle, lbConnState->width());
+        linkText += QLatin1Char('\n') + lbConnState->fontMetrics().elidedText(
+                                            state.linkServer, Qt::ElideMiddle, lbConnState->width());
     }
     setIfChanged(lbConnState, linkText);
     if (lbConnState->toolTip() != state.linkServer) {

@@ -48,10 +48,11 @@ signals:
     // refused. idFloor is a new bound of the ids the link gives from now on
     // (-1: none learned); sentMs is when the last statement went out
     // (AppClock), which bounds how long the server may still run it.
-    void forwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error, qint64 idFloor,
-                   qint64 sentMs);
+    void forwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error,
+                   qint64 idFloor, qint64 sentMs);
     // found[i] says whether the table holds rows[i] when check is Done.
-    void settled(const QList<SmsRow>& rows, const QList<bool>& found, Mysql5::Check check, const QString& error);
+    void settled(const QList<SmsRow>& rows, const QList<bool>& found, Mysql5::Check check,
+                 const QString& error);
 
 private:
     // The server of the list in use, or last used; -1 before the first.

@@ -266,9 +266,10 @@ void prepareSession()
         !rows.isEmpty() && rows.first().first() == "YES";
     link.idColumn.clear();
     link.info.gatewayWidth = 64;
-    if (select("SELECT COLUMN_NAME, IFNULL(CHARACTER_MAXIMUM_LENGTH, 0), EXTRA FROM information_schema.COLUMNS"
-               " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = 'smsserver_in'",
-               rows)) {
+    if (select(
+            "SELECT COLUMN_NAME, IFNULL(CHARACTER_MAXIMUM_LENGTH, 0), EXTRA FROM information_schema.COLUMNS"
+            " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = 'smsserver_in'",
+            rows)) {
         for (const QList<QByteArray>& column : qAsConst(rows)) {
             const QByteArray name = column.at(0);
             if (name.compare("gateway_id", Qt::CaseInsensitive) == 0) {
@@ -500,7 +501,9 @@ QString firstChars(const QString& text, int n)
 {
     int end = 0;
     for (int taken = 0; taken < n && end < text.size(); ++taken) {
-        end += text.at(end).isHighSurrogate() && end + 1 < text.size() && text.at(end + 1).isLowSurrogate() ? 2 : 1;
+        end += text.at(end).isHighSurrogate() && end + 1 < text.size() && text.at(end + 1).isLowSurrogate()
+                   ? 2
+                   : 1;
     }
     return text.left(end);
 }
@@ -509,7 +512,8 @@ QString lastChars(const QString& text, int n)
 {
     int start = text.size();
     for (int taken = 0; taken < n && start > 0; ++taken) {
-        start -= text.at(start - 1).isLowSurrogate() && start > 1 && text.at(start - 2).isHighSurrogate() ? 2 : 1;
+        start -=
+            text.at(start - 1).isLowSurrogate() && start > 1 && text.at(start - 2).isHighSurrogate() ? 2 : 1;
     }
     return text.mid(start);
 }
@@ -833,9 +837,9 @@ Mysql5::Check Mysql5::findRows(const QList<SmsRow>& rows, qint64 bound, QList<bo
     bool ok = topRead;
     for (qint64 from = bound; ok && left > 0 && from < top; from += searchSlice) {
         const QByteArray sql = "SELECT gateway_id, originator, DATE_FORMAT(message_date, '" +
-                               QByteArray(dateFormat) + "'), DATE_FORMAT(receive_date, '" + QByteArray(dateFormat) +
-                               "'), text, userphone FROM smsserver_in WHERE " + link.idColumn + " > " +
-                               QByteArray::number(from) + " AND " + link.idColumn +
+                               QByteArray(dateFormat) + "'), DATE_FORMAT(receive_date, '" +
+                               QByteArray(dateFormat) + "'), text, userphone FROM smsserver_in WHERE " +
+                               link.idColumn + " > " + QByteArray::number(from) + " AND " + link.idColumn +
                                " <= " + QByteArray::number(qMin(top, from + searchSlice)) +
                                " AND gateway_id IN (" + gateways.join(',') + ")";
         ok = select(sql, result);

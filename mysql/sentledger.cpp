@@ -12,9 +12,9 @@ const char createTable[] =
     "sent_tow_ids TEXT NOT NULL, sent_gateway TEXT NOT NULL, sent_originator TEXT NOT NULL, "
     "sent_message_date TEXT NOT NULL, sent_receive_date TEXT NOT NULL, sent_text TEXT NOT NULL, "
     "sent_userphone TEXT NOT NULL)";
-const char insertRow[] =
-    "INSERT INTO t_sent (sent_no, sent_bound, sent_tow_ids, sent_gateway, sent_originator, sent_message_date, "
-    "sent_receive_date, sent_text, sent_userphone) VALUES (?,?,?,?,?,?,?,?,?)";
+const char insertRow[] = "INSERT INTO t_sent (sent_no, sent_bound, sent_tow_ids, sent_gateway, "
+                         "sent_originator, sent_message_date, "
+                         "sent_receive_date, sent_text, sent_userphone) VALUES (?,?,?,?,?,?,?,?,?)";
 const char selectRows[] =
     "SELECT sent_bound, sent_tow_ids, sent_gateway, sent_originator, sent_message_date, sent_receive_date, "
     "sent_text, sent_userphone FROM t_sent ORDER BY sent_no";
@@ -38,7 +38,8 @@ bool insert(int no, const SmsRow& row, qint64 bound)
         towIds.append(QString::number(id));
     }
     DatabaseBindQuery query;
-    if (!query.open(QString::fromLatin1(RecvSql::connName)) || !query.prepare(QString::fromLatin1(insertRow))) {
+    if (!query.open(QString::fromLatin1(RecvSql::connName)) ||
+        !query.prepare(QString::fromLatin1(insertRow))) {
         return false;
     }
     const QVariant values[] = {no,
@@ -85,7 +86,8 @@ bool SentLedger::load(QList<SmsRow>& rows, qint64& bound)
     }
     while (query.next()) {
         SmsRow row;
-        for (const QString& id : query.value(QStringLiteral("sent_tow_ids")).toString().split(QLatin1Char(','))) {
+        for (const QString& id :
+             query.value(QStringLiteral("sent_tow_ids")).toString().split(QLatin1Char(','))) {
             bool isNumber = false;
             const int towId = id.toInt(&isNumber);
             if (isNumber) {

@@ -47,7 +47,8 @@ QList<ServerAddress> ServerAddress::parseList(const QString& list, int defaultPo
         const ServerAddress server{host.trimmed(), hasPort ? portNumber(portText.trimmed()) : defaultPort};
         if (!sound || server.host.isEmpty() || server.port == 0) {
             if (problems != nullptr) {
-                problems->append(QStringLiteral("'%1' is not host[:port] with a port from 1 to 65535").arg(entry));
+                problems->append(
+                    QStringLiteral("'%1' is not host[:port] with a port from 1 to 65535").arg(entry));
             }
             continue;
         }

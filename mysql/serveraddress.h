@@ -18,5 +18,6 @@ struct ServerAddress
     // IPv6 address with a port; a bare IPv6 address takes the default port),
     // in order, blanks around each entry ignored. An entry whose port is not
     // a number from 1 to 65535 is left out and described in problems.
-    static QList<ServerAddress> parseList(const QString& list, int defaultPort, QStringList* problems = nullptr);
+    static QList<ServerAddress> parseList(const QString& list, int defaultPort,
+                                          QStringList* problems = nullptr);
 };

@@ -260,7 +260,8 @@ private slots:
         Controller& c = connectedRoad();
         QCOMPARE(c.state().linkServer, server(relay.port()));
 
-        const QString byId = QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25_0123-if02-port0");
+        const QString byId =
+            QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25_0123-if02-port0");
         QVERIFY(c.store().insertRecv(byId, "dev", sim1, single7Bit));
         relay.drop();
         c.forwardMore();

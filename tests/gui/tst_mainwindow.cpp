@@ -61,7 +61,7 @@ private slots:
         const QString longName =
             QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25-if02-port0");
         const auto port = [](const QString& name, const QString& text, const QString& device,
-                              const QString& sim, bool excluded) {
+                             const QString& sim, bool excluded) {
             PortState p;
             p.name = name, p.stateText = text, p.device = device, p.sim = sim, p.excluded = excluded;
             return p;

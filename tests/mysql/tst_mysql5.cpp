@@ -162,7 +162,8 @@ private slots:
 
         QCOMPARE(connectThrough(port, pwd, db), 2);
         QString err;
-        const QString gateway = QStringLiteral("COM17-%1").arg(QCoreApplication::applicationPid() + text.size());
+        const QString gateway =
+            QStringLiteral("COM17-%1").arg(QCoreApplication::applicationPid() + text.size());
         QVERIFY2(Mysql5::insertSms("13912345678", gateway, originator, messageDate, receiveDate, text, err),
                  qPrintable(err));
         QSqlQuery row = adminQuery(QStringLiteral("SELECT CONCAT_WS('|', process, type, encoding,"
@@ -172,8 +173,9 @@ private slots:
                                                   " FROM smsserver_in WHERE gateway_id = '%1'")
                                        .arg(gateway));
         QVERIFY(row.next());
-        QCOMPARE(row.value(0).toString(),
-                 QStringList({"0|I|U", messageDate, receiveDate, originator, gateway, "13912345678"}).join('|'));
+        QCOMPARE(
+            row.value(0).toString(),
+            QStringList({"0|I|U", messageDate, receiveDate, originator, gateway, "13912345678"}).join('|'));
         QCOMPARE(row.value(1).toByteArray(), text.toUtf8().toHex().toUpper());
     }
 
@@ -320,7 +322,8 @@ private slots:
         QTest::addColumn<bool>("opens"); // and encrypted
         QTest::addColumn<QString>("errorPart");
         const QString ca = qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA");
-        QTest::newRow("the CA that signed the server, its own name: encrypted") << ca << "127.0.0.1" << true << "";
+        QTest::newRow("the CA that signed the server, its own name: encrypted")
+            << ca << "127.0.0.1" << true << "";
         QTest::newRow("a CA that did not sign the server: refused")
             << qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_OTHER_CA") << "127.0.0.1" << false << "SSL";
         QTest::newRow("a certificate made for another name: refused") << ca << "127.0.0.2" << false << "SSL";
@@ -380,9 +383,12 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<int>("width");
         QTest::addColumn<QString>("gatewayId");
-        const QString byId = QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25_0123-if02-port0");
-        QTest::newRow("no gateway name, short port: as before") << "" << "ttyUSB0" << 64 << "ttyUSB0";
-        QTest::newRow("gateway name") << "hostA" << "ttyUSB0" << 64 << "hostA:ttyUSB0";
+        const QString byId =
+            QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25_0123-if02-port0");
+        QTest::newRow("no gateway name, short port: as before") << ""
+                                                                << "ttyUSB0" << 64 << "ttyUSB0";
+        QTest::newRow("gateway name") << "hostA"
+                                      << "ttyUSB0" << 64 << "hostA:ttyUSB0";
         QTest::newRow("port by its stable path") << "" << byId << 64 << byId.right(64);
         QTest::newRow("gateway name and a long path") << "hostA" << byId << 64 << "hostA:" + byId.right(58);
         QTest::newRow("gateway name longer than half the column")
@@ -405,11 +411,14 @@ private slots:
         QTest::addColumn<QString>("list");
         QTest::addColumn<QString>("servers");
         QTest::addColumn<int>("problems");
-        QTest::newRow("one host, the default port") << "db.example.org" << "db.example.org:3306" << 0;
+        QTest::newRow("one host, the default port") << "db.example.org"
+                                                    << "db.example.org:3306" << 0;
         QTest::newRow("hosts with ports, blanks, a full-width comma")
             << QString::fromUtf8(" db1:3307 , db2，10.0.0.3:3308,") << "db1:3307 db2:3306 10.0.0.3:3308" << 0;
-        QTest::newRow("IPv6 bare and in brackets") << "::1,[fe80::1]:3310" << "[::1]:3306 [fe80::1]:3310" << 0;
-        QTest::newRow("bad ports are left out") << "db1:0,db2:x,db3:70000,[::1]x,db4:" << "" << 5;
+        QTest::newRow("IPv6 bare and in brackets") << "::1,[fe80::1]:3310"
+                                                   << "[::1]:3306 [fe80::1]:3310" << 0;
+        QTest::newRow("bad ports are left out") << "db1:0,db2:x,db3:70000,[::1]x,db4:"
+                                                << "" << 5;
     }
 
     void serverList()

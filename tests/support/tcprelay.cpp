@@ -4,7 +4,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-TcpRelay::TcpRelay(quint16 upstream, const QString& listenAddress) : upstreamPort(upstream), address(listenAddress)
+TcpRelay::TcpRelay(quint16 upstream, const QString& listenAddress)
+    : upstreamPort(upstream), address(listenAddress)
 {
     moveToThread(&worker);
     worker.start();

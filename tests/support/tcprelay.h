@@ -38,7 +38,8 @@ public:
     void dropAnswerTo(const QByteArray& marker, bool hold = false)
     {
         QMetaObject::invokeMethod(
-            this, [this, marker, hold] { answerMarker = marker, holdAnswer = hold; }, Qt::BlockingQueuedConnection);
+            this, [this, marker, hold] { answerMarker = marker, holdAnswer = hold; },
+            Qt::BlockingQueuedConnection);
     }
 
 private:
