@@ -5,8 +5,9 @@
 class XEditLine;
 
 // Modal editor of the MySQL connection parameters (one server or a list), with
-// the TLS files that make the link encrypted and this host's gateway name. OK writes changed values to
-// theSetting and settings.ini; the link takes them at its next start.
+// the TLS files that make the link encrypted and this host's gateway name. OK
+// writes changed values to theSetting and settings.ini; the link takes them at
+// its next start.
 class DlgSetMysql : public QDialog
 {
     Q_OBJECT
