@@ -151,8 +151,8 @@ void Controller::stopForwarder()
         Qt::QueuedConnection);
     if (!forwarderThread->wait(StopGraceMs)) {
         logMain(
-            QStringLiteral("STOP: the MySQL server has not answered for %1 ms; the call is cut off (a batch "
-                           "under way is looked up at the next link)")
+            QStringLiteral("STOP: the MySQL link still waits on its server %1 ms after the stop; the wait "
+                           "is cut off (a batch under way is looked up at the next link)")
                 .arg(StopGraceMs));
         Forwarder::cancel();
         if (!forwarderThread->wait(StopCutMs)) {
@@ -619,14 +619,14 @@ void Controller::onSettled(const QList<SmsRow>& rows, const QList<bool>& found, 
     // The rest are still waiting in the store and go with the next batch.
     if (check == Mysql5::Check::Done) {
         logMain(QStringLiteral("MYSQL UNANSWERED BATCH LOOKED UP on %1: %2 of its %3 messages are in "
-                               "smsserver_in and marked forwarded, %4 are sent again")
+                               "smsserver_in and marked forwarded, %4 are not and wait to be sent")
                     .arg(road.linkServer)
                     .arg(there)
                     .arg(rows.size())
                     .arg(rows.size() - there));
     } else {
-        logMain(QStringLiteral("MYSQL UNANSWERED BATCH NOT LOOKED UP on %1 (%2): its %3 messages are sent "
-                               "again")
+        logMain(QStringLiteral("MYSQL UNANSWERED BATCH NOT LOOKED UP on %1 (%2): its %3 messages wait to be "
+                               "sent again")
                     .arg(road.linkServer, error)
                     .arg(rows.size()));
     }
