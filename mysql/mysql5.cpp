@@ -96,11 +96,13 @@ struct Link
     // The insert of stmtRows rows, prepared once and used again.
     MYSQL_STMT* stmt = nullptr;
     int stmtRows = 0;
+    // When the last insert statement went out (AppClock ms).
+    qint64 lastSendMs = 0;
 };
 
-std::atomic<qint64> lastSend{0};
-
-Link link;
+// Each thread has its own: the forwarder's is the program's link, and a
+// forwarder left behind at a stop never touches its successor's.
+thread_local Link link;
 
 // --- ending waits from another thread ------------------------------------
 
@@ -396,7 +398,7 @@ RowFate insertMany(const QList<SmsRow>& rows, QString& err)
         dropStatement();
         return RowFate::NotSent;
     }
-    lastSend.store(AppClock::nowMs());
+    link.lastSendMs = AppClock::nowMs();
     if (mysql_stmt_execute(stmt) != 0) {
         code = mysql_stmt_errno(stmt);
         err = errorText(stmt);
@@ -771,7 +773,7 @@ bool Mysql5::insertSms(const QString& userPhone, const QString& gatewayId, const
 
 qint64 Mysql5::lastSentMs()
 {
-    return lastSend.load();
+    return link.lastSendMs;
 }
 
 RowFate Mysql5::insertRow(const SmsRow& row, QString& err)

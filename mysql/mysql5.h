@@ -59,7 +59,7 @@ public:
     // in; otherwise err says why.
     static bool insertBatch(const QList<SmsRow>& rows, QList<RowFate>& fates, QString& err);
     static int batchLimit() { return 100; }
-    // When the last insert statement went out (AppClock ms), 0 before the first.
+    // When the last insert statement of the open link went out (AppClock ms).
     static qint64 lastSentMs();
 
     enum class Check
