@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <memory>
 #include <vector>
 
 #include <errmsg.h>
@@ -332,7 +331,7 @@ public:
         const std::size_t count = std::size_t(rows.size()) * valuesPerRow;
         binds.assign(count, MYSQL_BIND{});
         lengths.assign(count, 0);
-        texts.reserve(std::size_t(rows.size()) * 8);
+        texts.reserve(count);
         std::size_t at = 0;
         for (const SmsRow& row : rows) {
             bindNumber(at++);
