@@ -11,6 +11,7 @@ Forwarder::Forwarder(QObject* parent) : QObject(parent)
     qRegisterMetaType<LinkSettings>();
     qRegisterMetaType<LinkInfo>();
     qRegisterMetaType<Mysql5::Check>();
+    qRegisterMetaType<QList<bool>>();
     // A new road: a stop of an earlier one no longer holds.
     Mysql5::resetCancel();
 }

@@ -12,15 +12,15 @@
 #include <cerrno>
 #include <vector>
 
-#include <errmsg.h>
-#include <mysql.h>
-
 #ifdef _WIN32
 #include <winsock2.h>
 #else
 #include <poll.h>
 #include <sys/socket.h>
 #endif
+
+#include <errmsg.h>
+#include <mysql.h>
 
 namespace {
 

@@ -363,7 +363,7 @@ private slots:
         QList<RowFate> fates;
         QString err;
         QVERIFY(!Mysql5::insertBatch(rows, fates, err));
-        QCOMPARE(fates, QList<RowFate>(3, RowFate::Unknown));
+        QCOMPARE(fates, (QList<RowFate>{RowFate::Unknown, RowFate::Unknown, RowFate::Unknown}));
 
         Mysql5::closeConn();
         QCOMPARE(connectThrough(port, pwd, db), 2);
@@ -372,7 +372,7 @@ private slots:
         QCOMPARE(Mysql5::findRows(asked, bound, found, err), Mysql5::Check::Done);
         QCOMPARE(found, (QList<bool>{true, true, true, false, false}));
         QCOMPARE(Mysql5::findRows(rows, Mysql5::linkInfo().idFloor, found, err), Mysql5::Check::Done);
-        QCOMPARE(found, QList<bool>(3, false));
+        QCOMPARE(found, (QList<bool>{false, false, false}));
     }
 
     // gateway_id fits its column whatever the port name: a long name keeps
