@@ -575,8 +575,8 @@ void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fa
             break;
         case RowFate::Refused:
             unmarkedIds[1] += row.towIds;
-            logMain(QStringLiteral("MYSQL ROW REFUSED, marked failed (%1, %2, %3): %4")
-                        .arg(row.gatewayId, row.originator, row.receiveDate, error));
+            logMain(QStringLiteral("MYSQL ROW REFUSED by %1, marked failed (%2, %3, %4): %5")
+                        .arg(link.server, row.gatewayId, row.originator, row.receiveDate, error));
             break;
         case RowFate::Unknown:
             settleNeeded = true;
