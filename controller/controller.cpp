@@ -6,6 +6,8 @@
 #include "modem/mycomworker.h"
 #include "modem/serialchecker.h"
 #include "mysql/forwarder.h"
+#include "mysql/sentledger.h"
+#include "mysql/serveraddress.h"
 #include "pdu/gsmop.h"
 #include "store/myrecvsms.h"
 
@@ -26,6 +28,11 @@ constexpr int BatchSize = 100;
 constexpr qint64 NoSignalFaultMs = 5 * 60 * 1000;
 // metrics.prom is rewritten at least this often (node_exporter is told 15 s).
 constexpr qint64 MetricsPeriodMs = 10000;
+// At a stop, how long an insert under way may still take before it is cut
+// off, and how long the forwarder then has to end: the stop stays short even
+// with a frozen server. A batch cut off is looked up at the next link.
+constexpr int StopGraceMs = 300;
+constexpr int StopCutMs = 1000;
 
 enum HdFlag : int
 {
@@ -60,11 +67,14 @@ Controller::Controller(QObject* parent) : QObject(parent), handTimer(this)
     connect(&handTimer, &QTimer::timeout, this, &Controller::tick);
 
     forwarder = new Forwarder;
-    forwarder->moveToThread(&forwarderThread);
+    // Without a parent: a thread that must be left behind at a stop is never destroyed.
+    forwarderThread = new QThread;
+    forwarder->moveToThread(forwarderThread);
     connect(forwarder, &Forwarder::linkOpened, this, &Controller::onLinkOpened);
     connect(forwarder, &Forwarder::forwarded, this, &Controller::onForwarded);
-    forwarderThread.setObjectName(QStringLiteral("forwarder"));
-    forwarderThread.start();
+    connect(forwarder, &Forwarder::settled, this, &Controller::onSettled);
+    forwarderThread->setObjectName(QStringLiteral("forwarder"));
+    forwarderThread->start();
 }
 
 Controller::~Controller()
@@ -101,6 +111,13 @@ void Controller::start()
         logMain(QStringLiteral("LOCAL DB LOCKED at start: opened once the lock is gone"));
     }
     road.storeError = recvStore.localDbError();
+    // A batch kept from the last run had no answer, or its marks were not
+    // all written: the server is asked before anything is sent. The program
+    // ended since its insert went out, so the server's statement limit is
+    // past once that much time has gone by from now.
+    settleNeeded = road.storeOpen && SentLedger::load(sentRows, sentBound) && !sentRows.isEmpty();
+    sentKept = settleNeeded;
+    settleNotBeforeMs = AppClock::nowMs() + (Mysql5::statementSeconds() + 1) * 1000;
     if (!road.storeOpen && !storeFaultLogged) {
         storeFaultLogged = true;
         logMain(QStringLiteral("LOCAL DB NOT OPEN: %1").arg(road.storeError));
@@ -121,16 +138,10 @@ void Controller::shutdown()
     runs.clear();
     road.modemsOn = false;
     if (forwarder != nullptr) {
-        Forwarder* doomed = forwarder;
-        forwarder = nullptr;
-        // The link is closed and removed in the thread that opened it.
-        QMetaObject::invokeMethod(
-            doomed, [doomed] { delete doomed; }, Qt::BlockingQueuedConnection);
-        forwarderThread.quit();
-        forwarderThread.wait();
-        // A batch that was in flight has been inserted by now; its result
-        // waits in this thread's queue and must be marked before the store
-        // closes, or the next start would send it again.
+        stopForwarder();
+        // A batch that was in flight has its result in this thread's queue by
+        // now; it must be marked before the store closes, or the next start
+        // would send it again.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
         road.syncOn = false;
         road.link = LinkOff;
@@ -153,6 +164,40 @@ void Controller::shutdown()
         publish();
         emit stopped();
     }
+}
+
+// Ends the forwarder's thread within a bound: a call waiting on a frozen
+// server is cut off after a short grace. The batch it carried stays kept in
+// the store and is looked up at the next link, in this run or the next. A
+// thread that still does not end (a name lookup that hangs) is left behind
+// rather than waited for; the process ends around it.
+void Controller::stopForwarder()
+{
+    Forwarder* doomed = forwarder;
+    forwarder = nullptr;
+    // The link is closed in the thread that opened it.
+    QMetaObject::invokeMethod(
+        doomed,
+        [doomed] {
+            delete doomed;
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    if (!forwarderThread->wait(StopGraceMs)) {
+        logMain(
+            QStringLiteral("STOP: the MySQL link still waits on its server %1 ms after the stop; the wait "
+                           "is cut off (a batch under way is looked up at the next link)")
+                .arg(StopGraceMs));
+        Forwarder::cancel();
+        if (!forwarderThread->wait(StopCutMs)) {
+            logMain(QStringLiteral("STOP: the MySQL link did not end within %1 ms; left behind")
+                        .arg(StopGraceMs + StopCutMs));
+            forwarderThread = nullptr;
+            return;
+        }
+    }
+    delete forwarderThread;
+    forwarderThread = nullptr;
 }
 
 // --- the modems -----------------------------------------------------------
@@ -525,34 +570,43 @@ void Controller::setSyncOn(bool on)
     road.linkError.clear();
     linkFaultSinceMs = -1;
     road.linkEncrypted = false;
-    QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
+    road.linkServer.clear();
+    if (forwarder != nullptr) {
+        QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
+    }
     road.link = LinkOff;
     if (on) {
         settings.loadIni();
-        openLink();
+        openLink(Forwarder::Round::First);
     }
     publish();
 }
 
-void Controller::openLink()
+void Controller::openLink(Forwarder::Round round)
 {
     road.link = LinkConnecting;
     road.linkEncrypted = false;
-    LinkSettings link;
-    link.host = settings.mysqlHost;
-    link.port = settings.mysqlPort;
-    link.user = settings.mysqlUser;
-    link.pwd = settings.mysqlPwd;
-    link.dbName = settings.mysqlDbName;
-    link.sslCa = settings.mysqlSslCa;
-    link.sslCert = settings.mysqlSslCert;
-    link.sslKey = settings.mysqlSslKey;
+    road.linkServer.clear();
+    lastRound = round;
+    LinkSettings settingsOfLink;
+    settingsOfLink.host = settings.mysqlHost;
+    settingsOfLink.port = settings.mysqlPort;
+    settingsOfLink.user = settings.mysqlUser;
+    settingsOfLink.pwd = settings.mysqlPwd;
+    settingsOfLink.dbName = settings.mysqlDbName;
+    settingsOfLink.sslCa = settings.mysqlSslCa;
+    settingsOfLink.sslCert = settings.mysqlSslCert;
+    settingsOfLink.sslKey = settings.mysqlSslKey;
     Forwarder* target = forwarder;
+    if (target == nullptr) {
+        return;
+    }
     QMetaObject::invokeMethod(
-        forwarder, [target, link] { target->openLink(link); }, Qt::QueuedConnection);
+        target, [target, settingsOfLink, round] { target->openLink(settingsOfLink, round); },
+        Qt::QueuedConnection);
 }
 
-void Controller::onLinkOpened(bool ok, const QString& error, const QString& cipher)
+void Controller::onLinkOpened(bool ok, const QString& error, const LinkInfo& info)
 {
     // An attempt that was under way when the sync was switched off may still
     // report; the link stays off.
@@ -561,23 +615,46 @@ void Controller::onLinkOpened(bool ok, const QString& error, const QString& ciph
     }
     road.link = ok ? LinkUp : LinkError;
     road.linkError = error;
-    road.linkEncrypted = ok && !cipher.isEmpty();
+    road.linkEncrypted = ok && !info.cipher.isEmpty();
+    road.linkServer = ok ? info.server : QString();
+    link = info;
     if (ok) {
-        const QString how =
-            cipher.isEmpty() ? QStringLiteral("not encrypted") : QStringLiteral("encrypted (%1)").arg(cipher);
+        const QString how = info.cipher.isEmpty() ? QStringLiteral("not encrypted")
+                                                  : QStringLiteral("encrypted (%1)").arg(info.cipher);
         // Logged once when the link comes up, and once when it is back after
         // a fault, however many attempts that took.
         if (linkFaultSinceMs >= 0) {
-            logMain(QStringLiteral("MYSQL LINK BACK after %1 s, %2")
+            logMain(QStringLiteral("MYSQL LINK BACK after %1 s, %2, on %3")
                         .arg((AppClock::nowMs() - linkFaultSinceMs) / 1000)
-                        .arg(how));
+                        .arg(how, info.server));
             linkFaultSinceMs = -1;
         } else {
-            logMain(QStringLiteral("MYSQL LINK UP, %1").arg(how));
+            logMain(QStringLiteral("MYSQL LINK UP, %1, on %2").arg(how, info.server));
         }
+    } else if (lastRound == Forwarder::Round::Failover) {
+        // The loss was logged a moment ago; what the other servers said is news.
+        logMain(error);
     }
     publish();
     forwardMore();
+}
+
+// The link failed under a batch: with other servers in the list they are
+// tried at once, the next after the lost one first; otherwise (and when none
+// of them answers) the retry countdown runs. The reason is logged now and
+// shown meanwhile.
+void Controller::loseLink(const QString& error)
+{
+    road.linkError = error.isEmpty() ? QStringLiteral("MYSQL CONECT LOST.") : error;
+    road.link = LinkError;
+    road.linkEncrypted = false;
+    road.linkServer.clear();
+    if (ServerAddress::parseList(settings.mysqlHost, settings.mysqlPort).size() > 1 && forwarder != nullptr) {
+        logLinkFault();
+        openLink(Forwarder::Round::Failover);
+    } else if (forwarder != nullptr) {
+        QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
+    }
 }
 
 void Controller::linkStep()
@@ -588,7 +665,7 @@ void Controller::linkStep()
     if (road.link > LinkRetryLast) {
         --road.link;
     } else if (road.link == LinkRetryLast) {
-        openLink();
+        openLink(Forwarder::Round::Retry);
     } else if (road.link == LinkUp) {
         forwardMore();
     } else {
@@ -615,7 +692,8 @@ void Controller::logLinkFault()
 }
 
 // Hands the forwarder the next complete messages, up to a batch, once it is
-// idle and every earlier result is marked in the store.
+// idle and every earlier result is marked in the store. A batch whose
+// outcome is unknown is first looked up on the server.
 void Controller::forwardMore()
 {
     // Nothing goes out while the store is locked: its marks could not follow.
@@ -624,13 +702,26 @@ void Controller::forwardMore()
         forwarder == nullptr) {
         return;
     }
+    if (settleNeeded) {
+        // Until the server's statement limit has passed, the insert may
+        // still be running there; the tick comes back.
+        if (AppClock::nowMs() >= settleNotBeforeMs) {
+            batchInFlight = true;
+            Forwarder* target = forwarder;
+            const QList<SmsRow> rows = sentRows;
+            const qint64 bound = sentBound;
+            QMetaObject::invokeMethod(
+                target, [target, rows, bound] { target->settle(rows, bound); }, Qt::QueuedConnection);
+        }
+        return;
+    }
     QList<QList<MyRecvSms*>> messages;
     const bool picked = recvStore.pickBatch(BatchSize, messages);
     QList<SmsRow> batch;
     for (QList<MyRecvSms*>& records : messages) {
         const MyRecvSms* first = records.first();
         SmsRow row;
-        row.gatewayId = first->port_no;
+        row.gatewayId = Mysql5::gatewayId(settings.gatewayName, first->port_no, link.gatewayWidth);
         row.originator = first->sms_sender;
         row.messageDate = first->sms_stamp;
         row.receiveDate = RecvStore::timeText(first->recv_time);
@@ -651,15 +742,37 @@ void Controller::forwardMore()
         logMain(QStringLiteral("LOCAL DB READ FAILED: no message can be picked for forwarding"));
     }
     if (batch.isEmpty()) {
+        // Every row of the batch kept is marked: nothing to look up any more.
+        if (sentKept && SentLedger::clear()) {
+            sentKept = false;
+        }
         return;
     }
+    // Kept before it goes out: should no answer come, even after this
+    // program has died, the next link finds out what the server holds. A
+    // store that refuses it (another process holding its lock) does not stop
+    // the batch: its marks will fail as well and pause forwarding after it.
+    if (SentLedger::record(batch, link.idFloor)) {
+        sentKept = true;
+        sentFaultLogged = false;
+    } else if (!sentFaultLogged) {
+        sentFaultLogged = true;
+        logMain(QStringLiteral("LOCAL DB WRITE FAILED: the batch going to MySQL is not kept in the store; "
+                               "should the program end before its answer, it is sent again"));
+    }
+    sentRows = batch;
+    sentBound = link.idFloor;
     batchInFlight = true;
     QMetaObject::invokeMethod(forwarder, "forward", Qt::QueuedConnection, Q_ARG(QList<SmsRow>, batch));
 }
 
-void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error)
+void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error,
+                             qint64 idFloor, qint64 sentMs)
 {
     batchInFlight = false;
+    if (idFloor >= 0) {
+        link.idFloor = idFloor;
+    }
     bool notSent = false;
     for (int i = 0; i < rows.size() && i < fates.size(); ++i) {
         const SmsRow& row = rows.at(i);
@@ -678,23 +791,60 @@ void Controller::onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fa
             break;
         case RowFate::Refused:
             unmarkedIds[1] += row.towIds;
-            logMain(QStringLiteral("MYSQL ROW REFUSED, marked failed (%1, %2, %3): %4")
-                        .arg(row.gatewayId, row.originator, row.receiveDate, error));
+            logMain(QStringLiteral("MYSQL ROW REFUSED by %1, marked failed (%2, %3, %4): %5")
+                        .arg(link.server, row.gatewayId, row.originator, row.receiveDate, error));
+            break;
+        case RowFate::Unknown:
+            settleNeeded = true;
+            settleNotBeforeMs = sentMs + (Mysql5::statementSeconds() + 1) * 1000;
+            notSent = true;
             break;
         case RowFate::NotSent:
             notSent = true;
             break;
         }
     }
-    // The message waits; the link is dropped now and opened afresh on the
-    // retry cycle, and the reason is logged there and shown meanwhile.
+    // The message waits; the link is given up now.
     if (notSent && road.link == LinkUp) {
-        road.linkError = error.isEmpty() ? QStringLiteral("MYSQL CONECT LOST.") : error;
-        road.link = LinkError;
-        road.linkEncrypted = false;
-        if (forwarder != nullptr) {
-            QMetaObject::invokeMethod(forwarder, &Forwarder::closeLink, Qt::QueuedConnection);
+        loseLink(error);
+    }
+    retryMarks();
+    publish();
+    forwardMore();
+}
+
+void Controller::onSettled(const QList<SmsRow>& rows, const QList<bool>& found, Mysql5::Check check,
+                           const QString& error)
+{
+    batchInFlight = false;
+    if (check == Mysql5::Check::Failed) {
+        if (road.link == LinkUp) {
+            loseLink(error);
         }
+        publish();
+        return;
+    }
+    settleNeeded = false;
+    int there = 0;
+    for (int i = 0; i < rows.size() && i < found.size(); ++i) {
+        if (found.at(i)) {
+            unmarkedIds[0] += rows.at(i).towIds;
+            ++there;
+        }
+    }
+    // The rest are still waiting in the store and go with the next batch.
+    if (check == Mysql5::Check::Done) {
+        logMain(QStringLiteral("MYSQL UNANSWERED BATCH LOOKED UP on %1: %2 of its %3 messages are in "
+                               "smsserver_in and marked forwarded, %4 are not and wait to be sent")
+                    .arg(road.linkServer)
+                    .arg(there)
+                    .arg(rows.size())
+                    .arg(rows.size() - there));
+    } else {
+        logMain(QStringLiteral("MYSQL UNANSWERED BATCH NOT LOOKED UP on %1 (%2): its %3 messages wait to be "
+                               "sent again")
+                    .arg(road.linkServer, error)
+                    .arg(rows.size()));
     }
     retryMarks();
     publish();

@@ -4,6 +4,7 @@
 #include "controller/roadstate.h"
 #include "core/comlog.h"
 #include "core/mysetting.h"
+#include "mysql/forwarder.h"
 #include "mysql/smsrow.h"
 #include "store/recvstore.h"
 
@@ -14,7 +15,6 @@
 #include <QThread>
 #include <QTimer>
 
-class Forwarder;
 class MyComWorker;
 
 // The whole road of a message, without any widget: one worker per served
@@ -99,12 +99,17 @@ private:
     void onWorkHealth(int nCheckID, const ModemHealth& health);
     void storeMessage(int row, const QByteArray& pdu);
     void noteStoreWriteFault(const QString& error);
-    void openLink();
-    void onLinkOpened(bool ok, const QString& error, const QString& cipher);
+    void openLink(Forwarder::Round round);
+    void onLinkOpened(bool ok, const QString& error, const LinkInfo& info);
+    void loseLink(const QString& error);
     void linkStep();
     void logLinkFault();
     void forwardMore();
-    void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error);
+    void onForwarded(const QList<SmsRow>& rows, const QList<RowFate>& fates, const QString& error,
+                     qint64 idFloor, qint64 sentMs);
+    void onSettled(const QList<SmsRow>& rows, const QList<bool>& found, Mysql5::Check check,
+                   const QString& error);
+    void stopForwarder();
     void retryMarks();
     bool storeAvailable();
     void noteStoreLock();
@@ -133,9 +138,23 @@ private:
     QElapsedTimer sinceMetrics;
     bool metricsFaultLogged = false;
 
-    QThread forwarderThread;
+    QThread* forwarderThread = nullptr;
     Forwarder* forwarder = nullptr;
     bool batchInFlight = false;
+    // The link in use: its server, the width of gateway_id, the id bound of
+    // the next batch.
+    LinkInfo link;
+    Forwarder::Round lastRound = Forwarder::Round::First;
+    // The batch last handed to the server, as kept in the store until the
+    // next one; settleNeeded while its outcome is unknown, to be looked up
+    // on the server not before settleNotBeforeMs (the server may still be
+    // running the insert until its statement limit has passed).
+    QList<SmsRow> sentRows;
+    qint64 sentBound = -1;
+    bool sentKept = false;
+    bool settleNeeded = false;
+    qint64 settleNotBeforeMs = 0;
+    bool sentFaultLogged = false;
     // Rows inserted (flag 1) or refused (flag 10) whose mark has not reached
     // the store yet: nothing more is forwarded until they are marked.
     QList<int> unmarkedIds[2];

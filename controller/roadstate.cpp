@@ -120,6 +120,7 @@ QJsonObject RoadState::toJson() const
                        {QStringLiteral("link"), linkText(link)},
                        {QStringLiteral("link_error"), linkError},
                        {QStringLiteral("link_encrypted"), linkEncrypted},
+                       {QStringLiteral("link_server"), linkServer},
                        {QStringLiteral("store_open"), storeOpen},
                        {QStringLiteral("store_error"), storeError},
                        {QStringLiteral("store_locked"), storeLocked},
@@ -154,6 +155,9 @@ QString RoadState::describe(const QJsonObject& status)
         out += QStringLiteral(" (%1)").arg(text("link_error"));
     }
     out += QLatin1Char('\n');
+    if (!text("link_server").isEmpty()) {
+        out += QStringLiteral("mysql server:   %1\n").arg(text("link_server"));
+    }
     out += QStringLiteral("link encrypted: %1\n")
                .arg(status.value(QStringLiteral("link_encrypted")).toBool() ? "yes (TLS)" : "no");
     if (!status.value(QStringLiteral("store_open")).toBool()) {

@@ -52,6 +52,8 @@ struct RoadState
     QString linkError;
     // The link is up and TLS-encrypted.
     bool linkEncrypted = false;
+    // The server the link is up to, "host:port"; empty while it is not up.
+    QString linkServer;
     bool storeOpen = false;
     QString storeError;
     // Another process holds the store's write lock: messages stay on the

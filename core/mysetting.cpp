@@ -87,6 +87,7 @@ const TextKey textKeys[] = {
     {"MYSQL_SSL_CA",    &MySetting::mysqlSslCa,   nullptr,      Save::WhenSet},
     {"MYSQL_SSL_CERT",  &MySetting::mysqlSslCert, nullptr,      Save::WhenSet},
     {"MYSQL_SSL_KEY",   &MySetting::mysqlSslKey,  nullptr,      Save::WhenSet},
+    {"GATEWAY_NAME",    &MySetting::gatewayName,  nullptr,      Save::WhenSet},
 };
 // clang-format on
 

@@ -50,6 +50,9 @@ public:
     QString mysqlSslCa;
     QString mysqlSslCert;
     QString mysqlSslKey;
+    // This host's name among several writing into one database: gateway_id
+    // becomes "<name>:<port>". Empty: the port name alone.
+    QString gatewayName;
     // Serial ports served besides the enumerated ones (DEF_EXTRA_PORTS), as typed.
     QString extraPorts;
 

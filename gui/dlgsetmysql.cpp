@@ -27,9 +27,10 @@ XEditLine* addField(QWidget* parent, int y, const QString& caption, int maxLengt
 DlgSetMysql::DlgSetMysql(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("请设置MYSQL数据库连接参数"));
-    setFixedSize(500, 510);
+    setFixedSize(500, 560);
 
-    edHost = addField(this, 20, QStringLiteral("地  址："), 30, theSetting.mysqlHost);
+    // One server, or several as host:port separated by commas.
+    edHost = addField(this, 20, QStringLiteral("地  址："), 255, theSetting.mysqlHost);
     edPort = addField(this, 70, QStringLiteral("端  口："), 5, QString::number(theSetting.mysqlPort));
     edPort->setValidator(new QIntValidator(this));
     edUser = addField(this, 120, QStringLiteral("用户名："), 32, theSetting.mysqlUser);
@@ -44,11 +45,14 @@ DlgSetMysql::DlgSetMysql(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Win
     for (XEditLine* edit : {edSslCa, edSslCert, edSslKey}) {
         edit->setPlaceholderText(QStringLiteral("可选（加密连接）"));
     }
+    // Told apart in gateway_id when several hosts write into one database.
+    edGatewayName = addField(this, 420, QStringLiteral("网关名称："), 32, theSetting.gatewayName);
+    edGatewayName->setPlaceholderText(QStringLiteral("可选（多台主机）"));
 
-    auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 430, 150, 40);
+    auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 480, 150, 40);
     ok->setText(QStringLiteral("确定"));
     ok->setXsFont(xTextFont(), 0, true);
-    auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 430, 150, 40);
+    auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 480, 150, 40);
     cancel->setText(QStringLiteral("取消"));
     cancel->setXsFont(xTextFont(), 0, true);
     connect(ok, &QPushButton::clicked, this, &DlgSetMysql::onBtOk);
@@ -70,9 +74,11 @@ void DlgSetMysql::onBtOk()
     const QString sslCa = edSslCa->text().trimmed();
     const QString sslCert = edSslCert->text().trimmed();
     const QString sslKey = edSslKey->text().trimmed();
+    const QString gatewayName = edGatewayName->text().trimmed();
     if (host != theSetting.mysqlHost || port != theSetting.mysqlPort || user != theSetting.mysqlUser ||
         pwd != theSetting.mysqlPwd || dbName != theSetting.mysqlDbName || sslCa != theSetting.mysqlSslCa ||
-        sslCert != theSetting.mysqlSslCert || sslKey != theSetting.mysqlSslKey) {
+        sslCert != theSetting.mysqlSslCert || sslKey != theSetting.mysqlSslKey ||
+        gatewayName != theSetting.gatewayName) {
         theSetting.mysqlHost = host;
         theSetting.mysqlPort = port;
         theSetting.mysqlUser = user;
@@ -81,6 +87,7 @@ void DlgSetMysql::onBtOk()
         theSetting.mysqlSslCa = sslCa;
         theSetting.mysqlSslCert = sslCert;
         theSetting.mysqlSslKey = sslKey;
+        theSetting.gatewayName = gatewayName;
         theSetting.saveIni();
     }
     accept();

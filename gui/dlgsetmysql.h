@@ -4,9 +4,10 @@
 
 class XEditLine;
 
-// Modal editor of the MySQL connection parameters, with the TLS files that
-// make the link encrypted. OK writes changed values to theSetting and
-// settings.ini; the link takes them at its next start.
+// Modal editor of the MySQL connection parameters (one server or a list), with
+// the TLS files that make the link encrypted and this host's gateway name. OK
+// writes changed values to theSetting and settings.ini; the link takes them at
+// its next start.
 class DlgSetMysql : public QDialog
 {
     Q_OBJECT
@@ -21,6 +22,7 @@ public:
     XEditLine* sslCaEdit() const { return edSslCa; }
     XEditLine* sslCertEdit() const { return edSslCert; }
     XEditLine* sslKeyEdit() const { return edSslKey; }
+    XEditLine* gatewayNameEdit() const { return edGatewayName; }
 
 public slots:
     void onBtOk();
@@ -35,4 +37,5 @@ private:
     XEditLine* edSslCa = nullptr;
     XEditLine* edSslCert = nullptr;
     XEditLine* edSslKey = nullptr;
+    XEditLine* edGatewayName = nullptr;
 };

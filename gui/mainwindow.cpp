@@ -189,7 +189,15 @@ void MainWindow::showState(const RoadState& state)
     if (state.link == LinkUp && state.linkEncrypted) {
         linkText += tr8("（加密）");
     }
+    // The server in use on a second line, cut to the label; whole on hover.
+    if (state.link == LinkUp && !state.linkServer.isEmpty()) {
+        linkText += QLatin1Char('\n') + lbConnState->fontMetrics().elidedText(
+                                            state.linkServer, Qt::ElideMiddle, lbConnState->width());
+    }
     setIfChanged(lbConnState, linkText);
+    if (lbConnState->toolTip() != state.linkServer) {
+        lbConnState->setToolTip(state.linkServer);
+    }
     setIfChanged(lbPending, countText(state.pending));
     setIfChanged(lbLastSync, state.lastHandledTime);
     showNote(state);

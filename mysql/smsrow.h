@@ -22,7 +22,8 @@ enum class RowFate
 {
     Inserted, // the server holds the row
     Refused,  // the server refused this row itself (its data): it will never go in as it is
-    NotSent   // the link or the table failed: the message waits for the next try
+    NotSent,  // the link or the table failed: the message waits for the next try
+    Unknown   // the insert went out and no answer came back: it may or may not be in
 };
 
 Q_DECLARE_METATYPE(SmsRow)

@@ -34,6 +34,14 @@ for file in $unit usr/lib/sysusers.d/vlsms.conf usr/lib/tmpfiles.d/vlsms.conf \
     [ -f "$root/$file" ] || fail "the package lacks /$file"
 done
 
+# The MySQL link is the MariaDB client library itself, not a Qt driver plugin.
+depends=$(dpkg-deb -f "$deb" Depends)
+case "$depends" in
+*sql*-mysql*) fail "the package still depends on a Qt MySQL driver: $depends" ;;
+*libmariadb3*) ;;
+*) fail "the package does not depend on libmariadb3: $depends" ;;
+esac
+
 version=$(dpkg-deb -f "$deb" Version)
 said=$("$bin/vlsmsd" --version)
 [ "$said" = "vlsmsd $version" ] || fail "vlsmsd --version says '$said', the package is $version"

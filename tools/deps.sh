@@ -5,12 +5,13 @@
 # Quick when everything is there: it only asks dpkg.
 set -euo pipefail
 
-want=(cmake g++ make pkg-config libsystemd-dev qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-mysql
+want=(cmake g++ make pkg-config libsystemd-dev libmariadb-dev qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite
       mariadb-server mariadb-client iproute2 fonts-wqy-zenhei)
 if [ "${1:-run}" = test ]; then
-    # The fuzzer; the Qt 5.15 build; making and checking the Debian package;
-    # the parser that reads metrics.prom back.
-    want+=(clang-14 libclang-rt-14-dev python3-prometheus-client
+    # Qt's MySQL driver, through which the tests and benchmarks read the
+    # table; the fuzzer; the Qt 5.15 build; making and checking the Debian
+    # package; the parser that reads metrics.prom back.
+    want+=(libqt6sql6-mysql clang-14 libclang-rt-14-dev python3-prometheus-client
            qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite
            dpkg-dev file lintian systemd man-db)
 fi

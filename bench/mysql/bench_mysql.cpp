@@ -1,6 +1,7 @@
 // Forwarding speed on loopback against the server named by VLSMS_TEST_MYSQL_*:
 // the test query, single inserts, and batches of up to 100 rows as the
-// forwarder sends them (one test query, then one multi-row insert per batch).
+// forwarder sends them (one test query, then one multi-row insert per batch),
+// and the look-up of an unanswered batch of 100 rows among those inserted.
 //
 //   bench_mysql [messages]      (default 2000)
 #include "mysql/mysql5.h"
@@ -64,6 +65,9 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::printf("open: %.1f ms\n", openClock.nsecsElapsed() / 1e6);
+    qint64 bound = -1;
+    QString floorError;
+    Mysql5::readIdFloor(bound, floorError);
 
     const QString gateway = QStringLiteral("BENCH");
     const QString text = QString::fromUtf8("验证码：123456，五分钟内有效，请勿告诉他人。【银行】😀 ") +
@@ -105,13 +109,31 @@ int main(int argc, char* argv[])
                     batches * Mysql5::batchLimit(), ns / 1e6, rate(batches * Mysql5::batchLimit(), ns),
                     Mysql5::batchLimit());
     }
+    // One row of the batch was never sent: the search reads every row
+    // inserted above, all of them between the bound and the top.
+    QList<SmsRow> asked = batch;
+    asked.last().text = QStringLiteral("never sent");
+    auto lookUp = [&](int) {
+        QList<bool> found;
+        return Mysql5::findRows(asked, bound, found, err) == Mysql5::Check::Done &&
+               found.count(true) == asked.size() - 1;
+    };
+    ok = ok && measure("findRows, full range", 10, lookUp, "batch");
     if (!ok) {
         std::fprintf(stderr, "error: %s\n", qPrintable(err));
     }
-    {
-        QSqlQuery cleanup(QSqlDatabase::database(Mysql5::connectionName()));
-        cleanup.exec(QStringLiteral("DELETE FROM smsserver_in WHERE gateway_id = 'BENCH'"));
-    }
     Mysql5::closeConn();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("cleanup"));
+        db.setHostName(host);
+        db.setPort(port);
+        db.setUserName(qEnvironmentVariable("VLSMS_TEST_MYSQL_USER"));
+        db.setPassword(qEnvironmentVariable("VLSMS_TEST_MYSQL_PWD"));
+        db.setDatabaseName(qEnvironmentVariable("VLSMS_TEST_MYSQL_DB"));
+        if (db.open()) {
+            QSqlQuery(db).exec(QStringLiteral("DELETE FROM smsserver_in WHERE gateway_id = 'BENCH'"));
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("cleanup"));
     return ok ? 0 : 1;
 }

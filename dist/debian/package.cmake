@@ -21,14 +21,15 @@ set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
-# What the libraries do not tell dpkg-shlibdeps: the Qt SQL drivers loaded as
-# plugins (the store is SQLite, the forwarding MySQL), the font the window's
-# Chinese texts are laid out for, and adduser for the maintainer scripts where
-# systemd-sysusers is missing.
+# What the libraries do not tell dpkg-shlibdeps: the Qt SQL driver loaded as
+# a plugin (the store is SQLite; the MySQL link is the MariaDB client library,
+# which dpkg-shlibdeps finds), the font the window's Chinese texts are laid
+# out for, and adduser for the maintainer scripts where systemd-sysusers is
+# missing.
 if(VLSMS_QT5)
-  set(qt_plugins "libqt5sql5-mysql, libqt5sql5-sqlite")
+  set(qt_plugins "libqt5sql5-sqlite")
 else()
-  set(qt_plugins "libqt6sql6-mysql, libqt6sql6-sqlite")
+  set(qt_plugins "libqt6sql6-sqlite")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${qt_plugins}, adduser")
 if(VLSMS_GUI)

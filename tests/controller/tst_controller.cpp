@@ -11,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +19,7 @@
 
 #include "support/appfixture.h"
 #include "support/storefixture.h"
+#include "support/tcprelay.h"
 
 using namespace appfixture;
 
@@ -35,20 +37,27 @@ private:
     QString database;
     std::unique_ptr<Controller> road;
 
-    // settings.ini pointing at the test server; machine ports are not served.
-    void writeSettings(const QString& extra = QString(), const QString& dbName = QString(), int port = 0)
+    // settings.ini pointing at the test server (or the servers in hosts);
+    // machine ports are not served.
+    void writeSettings(const QString& extra = QString(), const QString& dbName = QString(),
+                       const QString& hosts = QString())
     {
         QDir().mkpath(dir->path() + "/VLSMS");
         QFile file(dir->path() + "/VLSMS/settings.ini");
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(
-            QStringLiteral("[General]\nMYSQL_HOST=%1\nMYSQL_PORT=%2\nMYSQL_USER=%3\nMYSQL_PWD=%4\n"
+            QStringLiteral("[General]\nMYSQL_HOST=\"%1\"\nMYSQL_PORT=%2\nMYSQL_USER=%3\nMYSQL_PWD=%4\n"
                            "MYSQL_DBNAME=%5\nLOGLEVEL=768\n%6[CARD]\nNUM=1\nSIM_0=%7\nPHN_0=13600000001\n")
-                .arg(env("VLSMS_TEST_MYSQL_HOST"),
-                     port ? QString::number(port) : env("VLSMS_TEST_MYSQL_PORT"),
+                .arg(hosts.isEmpty() ? env("VLSMS_TEST_MYSQL_HOST") : hosts, env("VLSMS_TEST_MYSQL_PORT"),
                      env("VLSMS_TEST_MYSQL_USER"), env("VLSMS_TEST_MYSQL_PWD"),
                      dbName.isEmpty() ? database : dbName, extra, sim1)
                 .toUtf8());
+    }
+
+    // "127.0.0.1:port" of the test server or of a relay to it.
+    static QString server(int port = 0)
+    {
+        return "127.0.0.1:" + (port ? QString::number(port) : env("VLSMS_TEST_MYSQL_PORT"));
     }
 
     Controller& makeRoad()
@@ -90,10 +99,10 @@ private:
 
     static int hdFlagOf(int towId) { return StoreFixture::column(towId, "hd_flag").toInt(); }
 
-    int rowsInMysql()
+    int rowsInMysql(const QString& suffix = QString())
     {
         QSqlQuery query(adminDb());
-        query.exec("SELECT count(*) FROM " + database + ".smsserver_in");
+        query.exec("SELECT count(*) FROM " + database + suffix + ".smsserver_in");
         return query.next() ? query.value(0).toInt() : -1;
     }
 
@@ -108,16 +117,22 @@ private slots:
     {
         database = QStringLiteral("vlsms_controller_%1").arg(QCoreApplication::applicationPid());
         makeTestDatabase(database);
-        // A target whose table lacks the userphone column, and one whose text
-        // column is too narrow for most messages.
+        // A target whose table lacks the userphone column, one whose text
+        // column is too narrow for most messages, and one without
+        // transactions, where a batch goes in row by row.
         makeTestDatabase(database + "_broken");
         makeTestDatabase(database + "_narrow");
+        makeTestDatabase(database + "_myisam");
         QSqlQuery query(adminDb());
         QVERIFY(query.exec("ALTER TABLE " + database + "_broken.smsserver_in DROP COLUMN userphone"));
         QVERIFY(query.exec("ALTER TABLE " + database + "_narrow.smsserver_in MODIFY text VARCHAR(10)"));
+        QVERIFY(query.exec("ALTER TABLE " + database + "_myisam.smsserver_in ENGINE=MyISAM"));
     }
 
-    void cleanupTestCase() { dropTestDatabases({database, database + "_broken", database + "_narrow"}); }
+    void cleanupTestCase()
+    {
+        dropTestDatabases({database, database + "_broken", database + "_narrow", database + "_myisam"});
+    }
 
     void init()
     {
@@ -126,6 +141,7 @@ private slots:
         QFile::remove(QStringLiteral("comlog-main.txt"));
         writeSettings();
         QSqlQuery(adminDb()).exec("DELETE FROM " + database + ".smsserver_in");
+        QSqlQuery(adminDb()).exec("DELETE FROM " + database + "_myisam.smsserver_in");
     }
 
     void cleanup()
@@ -193,7 +209,7 @@ private slots:
         QFETCH(QString, logged);
 
         writeSettings(fault == "tls" ? "MYSQL_SSL_CA=" + env("VLSMS_TEST_MYSQL_SSL_CA") + "\n" : QString(),
-                      QString(), fault == "refused" ? 1 : 0);
+                      QString(), fault == "refused" ? server(1) : QString());
         Controller& c = makeRoad();
         QVERIFY(c.store().openLocalDb());
         // Queued after the controller's own slot: once counted, the result is in.
@@ -232,6 +248,88 @@ private slots:
             c.tick();
             QCOMPARE(mainLog().count(logged.toUtf8()), 1);
         }
+    }
+
+    // A list of servers whose first does not answer: the link opens on the
+    // second. When that one goes away under a batch, the next is tried at once
+    // and the batch goes there; the rows carry this host's name, and a port
+    // name longer than gateway_id keeps its end.
+    void serverListFailsOver()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const QString dead = server(probe.serverPort());
+        probe.close();
+        TcpRelay relay(static_cast<quint16>(env("VLSMS_TEST_MYSQL_PORT").toInt()));
+        writeSettings("GATEWAY_NAME=hostA\n", QString(), dead + "," + server(relay.port()) + "," + server());
+        Controller& c = connectedRoad();
+        QCOMPARE(c.state().linkServer, server(relay.port()));
+
+        const QString byId =
+            QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25_0123-if02-port0");
+        QVERIFY(c.store().insertRecv(byId, "dev", sim1, single7Bit));
+        relay.drop();
+        c.forwardMore();
+        QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 1, 15000);
+        QCOMPARE(c.state().linkServer, server());
+        QVERIFY2(mainLog().contains(("MYSQL LINK BACK after 0 s, not encrypted, on " + server()).toUtf8()),
+                 mainLog().constData());
+        QSqlQuery row(adminDb());
+        QVERIFY(row.exec("SELECT gateway_id FROM " + database + ".smsserver_in") && row.next());
+        QCOMPARE(row.value(0).toString(), "hostA:" + byId.right(58));
+    }
+
+    // The answer to a committed insert is lost: nothing is sent again before
+    // the server is asked what it holds. On a table without transactions the
+    // first row went in and the others were never sent: only they follow.
+    void unansweredInsertIsLookedUp()
+    {
+        TcpRelay relay(static_cast<quint16>(env("VLSMS_TEST_MYSQL_PORT").toInt()));
+        writeSettings(QString(), database + "_myisam", server(relay.port()));
+        Controller& c = connectedRoad();
+        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, alphaSender));
+        QVERIFY(c.store().insertRecv("COM7", "dev", "89860000000000000002", alphaSender));
+        relay.dropAnswerTo("user@example.com");
+        c.forwardMore();
+        QTRY_VERIFY_WITH_TIMEOUT(c.state().link == LinkError, 15000);
+        QCOMPARE(rowsInMysql("_myisam"), 1);
+        // The server may run an unanswered insert until its statement limit;
+        // the clock is moved past it, and the countdown ticked through.
+        AppClock::setOffsetMs(20000);
+        for (int i = 0; i < 11; ++i) {
+            c.tick();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(c.store().countPending(), 0, 15000);
+        QCOMPARE(rowsInMysql("_myisam"), 3);
+        QVERIFY2(mainLog().contains("1 of its 3 messages are in smsserver_in"), mainLog().constData());
+    }
+
+    // A stop while a frozen server holds an insert ends within two seconds;
+    // the batch, committed but unanswered, is looked up at the next start and
+    // not sent again.
+    void stopCutsOffAFrozenInsert()
+    {
+        TcpRelay relay(static_cast<quint16>(env("VLSMS_TEST_MYSQL_PORT").toInt()));
+        writeSettings(QString(), QString(), server(relay.port()));
+        Controller& c = connectedRoad();
+        QVERIFY(c.store().insertRecv("COM7", "dev", sim1, single7Bit));
+        relay.dropAnswerTo("user@example.com", true);
+        c.forwardMore();
+        QTRY_COMPARE_WITH_TIMEOUT(rowsInMysql(), 1, 15000);
+        QElapsedTimer clock;
+        clock.start();
+        c.shutdown();
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(!mainLog().contains("left behind"), mainLog().constData());
+
+        writeSettings();
+        AppClock::setOffsetMs(-20000);
+        Controller& next = connectedRoad();
+        AppClock::setOffsetMs(0);
+        next.tick();
+        QTRY_COMPARE_WITH_TIMEOUT(next.store().countPending(), 0, 15000);
+        QCOMPARE(rowsInMysql(), 1);
     }
 
     // A fault of the table is the operator's to fix: the message waits, the

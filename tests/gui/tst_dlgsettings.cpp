@@ -106,11 +106,13 @@ private slots:
         QTest::newRow("serial: ports trimmed")
             << QStringList{"1", "0", "  COM1,COM5 "} << QStringList{"115200", "0", "COM1,COM5"} << true;
         QTest::newRow("MySQL: all trimmed but the password")
-            << QStringList{" 10.0.0.5 ", " 3310 ", " sms ", " pw ", " inbox ", " ca.pem ", "c.pem", "c.key "}
-            << QStringList{"10.0.0.5", "3310", "sms", " pw ", "inbox", "ca.pem", "c.pem", "c.key"} << true;
+            << QStringList{" 10.0.0.5 ", " 3310 ", " sms ", " pw ", " inbox ",
+                           " ca.pem ",   "c.pem",  "c.key", " h2 "}
+            << QStringList{"10.0.0.5", "3310", "sms", " pw ", "inbox", "ca.pem", "c.pem", "c.key", "h2"}
+            << true;
         QTest::newRow("MySQL: unchanged after trimming")
-            << QStringList{" 127.0.0.1", "03306", "root ", "73914", "smsserver", " ", "", ""}
-            << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", "", "", ""} << false;
+            << QStringList{" 127.0.0.1", "03306", "root ", "73914", "smsserver", " ", "", "", " "}
+            << QStringList{"127.0.0.1", "3306", "root", "73914", "smsserver", "", "", "", ""} << false;
     }
 
     void okSaves()
@@ -134,15 +136,17 @@ private slots:
             keys = QStringList{"DEF_BAUD", "DEF_FLOW", "DEF_IGNORE"};
         } else {
             auto* mysql = new DlgSetMysql(nullptr);
-            const QList<XEditLine*> edits{mysql->hostEdit(),    mysql->portEdit(),   mysql->userEdit(),
-                                          mysql->pwdEdit(),     mysql->dbNameEdit(), mysql->sslCaEdit(),
-                                          mysql->sslCertEdit(), mysql->sslKeyEdit()};
+            const QList<XEditLine*> edits{
+                mysql->hostEdit(),    mysql->portEdit(),   mysql->userEdit(),
+                mysql->pwdEdit(),     mysql->dbNameEdit(), mysql->sslCaEdit(),
+                mysql->sslCertEdit(), mysql->sslKeyEdit(), mysql->gatewayNameEdit()};
             for (int i = 0; i < edits.size(); ++i) {
                 edits.at(i)->setText(typed.at(i));
             }
             dlg.reset(mysql);
-            keys = QStringList{"MYSQL_HOST",   "MYSQL_PORT",   "MYSQL_USER",     "MYSQL_PWD",
-                               "MYSQL_DBNAME", "MYSQL_SSL_CA", "MYSQL_SSL_CERT", "MYSQL_SSL_KEY"};
+            keys =
+                QStringList{"MYSQL_HOST",   "MYSQL_PORT",     "MYSQL_USER",    "MYSQL_PWD",   "MYSQL_DBNAME",
+                            "MYSQL_SSL_CA", "MYSQL_SSL_CERT", "MYSQL_SSL_KEY", "GATEWAY_NAME"};
         }
         clickButton(dlg.data(), QStringLiteral("确定"));
         QCOMPARE(dlg->result(), int(QDialog::Accepted));
@@ -153,7 +157,8 @@ private slots:
                               : QStringList{theSetting.mysqlHost,    QString::number(theSetting.mysqlPort),
                                             theSetting.mysqlUser,    theSetting.mysqlPwd,
                                             theSetting.mysqlDbName,  theSetting.mysqlSslCa,
-                                            theSetting.mysqlSslCert, theSetting.mysqlSslKey};
+                                            theSetting.mysqlSslCert, theSetting.mysqlSslKey,
+                                            theSetting.gatewayName};
         QCOMPARE(inMemory, saved);
         if (!written) {
             QCOMPARE(iniBytes(), before);

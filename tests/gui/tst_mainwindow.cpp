@@ -41,7 +41,7 @@ private slots:
         QTest::addColumn<QString>("note");
 
         QTest::newRow("connected over TLS, one message refused: the requeue command shows")
-            << int(LinkUp) << true << "已连接（加密）"
+            << int(LinkUp) << true << "已连接（加密）\ndb2.example.org:3306"
             << "12" << 1 << "数据库拒收 1 条";
         QTest::newRow("store closed") << int(LinkOff) << false << "未连接"
                                       << "本地库无法打开" << 0 << QString();
@@ -76,6 +76,7 @@ private slots:
         state.storeError = storeOpen ? QString() : QStringLiteral("disk I/O error");
         state.total = 12;
         state.linkEncrypted = linkText.contains("加密");
+        state.linkServer = linkText.section('\n', 1); // the server in use, under the state
         state.failed = failed;
         state.linkError =
             QStringLiteral("Table 'sms.smsserver_in' doesn't exist QMYSQL: Unable to execute (error 1146)");

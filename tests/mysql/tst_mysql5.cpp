@@ -32,7 +32,6 @@ private:
     // Opens the forwarder's connection and returns the link state it leads to.
     int connectThrough(int toPort, const QString& password, const QString& dbName);
     QSqlQuery adminQuery(const QString& sql);
-    QVariant forwarderValue(const QString& sql);
     // A message of the batches, told apart by its tag (the gateway) and i.
     static SmsRow testRow(const QString& tag, int i)
     {
@@ -59,15 +58,6 @@ private slots:
     {
         Mysql5::closeConn();
         Mysql5::setWaitSeconds(10);
-    }
-
-    void openGivesConnected()
-    {
-        QCOMPARE(connectThrough(port, pwd, db), 2);
-        // Emoji and rare CJK characters need the four-byte character set.
-        QCOMPARE(forwarderValue(QStringLiteral("SELECT @@character_set_connection")).toString(),
-                 QStringLiteral("utf8mb4"));
-        QVERIFY(Mysql5::closeConn());
     }
 
     void openFailures_data()
@@ -172,18 +162,20 @@ private slots:
 
         QCOMPARE(connectThrough(port, pwd, db), 2);
         QString err;
-        QVERIFY2(Mysql5::insertSms("13912345678", "COM17", originator, messageDate, receiveDate, text, err),
+        const QString gateway =
+            QStringLiteral("COM17-%1").arg(QCoreApplication::applicationPid() + text.size());
+        QVERIFY2(Mysql5::insertSms("13912345678", gateway, originator, messageDate, receiveDate, text, err),
                  qPrintable(err));
-        const qlonglong id = forwarderValue(QStringLiteral("SELECT LAST_INSERT_ID()")).toLongLong();
         QSqlQuery row = adminQuery(QStringLiteral("SELECT CONCAT_WS('|', process, type, encoding,"
                                                   " DATE_FORMAT(message_date, '%Y-%m-%d %H:%i:%s'),"
                                                   " DATE_FORMAT(receive_date, '%Y-%m-%d %H:%i:%s'),"
                                                   " originator, gateway_id, userphone), HEX(text)"
-                                                  " FROM smsserver_in WHERE id = %1")
-                                       .arg(id));
+                                                  " FROM smsserver_in WHERE gateway_id = '%1'")
+                                       .arg(gateway));
         QVERIFY(row.next());
-        QCOMPARE(row.value(0).toString(),
-                 QStringList({"0|I|U", messageDate, receiveDate, originator, "COM17|13912345678"}).join('|'));
+        QCOMPARE(
+            row.value(0).toString(),
+            QStringList({"0|I|U", messageDate, receiveDate, originator, gateway, "13912345678"}).join('|'));
         QCOMPARE(row.value(1).toByteArray(), text.toUtf8().toHex().toUpper());
     }
 
@@ -319,30 +311,128 @@ private slots:
         adminQuery(QStringLiteral("DELETE FROM smsserver_in WHERE gateway_id = '%1'").arg(tag));
     }
 
-    // TLS as far as the driver takes it: with the server's CA the link is
-    // encrypted and the certificate checked against the CA.
+    // TLS: with the server's CA the link is encrypted, and opened only to a
+    // server whose certificate chains to that CA and names the host the link
+    // was opened to. The test server's certificate names 127.0.0.1 and
+    // localhost; reached as 127.0.0.2 it is a certificate for another name.
     void tlsLink_data()
     {
         QTest::addColumn<QString>("ca");
+        QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("opens"); // and encrypted
         QTest::addColumn<QString>("errorPart");
         const QString ca = qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_CA");
-        QTest::newRow("the CA that signed the server: encrypted") << ca << true << "";
+        QTest::newRow("the CA that signed the server, its own name: encrypted")
+            << ca << "127.0.0.1" << true << "";
         QTest::newRow("a CA that did not sign the server: refused")
-            << qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_OTHER_CA") << false << "SSL";
+            << qEnvironmentVariable("VLSMS_TEST_MYSQL_SSL_OTHER_CA") << "127.0.0.1" << false << "SSL";
+        QTest::newRow("a certificate made for another name: refused") << ca << "127.0.0.2" << false << "SSL";
     }
 
     void tlsLink()
     {
         QFETCH(QString, ca);
+        QFETCH(QString, address);
         QFETCH(bool, opens);
         QFETCH(QString, errorPart);
 
-        const LinkSettings link{host, port, user, pwd, db, ca, QString(), QString()};
+        TcpRelay relay(static_cast<quint16>(port), address);
+        QVERIFY(relay.port() != 0);
+        const LinkSettings link{address, relay.port(), user, pwd, db, ca, QString(), QString()};
         QString err;
         QCOMPARE(Mysql5::openConn(link, err), opens);
         QVERIFY2(err.contains(errorPart, Qt::CaseInsensitive), qPrintable(err));
         QCOMPARE(!Mysql5::sslCipher().isEmpty(), opens);
+    }
+
+    // A batch committed whose answer was lost has an unknown fate; asked
+    // afterwards, the server shows each of its rows once. A row asked twice
+    // is found once, a row never sent is not, nor rows below the bound.
+    void lostAnswerIsLookedUp()
+    {
+        TcpRelay relay(static_cast<quint16>(port));
+        QCOMPARE(connectThrough(relay.port(), pwd, db), 2);
+        const qint64 bound = Mysql5::linkInfo().idFloor;
+        QVERIFY(bound >= 0);
+        QList<SmsRow> rows;
+        for (int i = 0; i < 3; ++i) {
+            rows.append(testRow(QStringLiteral("LOST-%1").arg(QCoreApplication::applicationPid()), i));
+        }
+        rows[1].text = QStringLiteral("answer lost");
+        relay.dropAnswerTo("answer lost");
+        QList<RowFate> fates;
+        QString err;
+        QVERIFY(!Mysql5::insertBatch(rows, fates, err));
+        QCOMPARE(fates, (QList<RowFate>{RowFate::Unknown, RowFate::Unknown, RowFate::Unknown}));
+
+        Mysql5::closeConn();
+        QCOMPARE(connectThrough(port, pwd, db), 2);
+        QList<bool> found;
+        const QList<SmsRow> asked = rows + QList<SmsRow>{rows.at(1), testRow(rows.at(0).gatewayId, 7)};
+        QCOMPARE(Mysql5::findRows(asked, bound, found, err), Mysql5::Check::Done);
+        QCOMPARE(found, (QList<bool>{true, true, true, false, false}));
+        QCOMPARE(Mysql5::findRows(rows, Mysql5::linkInfo().idFloor, found, err), Mysql5::Check::Done);
+        QCOMPARE(found, (QList<bool>{false, false, false}));
+    }
+
+    // gateway_id fits its column whatever the port name: a long name keeps
+    // its end, the part that tells ports apart, after this host's name.
+    void gatewayIdFitsTheColumn_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("gatewayId");
+        const QString byId =
+            QStringLiteral("/dev/serial/by-id/usb-Quectel_Wireless_Solutions_EC25_0123-if02-port0");
+        QTest::newRow("no gateway name, short port: as before") << ""
+                                                                << "ttyUSB0" << 64 << "ttyUSB0";
+        QTest::newRow("gateway name") << "hostA"
+                                      << "ttyUSB0" << 64 << "hostA:ttyUSB0";
+        QTest::newRow("port by its stable path") << "" << byId << 64 << byId.right(64);
+        QTest::newRow("gateway name and a long path") << "hostA" << byId << 64 << "hostA:" + byId.right(58);
+        QTest::newRow("gateway name longer than half the column")
+            << QString(40, QLatin1Char('h')) << "COM3" << 20 << "hhhhhhhhh:COM3";
+        QTest::newRow("characters outside the basic plane count once")
+            << QString::fromUtf8("主机😀") << "ttyUSB12" << 8 << QString::fromUtf8("主机😀:SB12");
+    }
+
+    void gatewayIdFitsTheColumn()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, port);
+        QFETCH(int, width);
+        QFETCH(QString, gatewayId);
+        QCOMPARE(Mysql5::gatewayId(name, port, width), gatewayId);
+    }
+
+    void serverList_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("servers");
+        QTest::addColumn<int>("problems");
+        QTest::newRow("one host, the default port") << "db.example.org"
+                                                    << "db.example.org:3306" << 0;
+        QTest::newRow("hosts with ports, blanks, a full-width comma")
+            << QString::fromUtf8(" db1:3307 , db2，10.0.0.3:3308,") << "db1:3307 db2:3306 10.0.0.3:3308" << 0;
+        QTest::newRow("IPv6 bare and in brackets") << "::1,[fe80::1]:3310"
+                                                   << "[::1]:3306 [fe80::1]:3310" << 0;
+        QTest::newRow("bad ports are left out") << "db1:0,db2:x,db3:70000,[::1]x,db4:"
+                                                << "" << 5;
+    }
+
+    void serverList()
+    {
+        QFETCH(QString, list);
+        QFETCH(QString, servers);
+        QFETCH(int, problems);
+        QStringList found;
+        QStringList said;
+        for (const ServerAddress& server : ServerAddress::parseList(list, 3306, &said)) {
+            found.append(server.text());
+        }
+        QCOMPARE(found.join(QLatin1Char(' ')), servers);
+        QCOMPARE(said.size(), problems);
     }
 };
 
@@ -359,15 +449,6 @@ QSqlQuery TestMysql5::adminQuery(const QString& sql)
         qWarning("admin query failed: %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
     }
     return query;
-}
-
-QVariant TestMysql5::forwarderValue(const QString& sql)
-{
-    QSqlQuery query(QSqlDatabase::database(Mysql5::connectionName()));
-    if (!query.exec(sql) || !query.next()) {
-        return QVariant();
-    }
-    return query.value(0);
 }
 
 QTEST_GUILESS_MAIN(TestMysql5)

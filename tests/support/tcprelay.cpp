@@ -4,7 +4,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-TcpRelay::TcpRelay(quint16 upstream) : upstreamPort(upstream)
+TcpRelay::TcpRelay(quint16 upstream, const QString& listenAddress)
+    : upstreamPort(upstream), address(listenAddress)
 {
     moveToThread(&worker);
     worker.start();
@@ -21,7 +22,7 @@ TcpRelay::~TcpRelay()
 void TcpRelay::listen()
 {
     server = new QTcpServer(this);
-    if (server->listen(QHostAddress::LocalHost, 0)) {
+    if (server->listen(QHostAddress(address), 0)) {
         listenPort = server->serverPort();
     }
     connect(server, &QTcpServer::newConnection, this, &TcpRelay::accept);
@@ -46,9 +47,23 @@ void TcpRelay::accept()
 void TcpRelay::pipe(QTcpSocket* from, QTcpSocket* to)
 {
     connect(from, &QTcpSocket::readyRead, this, [this, from, to] {
-        if (!frozen) {
-            to->write(from->readAll());
+        if (frozen) {
+            return;
         }
+        const QByteArray data = from->readAll();
+        if (from == answerLost) {
+            frozen = holdAnswer;
+            if (!holdAnswer) {
+                // Not from inside the socket's own signal.
+                QMetaObject::invokeMethod(this, &TcpRelay::abortAll, Qt::QueuedConnection);
+            }
+            return;
+        }
+        if (!answerMarker.isEmpty() && data.contains(answerMarker)) {
+            answerMarker.clear();
+            answerLost = to;
+        }
+        to->write(data);
     });
     connect(from, &QTcpSocket::disconnected, this, [this, to] {
         if (!frozen) {
@@ -64,6 +79,12 @@ void TcpRelay::doDrop()
     }
     delete server;
     server = nullptr;
+    abortAll();
+}
+
+void TcpRelay::abortAll()
+{
+    answerLost = nullptr;
     // Abort every side first: an abort tells the partner to disconnect, so
     // none may be gone yet.
     const QList<QTcpSocket*> sockets = findChildren<QTcpSocket*>();
