@@ -80,6 +80,7 @@ const TextKey textKeys[] = {
     // key              field                     default       written
     {"DEF_IGNORE",      &MySetting::ignorePorts,  nullptr,      Save::Always},
     {"DEF_EXTRA_PORTS", &MySetting::extraPorts,   nullptr,      Save::WhenSet},
+    {"SIM_PIN",         &MySetting::simPin,       nullptr,      Save::WhenSet},
     {"MYSQL_HOST",      &MySetting::mysqlHost,    "127.0.0.1",  Save::Always},
     {"MYSQL_USER",      &MySetting::mysqlUser,    "root",       Save::Always},
     {"MYSQL_PWD",       &MySetting::mysqlPwd,     "73914",      Save::Always},

@@ -55,6 +55,8 @@ public:
     QString gatewayName;
     // Serial ports served besides the enumerated ones (DEF_EXTRA_PORTS), as typed.
     QString extraPorts;
+    // The PIN the modems send, once, to a SIM that asks for it (SIM_PIN).
+    QString simPin;
 
 private:
     void useDefaults();

@@ -1,11 +1,14 @@
 #include "gui/dlgsetcomm.h"
 
-#include "gui/dlgfields.h"
 #include "core/mysetting.h"
+#include "gui/dlgfields.h"
 #include "gui/xbuttons.h"
 #include "gui/xfactory.h"
 #include "gui/xfonts.h"
 #include "gui/xinputs.h"
+
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 
 namespace {
 
@@ -22,7 +25,7 @@ XLabel* addLabel(QWidget* parent, int y, const QString& text)
 DlgSetComm::DlgSetComm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("请选择硬件连接参数"));
-    setFixedSize(500, 280);
+    setFixedSize(500, 330);
 
     addLabel(this, 20, QStringLiteral("波特率："));
     cbBaud = xCreateAtAs<XComboBox>(this, XTypeComboBox, 200, 20, 220, 40);
@@ -42,10 +45,19 @@ DlgSetComm::DlgSetComm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Windo
     hint->setXsFont(QStringLiteral("12px"), 0, true);
     hint->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
 
-    auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 220, 150, 40);
+    // Sent once to a SIM that asks for it; a SIM that refuses it is not tried again.
+    addLabel(this, 210, QStringLiteral("SIM PIN："));
+    edPin = xCreateAtAs<XEditLine>(this, XTypeEditLine, 200, 210, 200, 40);
+    edPin->setXsFont(xTextFont(), 0, true);
+    edPin->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    edPin->setPlaceholderText(QStringLiteral("可选（4-8位数字）"));
+    edPin->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,8}")), edPin));
+
+    auto* ok = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 80, 270, 150, 40);
     ok->setText(QStringLiteral("确定"));
     ok->setXsFont(xTextFont(), 0, true);
-    auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 220, 150, 40);
+    auto* cancel = xCreateAtAs<XButtonPush>(this, XTypeButtonPush, 270, 270, 150, 40);
     cancel->setText(QStringLiteral("取消"));
     cancel->setXsFont(xTextFont(), 0, true);
     connect(ok, &QPushButton::clicked, this, &DlgSetComm::onBtOk);
@@ -54,6 +66,7 @@ DlgSetComm::DlgSetComm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Windo
     cbBaud->setCurrentIndex(theSetting.baudRate == 115200 ? 1 : 0);
     ckFlow->setChecked(theSetting.flowControl != 0);
     dlgShowValue(edIgnore, 300, theSetting.ignorePorts);
+    dlgShowValue(edPin, 8, theSetting.simPin);
 }
 
 void DlgSetComm::onBtOk()
@@ -61,10 +74,13 @@ void DlgSetComm::onBtOk()
     const int baud = cbBaud->currentIndex() == 1 ? 115200 : 9600;
     const int flow = ckFlow->isChecked() ? 1 : 0;
     const QString ignore = edIgnore->text().trimmed();
-    if (baud != theSetting.baudRate || flow != theSetting.flowControl || ignore != theSetting.ignorePorts) {
+    const QString pin = edPin->text().trimmed();
+    if (baud != theSetting.baudRate || flow != theSetting.flowControl || ignore != theSetting.ignorePorts ||
+        pin != theSetting.simPin) {
         theSetting.baudRate = baud;
         theSetting.flowControl = flow;
         theSetting.ignorePorts = ignore;
+        theSetting.simPin = pin;
         theSetting.saveIni();
     }
     accept();

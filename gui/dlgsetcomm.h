@@ -6,8 +6,8 @@ class XButtonCheck;
 class XComboBox;
 class XEditLine;
 
-// Modal editor of the serial parameters: baud rate, flow control and the
-// excluded ports. OK writes changed values to theSetting and settings.ini;
+// Modal editor of the serial parameters: baud rate, flow control, the
+// excluded ports and the SIM PIN. OK writes changed values to theSetting and settings.ini;
 // nothing is restarted, the workers take the values at their next start.
 class DlgSetComm : public QDialog
 {
@@ -18,6 +18,7 @@ public:
     XComboBox* baudBox() const { return cbBaud; }
     XButtonCheck* flowCheck() const { return ckFlow; }
     XEditLine* ignoreEdit() const { return edIgnore; }
+    XEditLine* pinEdit() const { return edPin; }
 
 public slots:
     void onBtOk();
@@ -27,4 +28,5 @@ private:
     XComboBox* cbBaud = nullptr;
     XButtonCheck* ckFlow = nullptr;
     XEditLine* edIgnore = nullptr;
+    XEditLine* edPin = nullptr;
 };

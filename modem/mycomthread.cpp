@@ -3,6 +3,7 @@
 #include "core/clock.h"
 #include "modem/atanswer.h"
 #include "modem/mycomworker.h"
+#include "modem/refusedpins.h"
 #include "modem/serialchecker.h"
 
 #include <QSerialPort>
@@ -19,7 +20,16 @@ constexpr int ListingReadMs = 60000;
 constexpr int OpenRadioWriteMs = 2000;
 constexpr int OpenRadioReadMs = 3000;
 constexpr int ResetWriteMs = 10000;
-constexpr int ResetReadMs = 300000;
+constexpr int ResetReadMs = 30000;
+// What a modem says of itself comes at once; a slow answer must not hold up
+// the messages announced meanwhile.
+constexpr int HealthReadMs = 5000;
+// Some modems end the answer to AT+CPIN? without a final result.
+constexpr int SimStateGraceMs = 1000;
+// After the PIN is taken, the SIM is asked this many times, a second apart,
+// whether it is ready.
+constexpr int PinSettleTries = 10;
+constexpr int PinSettleMs = 1000;
 
 constexpr int HandshakeTries = 10;
 constexpr int BreakInPauseMs = 1000;
@@ -28,6 +38,46 @@ constexpr int SliceMs = 100;
 constexpr int OpenRetryMs = 1000;
 constexpr qint64 ResetAfterMs = 15 * 60 * 1000;
 constexpr int MaxPartialLine = 512;
+
+// The reads of one health round, in order.
+enum HealthRead : int
+{
+    ReadCopsFormat,
+    ReadSignal,
+    ReadRegistration,
+    ReadOperator,
+    ReadSim,
+    ReadStorage,
+    HealthReads
+};
+
+using Sim = ModemHealth::Sim;
+
+// A SIM that cannot serve messages until something changes.
+bool isLocked(Sim sim)
+{
+    return sim == Sim::Pin || sim == Sim::Puk || sim == Sim::Absent || sim == Sim::Error;
+}
+
+// An exchange whose port failed; a time-out alone leaves the port usable.
+bool portFailed(int code)
+{
+    return code >= SerialChecker::PortNull && code != SerialChecker::RecvTimeout;
+}
+
+bool isPinUsable(const QByteArray& pin)
+{
+    return pin.size() >= 4 && pin.size() <= 8 &&
+           std::all_of(pin.cbegin(), pin.cend(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// How a slot is named in the port log: "index 3", "index 3 of ME".
+QByteArray slotText(const QString& slot)
+{
+    const QByteArray storage = slot.section(QLatin1Char('/'), 0, 0).toLatin1();
+    const QByteArray index = slot.section(QLatin1Char('/'), 1).toLatin1();
+    return "index " + index + (storage == "SM" ? QByteArray() : " of " + storage);
+}
 
 const char* answerName(StoreAnswer answer)
 {
@@ -43,7 +93,8 @@ const char* answerName(StoreAnswer answer)
 }
 
 // The set-up commands and the result each needs: some modems refuse the
-// optional ones, so for those any final result will do.
+// optional ones, so for those any final result will do. Numbered errors
+// (AT+CMEE=1) are asked for before, with the SIM's state.
 struct SetUpCommand
 {
     const char* text;
@@ -51,7 +102,6 @@ struct SetUpCommand
 };
 const SetUpCommand setUpCommands[] = {
     {"ATE0\r", SerialChecker::Confirmed},
-    {"AT+CMEE=1\r", SerialChecker::Confirmed},
     {"AT+CREG=1\r", SerialChecker::Confirmed},
     {"AT+CLIP=1\r", SerialChecker::Answered},
     {"AT+CSMS=1\r", SerialChecker::Answered},
@@ -162,18 +212,29 @@ void MyComThread::pauseBeforeCommand()
 }
 
 int MyComThread::exchange(QSerialPort* port, const QByteArray& command, int writeMs, int readMs,
-                          QByteArray* answer)
+                          QByteArray* answer, const QByteArray& endLine)
 {
     pauseBeforeCommand();
     SerialChecker checker(nullptr, &log);
+    checker.endOnLine(endLine, SimStateGraceMs);
     const int code = checker.sendCommand(port, command, writeMs, readMs);
     sinceCommand.start();
     checker.logExchange();
     noteUnsolicited(checker.staleInput() + checker.answer());
+    // A locked or missing SIM also shows in the errors of other commands.
+    const Sim sim = AtAnswer::simOfError(checker.answer());
+    if (sim != Sim::Unknown) {
+        health.sim = sim;
+    }
     if (answer != nullptr) {
         *answer = checker.answer();
     }
     return code;
+}
+
+QString MyComThread::slotKey(const QByteArray& storage, const QString& index)
+{
+    return QString::fromLatin1(storage) + QLatin1Char('/') + index;
 }
 
 void MyComThread::noteUnsolicited(const QByteArray& bytes)
@@ -183,10 +244,35 @@ void MyComThread::noteUnsolicited(const QByteArray& bytes)
     const int end = qMax(text.lastIndexOf('\r'), text.lastIndexOf('\n'));
     partialLine = text.mid(end + 1).right(MaxPartialLine);
     text.truncate(end + 1);
-    for (int index : AtAnswer::newMessageIndexes(text)) {
-        const QString name = QString::number(index);
-        if (!notified.contains(name) && !readEmpty.contains(name)) {
-            notified.append(name);
+    for (const QByteArray& line : AtAnswer::lines(text)) {
+        const AtAnswer::Notice notice = AtAnswer::notice(line);
+        switch (notice.kind) {
+        case AtAnswer::Notice::Kind::NewMessage: {
+            if (notice.storage != "SM" && notice.storage != "ME") {
+                // A combined storage ("MT"): its indexes are no slot of ours.
+                sinceListing.invalidate();
+                break;
+            }
+            if (!storages.contains(notice.storage)) {
+                storages.append(notice.storage);
+            }
+            const QString slot = slotKey(notice.storage, QString::number(notice.index));
+            if (!notified.contains(slot) && !readEmpty.contains(slot)) {
+                notified.append(slot);
+            }
+            break;
+        }
+        case AtAnswer::Notice::Kind::Registration:
+            health.registration = notice.registration;
+            break;
+        case AtAnswer::Notice::Kind::Signal:
+            health.signal = notice.signal;
+            break;
+        case AtAnswer::Notice::Kind::Sim:
+            health.sim = notice.sim;
+            break;
+        case AtAnswer::Notice::Kind::None:
+            break;
         }
     }
 }
@@ -296,6 +382,14 @@ MyComThread::ReadResult MyComThread::atReadMessage(QSerialPort* port, const QStr
     return ReadResult::Message;
 }
 
+int MyComThread::atSimState(QSerialPort* port)
+{
+    QByteArray answer;
+    const int code = exchange(port, "AT+CPIN?\r", CommandWriteMs, HealthReadMs, &answer, "+CPIN:");
+    health.sim = AtAnswer::simOf(answer);
+    return code;
+}
+
 int MyComThread::atDeleteMessage(QSerialPort* port, const QString& index)
 {
     const QByteArray command = "AT+CMGD=" + index.toLatin1() + "\r";
@@ -379,12 +473,21 @@ MyComThread::Step MyComThread::advance(QSerialPort* port, Step step)
     case Step::DeviceNo:
     case Step::SimNo:
         return identify(port, step);
+    case Step::SimCheck:
+        return checkSim(port);
+    case Step::Unlock:
+        return unlock(port);
+    case Step::SimLocked:
+        return waitLocked(port);
     case Step::SetUp:
         return setUp(port) ? Step::Work : Step::Reopen;
     case Step::Work:
         return work(port);
     case Step::Reopen:
         port->close();
+        // Nothing is known of a modem that is not spoken to.
+        health = ModemHealth();
+        publishHealth();
         return Step::Closed;
     }
     return Step::Reopen;
@@ -408,6 +511,14 @@ MyComThread::Step MyComThread::openPort(QSerialPort* port)
         openFailing.end();
     }
     emit threadOkMsg(OkPortOpened, QByteArray());
+    // The modem may have been powered off meanwhile: its SIM, storages and
+    // settings are learnt anew.
+    simNoKnown = false;
+    pinSent = false;
+    copsFormatSet = false;
+    selected.clear();
+    healthStep = -1;
+    sinceHealth.invalidate();
     // Whatever an earlier session left on the line is not an answer of ours.
     partialLine.clear();
     noteUnsolicited(SerialChecker::resync(port));
@@ -437,16 +548,120 @@ MyComThread::Step MyComThread::identify(QSerialPort* port, Step step)
     case Step::DeviceNo:
         if (readDeviceNo(port)) {
             emit threadOkMsg(OkDeviceNo, deviceNo().toUtf8());
-            return Step::SimNo;
+            return Step::SimCheck;
         }
         return fatal(ErrDeviceNo);
     default:
         if (readSimNo(port)) {
+            simNoKnown = true;
             emit threadOkMsg(OkSimNo, simNo().toUtf8());
-            return Step::SetUp;
+            return Step::Unlock;
+        }
+        // A locked SIM may keep its number to itself until it is opened.
+        if (health.sim == Sim::Pin || health.sim == Sim::Puk) {
+            return Step::Unlock;
         }
         return fatal(ErrSimNo);
     }
+}
+
+MyComThread::Step MyComThread::checkSim(QSerialPort* port)
+{
+    // Numbered errors tell a missing SIM from a locked one; the set-up needs them.
+    if (!atPlain(port, "AT+CMEE=1\r", SerialChecker::Confirmed) || portFailed(atSimState(port))) {
+        return Step::Reopen;
+    }
+    publishHealth();
+    if (health.sim == Sim::Absent || health.sim == Sim::Error) {
+        return Step::SimLocked;
+    }
+    return simNoKnown ? Step::Unlock : Step::SimNo;
+}
+
+QString MyComThread::pinKey() const
+{
+    return simNoKnown ? RefusedPins::simKey(simNo()) : RefusedPins::portKey(portName);
+}
+
+bool MyComThread::pinMayBeTried() const
+{
+    return isPinUsable(simPin) && !pinSent && !RefusedPins::contains(pinKey());
+}
+
+MyComThread::Step MyComThread::unlock(QSerialPort* port)
+{
+    if (health.sim == Sim::Ready || health.sim == Sim::Unknown) {
+        return Step::SetUp;
+    }
+    if (health.sim != Sim::Pin || !pinMayBeTried()) {
+        return Step::SimLocked;
+    }
+    QByteArray answer;
+    const int code = exchange(port, "AT+CPIN=\"" + simPin + "\"\r", CommandWriteMs, CommandReadMs, &answer);
+    if (code >= SerialChecker::Confirmed) {
+        // Refused, or no answer: either way the SIM may have counted a wrong
+        // try, and three lock it behind its PUK.
+        RefusedPins::add(pinKey());
+        const QList<QByteArray> lines = AtAnswer::lines(answer);
+        log.write("SIM PIN REFUSED (" + (lines.isEmpty() ? "no answer" : AtAnswer::masked(lines.last())) +
+                  "): it is not tried again on this SIM");
+        if (portFailed(code) || portFailed(atSimState(port))) {
+            return Step::Reopen;
+        }
+        publishHealth();
+        return Step::SimLocked;
+    }
+    pinSent = true;
+    log.write("SIM PIN ACCEPTED");
+    for (int i = 0; i < PinSettleTries && keepGoing(); ++i) {
+        if (portFailed(atSimState(port))) {
+            return Step::Reopen;
+        }
+        if (health.sim != Sim::Pin || !pause(PinSettleMs)) {
+            break;
+        }
+    }
+    publishHealth();
+    if (health.sim != Sim::Ready) {
+        return Step::SimLocked;
+    }
+    // Ready: should the modem restart and the SIM ask again, the PIN is due again.
+    pinSent = false;
+    return simNoKnown ? Step::SetUp : Step::SimNo;
+}
+
+MyComThread::Step MyComThread::waitLocked(QSerialPort* port)
+{
+    if (health.sim != lockLogged && isLocked(health.sim)) {
+        lockLogged = health.sim;
+        const bool refused = RefusedPins::contains(pinKey());
+        log.write("SIM NOT USABLE: " + ModemHealth::simName(health.sim).toLatin1() +
+                  (health.sim != Sim::Pin ? ""
+                   : refused              ? " (the PIN was refused)"
+                   : simPin.isEmpty()     ? " (no SIM_PIN set)"
+                   : !isPinUsable(simPin) ? " (SIM_PIN is not 4 to 8 digits)"
+                                          : "") +
+                  "; looked at again once a minute");
+    }
+    if (healthDue()) {
+        for (int i = 0; i < HealthReads; ++i) {
+            if (!healthRead(port, i)) {
+                return Step::Reopen;
+            }
+        }
+        sinceHealth.start();
+    } else if (!listen(port)) {
+        return Step::Reopen;
+    }
+    publishHealth();
+    if (health.sim == Sim::Ready) {
+        log.write("SIM READY");
+        lockLogged = Sim::Unknown;
+        // Perhaps another card: its number is read again.
+        simNoKnown = false;
+        return Step::SimCheck;
+    }
+    return health.sim == Sim::Pin && pinMayBeTried() ? Step::Unlock : Step::SimLocked;
 }
 
 bool MyComThread::setUp(QSerialPort* port)
@@ -456,29 +671,146 @@ bool MyComThread::setUp(QSerialPort* port)
             return false;
         }
     }
+    // The modem's own memory is read as well when it has one; SM alone
+    // needs no storage commands in the cycle.
+    QByteArray answer;
+    if (portFailed(exchange(port, "AT+CPMS=?\r", CommandWriteMs, CommandReadMs, &answer))) {
+        return false;
+    }
+    storages = {"SM"};
+    if (AtAnswer::storagesOf(answer).contains("ME")) {
+        storages.append("ME");
+    }
+    selected.clear();
     // A fresh set-up deserves a look at the whole store.
     sinceListing.invalidate();
     return true;
 }
 
+int MyComThread::selectStorage(QSerialPort* port, const QByteArray& storage)
+{
+    if (storages.size() < 2 || selected == storage) {
+        return SerialChecker::Ok;
+    }
+    QByteArray answer;
+    const int code = exchange(port, "AT+CPMS=\"" + storage + "\"\r", CommandWriteMs, CommandReadMs, &answer);
+    // Without a clear OK the storage in use is not known: chosen again next time.
+    selected = code < SerialChecker::Confirmed ? storage : QByteArray();
+    if (!selected.isEmpty()) {
+        noteStorage(answer, storage, false);
+    } else if (code < SerialChecker::Answered) {
+        // A modem that will not switch is read, until its next set-up, as one
+        // with a single storage: the one in use.
+        log.write("STORAGE " + storage + " CANNOT BE SELECTED: only the storage in use is read");
+        storages = {"SM"};
+    }
+    return code;
+}
+
+bool MyComThread::healthDue() const
+{
+    return !sinceHealth.isValid() || sinceHealth.elapsed() >= healthMs.load();
+}
+
+bool MyComThread::healthRead(QSerialPort* port, int which)
+{
+    QByteArray answer;
+    int code = SerialChecker::Ok;
+    bool known = false;
+    switch (which) {
+    case ReadCopsFormat:
+        // Operator names rather than numbers, asked once; a refusal is no fault.
+        if (!copsFormatSet) {
+            code = exchange(port, "AT+COPS=3,0\r", CommandWriteMs, HealthReadMs);
+            copsFormatSet = true;
+        }
+        break;
+    case ReadSignal:
+        code = exchange(port, "AT+CSQ\r", CommandWriteMs, HealthReadMs, &answer);
+        health.signal = AtAnswer::signalOf(answer);
+        break;
+    case ReadRegistration:
+        code = exchange(port, "AT+CREG?\r", CommandWriteMs, HealthReadMs, &answer);
+        health.registration = AtAnswer::registrationOf(answer);
+        break;
+    case ReadOperator:
+        code = exchange(port, "AT+COPS?\r", CommandWriteMs, HealthReadMs, &answer);
+        health.operatorName = AtAnswer::operatorOf(answer, &known);
+        break;
+    case ReadSim:
+        code = atSimState(port);
+        break;
+    default:
+        code = exchange(port, "AT+CPMS?\r", CommandWriteMs, HealthReadMs, &answer);
+        noteStorage(answer, QByteArray(), true);
+        break;
+    }
+    return !portFailed(code);
+}
+
+void MyComThread::noteStorage(const QByteArray& answer, const QByteArray& selectedNow, bool forgetOnOdd)
+{
+    QByteArray name;
+    int used = -1;
+    int total = -1;
+    if (AtAnswer::storageCount(answer, &name, &used, &total)) {
+        storageUse.insert(name.isEmpty() ? selectedNow : name, qMakePair(used, total));
+    } else if (forgetOnOdd) {
+        storageUse.clear();
+    }
+    health.storageUsed = storageUse.isEmpty() ? -1 : 0;
+    health.storageTotal = health.storageUsed;
+    for (const QPair<int, int>& use : qAsConst(storageUse)) {
+        health.storageUsed += use.first;
+        health.storageTotal += use.second;
+    }
+}
+
+void MyComThread::publishHealth()
+{
+    health.pinRefused = health.sim != Sim::Ready && RefusedPins::contains(pinKey());
+    if (health != published) {
+        published = health;
+        emit threadHealth(health);
+    }
+}
+
 MyComThread::Step MyComThread::work(QSerialPort* port)
 {
-    if (!notified.isEmpty()) {
-        return readNotified(port) ? Step::Work : Step::Reopen;
+    if (isLocked(health.sim)) {
+        return Step::Unlock;
     }
     const int period = notificationsWork ? trustedListingMs.load() : listingMs.load();
-    if (!sinceListing.isValid() || sinceListing.elapsed() >= period) {
-        const bool ok = readMessages(port);
-        sinceListing.start();
-        return ok ? Step::Work : Step::Reopen;
-    }
+    const bool retryDue = sinceRefusal.isValid() && sinceRefusal.elapsed() >= retryPauseMs;
     const qint64 sinceReset = AppClock::nowMs() - lastResetMs;
-    if (sinceReset >= 0 && sinceReset > ResetAfterMs) {
+    bool ok = true;
+    if (!notified.isEmpty()) {
+        ok = readNotified(port);
+    } else if (!sinceListing.isValid() || sinceListing.elapsed() >= period || retryDue) {
+        ok = readMessages(port);
+        sinceListing.start();
+    } else if (healthStep >= 0 || healthDue()) {
+        // One read per turn, so that a message announced meanwhile goes first.
+        healthStep = qMax(healthStep, 0);
+        ok = healthRead(port, healthStep);
+        if (++healthStep >= HealthReads) {
+            healthStep = -1;
+            sinceHealth.start();
+        }
+    } else if (sinceReset >= 0 && sinceReset > ResetAfterMs) {
         resetModem(port);
         lastResetMs = AppClock::nowMs();
-        return Step::SetUp;
+        return Step::SimCheck;
+    } else {
+        ok = listen(port);
     }
-    return listen(port) ? Step::Work : Step::Reopen;
+    publishHealth();
+    if (ok) {
+        return Step::Work;
+    }
+    // A SIM that stopped serving (taken out, asking for its PIN again) is
+    // waited for; the port itself is fine.
+    return isLocked(health.sim) && !SerialChecker::portBroken(port) ? Step::Unlock : Step::Reopen;
 }
 
 bool MyComThread::listen(QSerialPort* port)
@@ -488,7 +820,7 @@ bool MyComThread::listen(QSerialPort* port)
     if (port->waitForReadyRead(SliceMs)) {
         const QByteArray bytes = port->readAll();
         if (logBit(LogPortExchange)) {
-            log.write(AtAnswer::printable(bytes));
+            log.write(AtAnswer::masked(AtAnswer::printable(bytes)));
         }
         noteUnsolicited(bytes);
         return true;
@@ -535,7 +867,7 @@ bool MyComThread::waitForAnswer(quint64 seq)
            (lastAnswer == StoreAnswer::Stored || lastAnswer == StoreAnswer::AlreadyStored);
 }
 
-bool MyComThread::storeAccepted(const QString& index)
+bool MyComThread::storeAccepted(const QString& slot)
 {
     // After a read that emitted code 6: wait for the store's verdict.
     quint64 seq = 0;
@@ -545,8 +877,10 @@ bool MyComThread::storeAccepted(const QString& index)
     }
     lastResetMs = AppClock::nowMs();
     if (waitForAnswer(seq)) {
+        acceptedNow = true;
         return true;
     }
+    refusedNow = true;
     if (logBit(LogPortExchange)) {
         QByteArray why = "no answer";
         {
@@ -555,45 +889,97 @@ bool MyComThread::storeAccepted(const QString& index)
                 why = answerName(lastAnswer);
             }
         }
-        log.write("KEEP MESSAGE: index " + index.toLatin1() + " stays on the SIM (store: " + why + ")");
+        log.write("KEEP MESSAGE: " + slotText(slot) + " stays in the modem (store: " + why + ")");
     }
     return false;
 }
 
 bool MyComThread::readNotified(QSerialPort* port)
 {
-    while (!notified.isEmpty() && keepGoing()) {
-        const QString index = notified.takeFirst();
-        const ReadResult result = atReadMessage(port, index);
+    refusedNow = false;
+    acceptedNow = false;
+    bool ok = true;
+    while (ok && !notified.isEmpty() && keepGoing()) {
+        // Those in the storage selected now first: fewer switches.
+        int at = 0;
+        while (at < notified.size() && !notified.at(at).startsWith(slotKey(selected, QString()))) {
+            ++at;
+        }
+        const QString slot = notified.takeAt(at < notified.size() ? at : 0);
+        const int selection = selectStorage(port, slot.section(QLatin1Char('/'), 0, 0).toLatin1());
+        const ReadResult result = selection >= SerialChecker::Answered ? ReadResult::PortFault
+                                  : selection >= SerialChecker::Confirmed
+                                      ? ReadResult::Empty
+                                      : atReadMessage(port, slot.section(QLatin1Char('/'), 1));
         if (result == ReadResult::PortFault || result == ReadResult::TimedOut) {
             // Read again after the reopening, by the listing if not sooner.
-            return false;
-        }
-        if (result != ReadResult::Message) {
+            ok = false;
+        } else if (result != ReadResult::Message) {
             // Perhaps taken by a listing already; the next listing looks again.
-            readEmpty.insert(index);
-            continue;
-        }
-        notificationsWork = true;
-        if (storeAccepted(index) && !deleteMessages(port, {index}, {})) {
-            return false;
+            readEmpty.insert(slot);
+        } else {
+            notificationsWork = true;
+            ok = !storeAccepted(slot) || deleteMessages(port, {slot}, {});
         }
     }
-    return true;
+    planRetry(false);
+    return ok && selectStorage(port, "SM") < SerialChecker::Answered;
 }
 
 bool MyComThread::readMessages(QSerialPort* port)
+{
+    refusedNow = false;
+    acceptedNow = false;
+    // This listing is the retry owed for earlier refusals.
+    sinceRefusal.invalidate();
+    bool ok = true;
+    const QList<QByteArray> listed = storages; // a notice may add one meanwhile
+    for (const QByteArray& storage : listed) {
+        if (!ok || !keepGoing()) {
+            break;
+        }
+        const int selection = selectStorage(port, storage);
+        // A storage the modem will not select now is skipped until the next listing.
+        ok = selection < SerialChecker::Confirmed ? listStorage(port, storage)
+                                                  : selection < SerialChecker::Answered;
+    }
+    planRetry(true);
+    return ok && selectStorage(port, "SM") < SerialChecker::Answered;
+}
+
+void MyComThread::planRetry(bool wholeListing)
+{
+    if (refusedNow) {
+        retryPauseMs = retryPauseMs == 0 ? FirstRetryMs : qMin(2 * retryPauseMs, LastRetryMs);
+        sinceRefusal.start();
+    } else if (wholeListing && acceptedNow) {
+        // Only a listing that stored everything it read shows the store well again.
+        retryPauseMs = 0;
+    }
+}
+
+bool MyComThread::listStorage(QSerialPort* port, const QByteArray& storage)
 {
     QStringList indexes;
     if (!atListIndexes(port, indexes)) {
         return false;
     }
-    readEmpty.clear();
-    // Failure counts and PDU marks belong to entries still on the SIM.
-    for (auto it = readFailures.begin(); it != readFailures.end();) {
-        it = indexes.contains(it.key()) ? std::next(it) : readFailures.erase(it);
+    const QString prefix = slotKey(storage, QString());
+    QSet<QString> listed;
+    for (const QString& index : qAsConst(indexes)) {
+        listed.insert(slotKey(storage, index));
     }
-    heldPdu.intersect(QSet<QString>(indexes.cbegin(), indexes.cend()));
+    // Empty reads, failure counts and PDU marks belong to entries still there.
+    const auto gone = [&](const QString& slot) { return slot.startsWith(prefix) && !listed.contains(slot); };
+    for (auto it = readEmpty.begin(); it != readEmpty.end();) {
+        it = it->startsWith(prefix) ? readEmpty.erase(it) : std::next(it);
+    }
+    for (auto it = readFailures.begin(); it != readFailures.end();) {
+        it = gone(it.key()) ? readFailures.erase(it) : std::next(it);
+    }
+    for (auto it = heldPdu.begin(); it != heldPdu.end();) {
+        it = gone(*it) ? heldPdu.erase(it) : std::next(it);
+    }
 
     QStringList accepted;
     QStringList unreadable;
@@ -601,8 +987,9 @@ bool MyComThread::readMessages(QSerialPort* port)
         if (!keepGoing()) {
             break;
         }
-        if (readFailures.value(index) >= MaxReadFailures && !heldPdu.contains(index)) {
-            unreadable.append(index);
+        const QString slot = slotKey(storage, index);
+        if (readFailures.value(slot) >= MaxReadFailures && !heldPdu.contains(slot)) {
+            unreadable.append(slot);
             continue;
         }
         const ReadResult result = atReadMessage(port, index);
@@ -610,21 +997,21 @@ bool MyComThread::readMessages(QSerialPort* port)
             return false;
         }
         if (result == ReadResult::Garbled) {
-            heldPdu.insert(index);
+            heldPdu.insert(slot);
             continue;
         }
         if (result == ReadResult::Empty) {
-            if (++readFailures[index] >= MaxReadFailures && !heldPdu.contains(index)) {
-                unreadable.append(index);
+            if (++readFailures[slot] >= MaxReadFailures && !heldPdu.contains(slot)) {
+                unreadable.append(slot);
             }
             continue;
         }
-        readFailures.remove(index);
+        readFailures.remove(slot);
         // A message no notification announced: this modem's cannot be trusted.
-        const bool announced = notified.removeAll(index) > 0;
+        const bool announced = notified.removeAll(slot) > 0;
         notificationsWork = notificationsWork && announced;
-        if (storeAccepted(index)) {
-            accepted.append(index);
+        if (storeAccepted(slot)) {
+            accepted.append(slot);
         }
     }
     return deleteMessages(port, accepted, unreadable);
@@ -633,23 +1020,24 @@ bool MyComThread::readMessages(QSerialPort* port)
 bool MyComThread::deleteMessages(QSerialPort* port, const QStringList& accepted,
                                  const QStringList& unreadable)
 {
-    for (const QString& index : accepted + unreadable) {
+    // Called with the storage of the slots selected.
+    for (const QString& slot : accepted + unreadable) {
         if (!keepGoing()) {
             break;
         }
-        if (unreadable.contains(index)) {
-            log.write("DROP UNREADABLE MESSAGE: index " + index.toLatin1() +
-                      " answered empty or refused in " + QByteArray::number(MaxReadFailures) + " listings");
+        if (unreadable.contains(slot)) {
+            log.write("DROP UNREADABLE MESSAGE: " + slotText(slot) + " answered empty or refused in " +
+                      QByteArray::number(MaxReadFailures) + " listings");
         }
-        const int code = atDeleteMessage(port, index);
+        const int code = atDeleteMessage(port, slot.section(QLatin1Char('/'), 1));
         if (code >= SerialChecker::Answered) {
             return false;
         }
         // A refused delete leaves the message where the next listing finds it.
         if (code < SerialChecker::Confirmed) {
-            readFailures.remove(index);
-            heldPdu.remove(index);
-            notified.removeAll(index);
+            readFailures.remove(slot);
+            heldPdu.remove(slot);
+            notified.removeAll(slot);
         }
     }
     return true;

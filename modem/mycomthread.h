@@ -28,12 +28,16 @@ enum class StoreAnswer
     Failed
 };
 
-// One modem port: opens it, brings the modem up, reads its device and SIM
-// numbers, sets it up once, and then reads every message the modem announces
-// with "+CMTI" at once, with a periodic listing of the whole store as the
+// One modem port: opens it, brings the modem up, reads its device number,
+// the state of its SIM (entering the configured PIN once when the SIM asks
+// for it) and the SIM number, sets it up once, and then reads every message
+// the modem announces with "+CMTI" at once, with a periodic listing of every
+// storage (the SIM's, and the modem's own memory when it has one) as the
 // safety net. Each PDU goes to the GUI thread; a message is deleted from the
-// SIM once the controller says the store holds it. Lives in the GUI thread as
-// a member of its MyComWorker; run() owns the serial port.
+// storage it was read from once the controller says the store holds it. Between
+// reads, at most once a minute, it reads signal, registration, operator, SIM
+// state and storage use, and hears the modem's notices of them. Lives in the
+// GUI thread as a member of its MyComWorker; run() owns the serial port.
 class MyComThread : public QThread
 {
     Q_OBJECT
@@ -55,10 +59,13 @@ public:
         EchoOff,
         Identify,
         DeviceNo,
+        SimCheck, // the SIM's state: ready, asking for a code, absent
         SimNo,
-        SetUp, // the set-up commands: once per opening and after a modem restart
-        Work,  // notified reads, the periodic listing, the restart when due
-        Reopen // close, then open again
+        Unlock,    // the PIN, when the SIM asks for it and it may be tried
+        SimLocked, // a SIM that cannot be used: its state is re-read once a minute
+        SetUp,     // the set-up commands: once per opening and after a modem restart
+        Work,      // notified reads, the periodic listing, the restart when due
+        Reopen     // close, then open again
     };
 
     // Reads answered empty or with an error this many listings in a row
@@ -69,6 +76,12 @@ public:
     // new-message notifications work, and TrustedListingMs once it has.
     static constexpr int ListingMs = 10000;
     static constexpr int TrustedListingMs = 60000;
+    // Signal, registration, operator, SIM and storage are read this often.
+    static constexpr int HealthMs = 60000;
+    // After the store refused a message, the storages are listed again after
+    // a pause that doubles from the first while the store keeps refusing.
+    static constexpr int FirstRetryMs = 1000;
+    static constexpr int LastRetryMs = 8000;
 
     MyComThread();
     ~MyComThread() override;
@@ -90,6 +103,9 @@ public:
         listingMs.store(untrusted);
         trustedListingMs.store(trusted);
     }
+    void setHealthPeriodMs(int ms) { healthMs.store(ms); }
+    // The PIN entered when a SIM asks for it; call before startThread.
+    void setSimPin(const QString& pin) { simPin = pin.trimmed().toLatin1(); }
 
     // --- AT command set; each runs one exchange on the open port ----------
     bool atHandshake(QSerialPort* port);
@@ -101,6 +117,10 @@ public:
     bool readSimNo(QSerialPort* port);
     bool atListIndexes(QSerialPort* port, QStringList& indexes);
     ReadResult atReadMessage(QSerialPort* port, const QString& index);
+    // "AT+CPIN?"; the exchange's code, the state in lastHealth().
+    int atSimState(QSerialPort* port);
+    // What the thread last read or heard; only for the thread that runs the commands.
+    const ModemHealth& lastHealth() const { return health; }
     // The exchange's code (SerialChecker).
     int atDeleteMessage(QSerialPort* port, const QString& index);
     bool atRadio(QSerialPort* port, bool on, bool afterOpen);
@@ -120,20 +140,39 @@ protected:
     void run() override;
 
 private:
+    // endLine: see SerialChecker::endOnLine.
     int exchange(QSerialPort* port, const QByteArray& command, int writeMs, int readMs,
-                 QByteArray* answer = nullptr);
+                 QByteArray* answer = nullptr, const QByteArray& endLine = QByteArray());
     void pauseBeforeCommand();
     void noteUnsolicited(const QByteArray& bytes);
     Step advance(QSerialPort* port, Step step);
     Step openPort(QSerialPort* port);
     Step identify(QSerialPort* port, Step step);
+    Step checkSim(QSerialPort* port);
+    Step unlock(QSerialPort* port);
+    Step waitLocked(QSerialPort* port);
+    bool pinMayBeTried() const;
+    QString pinKey() const;
     bool setUp(QSerialPort* port);
     Step work(QSerialPort* port);
     bool listen(QSerialPort* port);
     bool handshakeRounds(QSerialPort* port);
+    // One command of the health round; false when the port failed.
+    bool healthRead(QSerialPort* port, int which);
+    bool healthDue() const;
+    void publishHealth();
+    // Messages held and room from a "+CPMS" answer; an odd answer to the
+    // health read (forgetOnOdd) makes them unknown.
+    void noteStorage(const QByteArray& answer, const QByteArray& selectedNow, bool forgetOnOdd);
+    // Selects the storage to read and delete in: the exchange's code, Ok
+    // when it needs no command. Only a modem with two storages is asked.
+    int selectStorage(QSerialPort* port, const QByteArray& storage);
     bool readNotified(QSerialPort* port);
     bool readMessages(QSerialPort* port);
-    bool storeAccepted(const QString& index);
+    bool listStorage(QSerialPort* port, const QByteArray& storage);
+    bool storeAccepted(const QString& slot);
+    // After reads: brings the next listing forward when the store refused one.
+    void planRetry(bool wholeListing);
     bool deleteMessages(QSerialPort* port, const QStringList& accepted, const QStringList& unreadable);
     bool waitForAnswer(quint64 seq);
     void resetModem(QSerialPort* port);
@@ -142,6 +181,7 @@ private:
     Step fatal(int code);
     void setDeviceNo(const QString& value);
     void setSimNo(const QString& value);
+    static QString slotKey(const QByteArray& storage, const QString& index);
 
     std::atomic<bool> running{false};
     // Set as the last act of run(); read after wait() so that the end of the
@@ -171,18 +211,41 @@ private:
     std::atomic<int> handshakeReadMs{3000};
     std::atomic<int> listingMs{ListingMs};
     std::atomic<int> trustedListingMs{TrustedListingMs};
+    std::atomic<int> healthMs{HealthMs};
+    QByteArray simPin;
 
     // --- state of the loop, touched by the worker thread only -------------
     QElapsedTimer sinceCommand; // invalid until the first command
     QByteArray partialLine;     // an unsolicited line not yet complete
-    QStringList notified;       // announced by "+CMTI", not yet read
-    QSet<QString> readEmpty;    // notified, read empty: not read again until the next listing
+    // Message slots are named "<storage>/<index>" (slotKey).
+    QStringList notified;    // announced by "+CMTI", not yet read
+    QSet<QString> readEmpty; // notified, read empty: not read again until the next listing
     bool notificationsWork = false;
     QElapsedTimer sinceListing; // invalid: a listing is due
-    // Consecutive empty or refused reads of each index still listed, and the
-    // indexes whose answers ever held a PDU: those are never cleared unread.
+    // Consecutive empty or refused reads of each slot still listed, and the
+    // slots whose answers ever held a PDU: those are never cleared unread.
     QHash<QString, int> readFailures;
     QSet<QString> heldPdu;
+    // The storages read, "SM" first; the one selected for reading now (empty:
+    // not known), and the messages held and room of each.
+    QList<QByteArray> storages{"SM"};
+    QByteArray selected;
+    QHash<QByteArray, QPair<int, int>> storageUse;
+    // Refusals by the store in the current listing or notified reads, and
+    // the listing they bring forward.
+    bool refusedNow = false;
+    bool acceptedNow = false;
+    int retryPauseMs = 0;
+    QElapsedTimer sinceRefusal; // valid while a retry is owed
+
+    ModemHealth health;
+    ModemHealth published;
+    QElapsedTimer sinceHealth; // invalid: a round is due
+    int healthStep = -1;       // the next command of the round in progress; -1 none
+    bool copsFormatSet = false;
+    bool simNoKnown = false; // read since the port was opened or the SIM came back
+    bool pinSent = false;    // accepted, and the SIM not yet seen ready
+    ModemHealth::Sim lockLogged = ModemHealth::Sim::Unknown;
     RepeatedState openFailing;
     RepeatedState notAnswering;
 };

@@ -46,6 +46,7 @@ bool MyComWorker::startWork()
     }
     trial.close();
     started = true;
+    comThread.setSimPin(simPin);
     comThread.startThread(id, comPort, speed, baudRate, flowControl);
     return true;
 }
@@ -90,6 +91,16 @@ void MyComWorker::setHandshakeTimeoutMs(int ms)
 void MyComWorker::setListingPeriodsMs(int untrusted, int trusted)
 {
     comThread.setListingPeriodsMs(untrusted, trusted);
+}
+
+void MyComWorker::setHealthPeriodMs(int ms)
+{
+    comThread.setHealthPeriodMs(ms);
+}
+
+void MyComWorker::setSimPin(const QString& pin)
+{
+    simPin = pin;
 }
 
 void MyComWorker::onThreadOkMsg(int nMsg, QByteArray pduBuf)

@@ -58,6 +58,12 @@ public:
     // How often the whole store is listed: before and after the modem's
     // notifications have been seen to work (10 s and 60 s unless changed).
     void setListingPeriodsMs(int untrusted, int trusted);
+    // How often signal, registration, operator, SIM state and storage are
+    // read (60 s unless changed); the modem's notices update them at once.
+    void setHealthPeriodMs(int ms);
+    // The PIN sent, once, to a SIM that asks for it (SIM_PIN); empty: none.
+    // Takes effect at the next startWork.
+    void setSimPin(const QString& pin);
 
 signals:
     void workOkMsg(int nCheckID, int nMsg, QByteArray pduBuf);
@@ -75,6 +81,7 @@ private:
     int baudRate = 115200;
     int flowControl = 0;
     int id = 1000;
+    QString simPin;
     bool started = false;
     MyComThread comThread;
     // Code-6 messages relayed so far; the thread counts the same messages.

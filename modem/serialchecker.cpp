@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 
+#include <algorithm>
+
 std::atomic<int> comRunState{0};
 
 namespace {
@@ -87,7 +89,7 @@ int SerialChecker::sendCommand(QSerialPort* port, const QByteArray& data, int wr
     staleBuf = port->readAll();
 
     if (log != nullptr && logBit(LogPortSend)) {
-        log->write("SEND: " + data);
+        log->write("SEND: " + AtAnswer::masked(data));
     }
 
     const qint64 written = port->write(data);
@@ -108,13 +110,31 @@ int SerialChecker::sendCommand(QSerialPort* port, const QByteArray& data, int wr
     return resultCode;
 }
 
+void SerialChecker::endOnLine(const QByteArray& prefix, int graceMs)
+{
+    endPrefix = prefix;
+    endGraceMs = graceMs;
+}
+
 void SerialChecker::waitForFinal(QSerialPort* port, int readMs)
 {
     answerBuf = port->readAll();
     resultCode = checkAnswer(answerBuf);
     QElapsedTimer clock;
     clock.start();
+    QElapsedTimer sinceLine;
     while (resultCode == Incomplete) {
+        if (!sinceLine.isValid() && !endPrefix.isEmpty()) {
+            const QList<QByteArray> got = AtAnswer::lines(answerBuf);
+            if (std::any_of(got.cbegin(), got.cend(),
+                            [this](const QByteArray& line) { return line.startsWith(endPrefix); })) {
+                sinceLine.start();
+            }
+        }
+        if (sinceLine.isValid() && sinceLine.elapsed() >= endGraceMs) {
+            finish(LineOnly, QString());
+            return;
+        }
         if (comStopRequested()) {
             finish(UserCancel, QStringLiteral("user cancel"));
             return;
@@ -163,10 +183,11 @@ void SerialChecker::logExchange()
     if (!errText.isEmpty()) {
         log->write(errText.toUtf8());
     }
+    // An echoing modem repeats the PIN it was sent.
     if (!staleBuf.isEmpty()) {
-        log->write(AtAnswer::printable(staleBuf));
+        log->write(AtAnswer::masked(AtAnswer::printable(staleBuf)));
     }
     if (!answerBuf.isEmpty()) {
-        log->write(AtAnswer::printable(answerBuf));
+        log->write(AtAnswer::masked(AtAnswer::printable(answerBuf)));
     }
 }

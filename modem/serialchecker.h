@@ -25,7 +25,8 @@ inline bool comStopRequested()
 // answer until its final result line arrives, the read time runs out or the
 // operator stops the modems. Always used on the thread that owns the port.
 //
-// Result codes: 100 the modem answered OK; 200 to 204 it ended with an error
+// Result codes: 100 the modem answered OK; 101 the awaited information line
+// came and no final result followed it (see endOnLine); 200 to 204 it ended with an error
 // result (ERROR, +CME ERROR, +CMS ERROR, "... NOT SUPPORT", NO CARRIER);
 // 301..313 the port could not be used; 401 no final result in time; 402 the
 // port failed while waiting ("port lost"); 999 user cancel.
@@ -37,6 +38,7 @@ public:
     {
         Incomplete = 0,
         Ok = 100,
+        LineOnly = 101,
         Error = 200,
         CmeError = 201,
         CmsError = 202,
@@ -79,6 +81,10 @@ public:
     static QByteArray resync(QSerialPort* port);
 
     int sendCommand(QSerialPort* port, const QByteArray& data, int writeTimeoutMs, int readTimeoutMs);
+    // For modems that end some answers without a final result: a complete
+    // line starting with prefix ends the answer when no final result follows
+    // it within graceMs. Applies to the following sendCommand calls.
+    void endOnLine(const QByteArray& prefix, int graceMs);
 
     // The code of an answer by its final result line; Incomplete while there is none.
     static int checkAnswer(const QByteArray& answer);
@@ -100,4 +106,6 @@ private:
     QByteArray answerBuf;
     QString errText;
     int resultCode = 0;
+    QByteArray endPrefix;
+    int endGraceMs = 0;
 };

@@ -88,13 +88,39 @@ private slots:
         const Rule held = [](const QByteArray& a) {
             return QString(AtAnswer::readPdu(a).heldPdu ? "held" : "");
         };
-        const Rule notified = [](const QByteArray& a) {
-            QStringList indexes;
-            for (int index : AtAnswer::newMessageIndexes(a)) {
-                indexes << QString::number(index);
+        const Rule notices = [](const QByteArray& a) {
+            QStringList told;
+            for (const QByteArray& line : AtAnswer::lines(a)) {
+                const AtAnswer::Notice n = AtAnswer::notice(line);
+                using K = AtAnswer::Notice::Kind;
+                told << (n.kind == K::NewMessage     ? n.storage + ' ' + QString::number(n.index)
+                         : n.kind == K::Registration ? ModemHealth::registrationName(n.registration)
+                         : n.kind == K::Signal       ? QString::number(n.signal)
+                         : n.kind == K::Sim          ? ModemHealth::simName(n.sim)
+                                                     : QString());
             }
-            return indexes.join('|');
+            told.removeAll(QString());
+            return told.join('|');
         };
+        const Rule signal = [](const QByteArray& a) { return QString::number(AtAnswer::signalOf(a)); };
+        const Rule registration = [](const QByteArray& a) {
+            return ModemHealth::registrationName(AtAnswer::registrationOf(a));
+        };
+        const Rule op = [](const QByteArray& a) {
+            bool known = false;
+            const QString name = AtAnswer::operatorOf(a, &known);
+            return known ? '\'' + name + '\'' : QString('?');
+        };
+        const Rule sim = [](const QByteArray& a) { return ModemHealth::simName(AtAnswer::simOf(a)); };
+        const Rule storages = [](const QByteArray& a) { return QString(AtAnswer::storagesOf(a).join('|')); };
+        const Rule count = [](const QByteArray& a) {
+            QByteArray name;
+            int used = 0, total = 0;
+            return AtAnswer::storageCount(a, &name, &used, &total)
+                       ? name + QString(" %1/%2").arg(used).arg(total)
+                       : QString();
+        };
+        const Rule mask = [](const QByteArray& a) { return QString(AtAnswer::masked(a)); };
         const QByteArray cmgr = "\r\n+CMGR: 0,,23\r\n";
         QTest::newRow("OK") << Parse{final, "\r\nOK\r\n", "100"};
         QTest::newRow("echo only") << Parse{final, "AT\r", "0"};
@@ -136,10 +162,49 @@ private slots:
         QTest::newRow("PDU: no OK") << Parse{read, cmgr + pdu + "\r\n", ""};
         QTest::newRow("held: PDU, then ERROR") << Parse{held, cmgr + pdu + "\r\n\r\nERROR\r\n", "held"};
         QTest::newRow("held: empty-slot header") << Parse{held, "\r\n+CMGR: 0,,0" + ok, ""};
-        QTest::newRow("notified: among lines")
-            << Parse{notified, "+CMTI: \"SM\",3\r\n\r\n+CREG: 1\r\n+CMTI: \"SM\", 12\r\n", "3|12"};
-        QTest::newRow("notified: other store, broken, unfinished")
-            << Parse{notified, "+CMTI: \"ME\",3\r\n+CMTI: \"SM\",x\r\n+CMTI: \"SM\",5", ""};
+        QTest::newRow("notices: both storages, registration, signal unknown")
+            << Parse{notices, "+CMTI: \"SM\",3\r\n\r\n+CREG: 5\r\n+CMTI: \"ME\", 12\r\n^RSSI:99\r\n",
+                     "SM 3|roaming|ME 12|-1"};
+        QTest::newRow("notices: no answers of AT+CREG?, nothing broken or unfinished")
+            << Parse{notices,
+                     "+CMTI: \"SM\",x\r\n+CREG: 1,5\r\n+CREG: 2,1,\"00A1\",\"1B2C\"\r\n+CREG: "
+                     "1,\"00A1\",\"1B2C\",7\r\n"
+                     "+CPIN: SIM PIN\r\n+CMTI: \"SM\",5",
+                     "home|pin"};
+        QTest::newRow("signal") << Parse{signal, "\r\n+CSQ: 17,99" + ok, "17"};
+        QTest::newRow("signal: 99 is unknown") << Parse{signal, "\r\n+CSQ: 99,99" + ok, "-1"};
+        QTest::newRow("signal: no OK") << Parse{signal, "\r\n+CSQ: 17,0\r\n", "-1"};
+        QTest::newRow("registration: the answer, not the notice before it")
+            << Parse{registration, "\r\n+CREG: 3\r\n+CREG: 1,5" + ok, "roaming"};
+        QTest::newRow("registration: area and cell")
+            << Parse{registration, "\r\n+CREG: 2,1,\"00A1\",\"1B2C\"" + ok, "home"};
+        QTest::newRow("registration: ERROR") << Parse{registration, "\r\n+CREG: 1,1\r\nERROR\r\n", "unknown"};
+        QTest::newRow("operator: access technology after the name")
+            << Parse{op, "\r\n+COPS: 0,0,\"CHINA MOBILE\",7" + ok, "'CHINA MOBILE'"};
+        QTest::newRow("operator: none") << Parse{op, "\r\n+COPS: 0" + ok, "''"};
+        QTest::newRow("operator: garbled") << Parse{op, "\r\n+COPS: x,\"A\"" + ok, "?"};
+        QTest::newRow("SIM: PIN, no final result") << Parse{sim, "\r\n+CPIN: SIM PIN\r\n", "pin"};
+        QTest::newRow("SIM: ready") << Parse{sim, "\r\n+CPIN: READY" + ok, "ready"};
+        QTest::newRow("SIM: +CME ERROR: 10") << Parse{sim, "\r\n+CME ERROR: 10\r\n", "absent"};
+        QTest::newRow("SIM: +CMS ERROR: 316") << Parse{sim, "\r\n+CMS ERROR: 316\r\n", "puk"};
+        QTest::newRow("SIM: +CME ERROR: 16 is a wrong PIN")
+            << Parse{sim, "\r\n+CME ERROR: 16\r\n", "unknown"};
+        QTest::newRow("SIM: PIN required in words")
+            << Parse{sim, "\r\n+CME ERROR: SIM PIN required\r\n", "pin"};
+        QTest::newRow("SIM: not ready") << Parse{sim, "\r\n+CPIN: NOT READY" + ok, "unknown"};
+        QTest::newRow("storages: SM, ME and the combined MT") << Parse{
+            storages, "\r\n+CPMS: (\"SM\",\"ME\",\"MT\"),(\"SM\",\"ME\",\"MT\"),(\"SM\")" + ok, "SM|ME"};
+        QTest::newRow("storages: ME first, broadcast, reports")
+            << Parse{storages, "\r\n+CPMS: (\"ME\",\"BM\",\"SM\",\"SR\"),(\"ME\")" + ok, "SM|ME"};
+        QTest::newRow("storages: refused") << Parse{storages, "\r\nERROR\r\n", ""};
+        QTest::newRow("count: named")
+            << Parse{count, "\r\n+CPMS: \"SM\",3,50,\"SM\",3,50,\"SM\",3,50" + ok, "SM 3/50"};
+        QTest::newRow("count: the storage just selected")
+            << Parse{count, "\r\n+CPMS: 2,100,2,100" + ok, " 2/100"};
+        QTest::newRow("mask: the echo of the PIN")
+            << Parse{mask, "AT+CPIN=\"1234\"\r\r\nOK\r\n", "AT+CPIN=\"****\"\r\r\nOK\r\n"};
+        QTest::newRow("mask: lower case, unquoted, PUK and new PIN") << Parse{
+            mask, "at+cpin=12345678,\"4321\"\r\nAT+CCID\r", "at+cpin=********,\"****\"\r\nAT+CCID\r"};
     }
 
     void parse()
@@ -245,6 +310,12 @@ private slots:
         QTest::newRow("empty slot: bare OK") << Command{"", read, readOk};
         QTest::newRow("empty slot: +CMGR: 0,,0, ^RSSI inside") << Command{"zero|^RSSI:17", read, readOk};
         QTest::newRow("empty slot: +CMS ERROR, +CMTI inside") << Command{"cms|+CMTI: \"SM\",7", read, readOk};
+        const Run simState = [](MyComThread& t, QSerialPort* p, ModemSim&) {
+            const int code = t.atSimState(p);
+            return ModemHealth::simName(t.lastHealth().sim) + ' ' + QString::number(code);
+        };
+        QTest::newRow("SIM state answered without a final result: no time-out")
+            << Command{"pin noresult", simState, "pin 101"};
     }
 
     void commands()

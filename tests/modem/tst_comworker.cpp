@@ -1,11 +1,14 @@
 // The worker in service against simulated modems: whatever goes wrong in a
-// read cycle, every message ends up stored exactly as sent and none leaves
-// the SIM before the store holds it; the set-up and its refusals; reads on
-// "+CMTI"; the pause between commands; a port that goes away, a modem that
-// never answers, stops that come while the worker waits.
+// read cycle, every message of either storage ends up stored exactly as sent
+// and none leaves the modem before the store holds it; the set-up and its
+// refusals; reads on "+CMTI" and again soon after a refusal; the pause
+// between commands; health values; a locked or missing SIM and its PIN; a
+// port that goes away, a modem that never answers, stops that come while the
+// worker waits.
 
 #include "core/clock.h"
 #include "modem/mycomthread.h"
+#include "modem/refusedpins.h"
 #include "support/testcontroller.h"
 
 #include <QElapsedTimer>
@@ -20,7 +23,8 @@ namespace {
 // One row of the read cycle: what is owed after the trouble ("plain": nothing
 // went wrong; "refused": the store refuses every message at first; "dropped":
 // index 2 never reads and is cleared unread; "held": it holds its PDU but
-// never reads OK; "reread": read twice; "away": the port goes away a while).
+// never reads OK; "reread": read twice; "away": the port goes away a while;
+// " me": the first and last message are in the modem's own memory).
 struct Cycle
 {
     QString what;
@@ -31,12 +35,22 @@ struct Cycle
 struct Setup
 {
     QStringList refused;
-    bool simPresent;
     QString iccid;
     int errCode;
     QList<int> okCodes;
 };
+// A SIM that asks for something (or is missing), the PIN set, the tries
+// owed and the state it ends in.
+struct Lock
+{
+    ModemSim::SimLock lock;
+    bool present;
+    QString pin;
+    int tries;
+    QString state;
+};
 using Policy = TestController::Policy;
+using Storage = ModemSim::Storage;
 const QString imei = QStringLiteral("861234567890123");
 const QString iccid = QStringLiteral("89860012345678901234");
 
@@ -48,24 +62,32 @@ QByteArray portLog()
 } // namespace
 Q_DECLARE_METATYPE(Cycle)
 Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(Lock)
 
 class TestComWorker : public QObject
 {
     Q_OBJECT
     std::unique_ptr<WorkerRig> rig;
 
-    // Starts the worker and waits for its first listing of the store.
-    bool bringUp()
+    // Starts the worker and waits for its first listing of the storages.
+    bool bringUp(int storages = 1)
     {
         const QString listing = QStringLiteral("AT+CMGD=?");
         return rig->worker.startWork() &&
-               QTest::qWaitFor([&] { return rig->sim.commandCount(listing) >= 1; }, 20000) &&
-               rig->sim.commandCount(listing) == 1;
+               QTest::qWaitFor([&] { return rig->sim.commandCount(listing) >= storages; }, 20000) &&
+               rig->sim.commandCount(listing) == storages;
+    }
+
+    // The health last relayed.
+    static ModemHealth lastHealth(const QSignalSpy& spy)
+    {
+        return spy.isEmpty() ? ModemHealth() : spy.last().at(1).value<ModemHealth>();
     }
 
 private slots:
     void init()
     {
+        RefusedPins::clear();
         rig = std::make_unique<WorkerRig>();
         QVERIFY(rig->started);
     }
@@ -93,6 +115,12 @@ private slots:
             << Cycle{"", [](WorkerRig& r) { r.sim.setFault(QStringLiteral("AT+CMGD=1"), F::Error, 1); }};
 #else
         QTest::newRow("stored") << Cycle{"plain", [](WorkerRig&) {}};
+        QTest::newRow("stored, from the SIM and the modem's memory")
+            << Cycle{"plain me", [](WorkerRig& r) { r.sim.setMeStorage(true); }};
+        QTest::newRow("store failed, in both storages") << Cycle{"refused me", [](WorkerRig& r) {
+                                                                     r.sim.setMeStorage(true);
+                                                                     r.controller.policy = Policy::Refuse;
+                                                                 }};
         QTest::newRow("already stored by an earlier read")
             << Cycle{"plain", [](WorkerRig& r) {
                          r.controller.stored = {testPdu(1), testPdu(2), testPdu(3)};
@@ -120,9 +148,13 @@ private slots:
         const QList<QByteArray> pdus{testPdu(1), testPdu(2), testPdu(3)};
         TestController& ctl = rig->controller;
         row.setUp(*rig);
-        for (const QByteArray& pdu : pdus) {
-            rig->sim.addMessage(pdu);
+        const bool me = row.what.endsWith(" me");
+        for (int i = 0; i < pdus.size(); ++i) {
+            rig->sim.addMessage(pdus[i], me && i != 1 ? Storage::ME : Storage::SM);
         }
+        const auto empty = [&] {
+            return (rig->sim.storedIndexes() + rig->sim.storedIndexes(Storage::ME)).isEmpty();
+        };
         // Deletions of messages the store did not hold at that moment.
         QList<QByteArray> deletedUnstored;
         int deletions = 0;
@@ -134,10 +166,10 @@ private slots:
             }
         });
         QVERIFY(rig->worker.startWork());
-        if (row.what == "refused") {
+        if (row.what.startsWith("refused")) {
             // Two whole cycles: every message read twice, none deleted.
             QTRY_VERIFY_WITH_TIMEOUT(ctl.received.size() >= 6, 60000);
-            QCOMPARE(rig->sim.storedIndexes(), (QList<int>{1, 2, 3}));
+            QCOMPARE(deletions, 0);
             ctl.policy = Policy::Store;
         }
         const QString read2 = QStringLiteral("AT+CMGR=2");
@@ -147,7 +179,7 @@ private slots:
             QCOMPARE(rig->sim.storedIndexes(), QList<int>{2});
             rig->sim.clearFaults();
         }
-        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(empty(), 60000);
         QTRY_COMPARE_WITH_TIMEOUT(deletions, pdus.size(), 5000);
         QList<QByteArray> stored = ctl.stored.values();
         std::sort(stored.begin(), stored.end());
@@ -166,9 +198,9 @@ private slots:
         QVERIFY(row.what != "reread" || reads2 == 2);
         QVERIFY(row.what != "dropped" || reads2 == MyComThread::MaxReadFailures);
         QCOMPARE(portLog().contains("DROP UNREADABLE MESSAGE: index 2"), row.what == "dropped");
-        if (row.what == "plain") {
+        if (row.what.startsWith("plain")) {
             QCOMPARE(ctl.okCodes, (QList<int>{1, 2, 4, 5, 6, 6, 6}));
-            QCOMPARE(ctl.received, pdus);
+            QCOMPARE(ctl.received, me ? (QList<QByteArray>{pdus[1], pdus[0], pdus[2]}) : pdus);
             QCOMPARE(rig->worker.deviceNo(), imei);
             QCOMPARE(rig->worker.simNo(), iccid);
             for (const ModemSim::Record& record : rig->sim.history()) {
@@ -182,16 +214,16 @@ private slots:
     {
         QTest::addColumn<Setup>("row");
         const QList<int> twice{1, 2, 4, 5, 1, 2, 4, 5}, upTo2{1, 2}, upTo4{1, 2, 4}, upTo6{1, 2, 4, 5, 6};
-        QTest::newRow("ATE0") << Setup{{"ATE0"}, true, iccid, 3, upTo2};
-        QTest::newRow("ATI") << Setup{{"ATI"}, true, iccid, 3, upTo2};
-        QTest::newRow("both device number forms") << Setup{{"AT+CGSN", "AT+WMSN"}, true, iccid, 4, upTo2};
-        QTest::newRow("no SIM card") << Setup{{}, false, iccid, 5, upTo4};
-        QTest::newRow("SIM number answered empty") << Setup{{}, true, "", 5, upTo4};
-        for (const char* command : {"AT+CMEE=1", "AT+CREG=1", "AT+CMGF=0"}) {
-            QTest::newRow(command) << Setup{{command}, true, iccid, -1, twice};
+        QTest::newRow("ATE0") << Setup{{"ATE0"}, iccid, 3, upTo2};
+        QTest::newRow("ATI") << Setup{{"ATI"}, iccid, 3, upTo2};
+        QTest::newRow("both device number forms") << Setup{{"AT+CGSN", "AT+WMSN"}, iccid, 4, upTo2};
+        QTest::newRow("SIM number answered empty") << Setup{{}, "", 5, upTo4};
+        QTest::newRow("AT+CMEE=1") << Setup{{"AT+CMEE=1"}, iccid, -1, { 1, 2, 4, 1, 2, 4 }};
+        for (const char* command : {"AT+CREG=1", "AT+CMGF=0"}) {
+            QTest::newRow(command) << Setup{{command}, iccid, -1, twice};
         }
         const QStringList later{"AT+CLIP=1", "AT+CSMS=1", "AT+CNMI=1,1,0,1,1", "AT+CPMS=*"};
-        QTest::newRow("caller id, service, indications and store") << Setup{later, true, iccid, -1, upTo6};
+        QTest::newRow("caller id, service, indications and store") << Setup{later, iccid, -1, upTo6};
     }
 
     void setupErrors()
@@ -200,7 +232,6 @@ private slots:
         for (const QString& command : row.refused) {
             rig->sim.setFault(command, ModemSim::Fault::Error);
         }
-        rig->sim.setSimPresent(row.simPresent);
         rig->sim.setIccid(row.iccid);
         rig->sim.setIccidStyle(ModemSim::IccidStyle::Bare);
         rig->sim.addMessage(testPdu(1));
@@ -284,17 +315,114 @@ private slots:
         }
     }
 
-    // A message read on "+CMTI" that the store refuses stays on the SIM.
+    // A message read on "+CMTI" in the modem's memory that the store refuses
+    // stays there and is read again 1, 2, 4, 8 and at most 8 s later, not at
+    // the next listing a minute on: stored within 10 s of the store taking
+    // it. One the store takes at once is deleted there at once.
     void notifiedButRefused()
     {
         rig->worker.setListingPeriodsMs(60000, 60000);
         rig->controller.policy = Policy::Refuse;
-        QVERIFY(bringUp());
+        rig->sim.setMeStorage(true);
+        QVERIFY(bringUp(2));
         QSignalSpy deleted(&rig->sim, &ModemSim::messageDeleted);
+        rig->sim.addMessage(testPdu(1), Storage::ME);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->controller.received.size(), 5, 20000);
+        QCOMPARE(deleted.size(), 0);
+        QCOMPARE(rig->sim.storedIndexes(Storage::ME), QList<int>{1});
+        rig->controller.policy = Policy::Store;
+        QTRY_VERIFY_WITH_TIMEOUT(!deleted.isEmpty(), 10000);
+        rig->sim.addMessage(testPdu(2), Storage::ME);
+        QTRY_COMPARE_WITH_TIMEOUT(deleted.size(), 2, 5000);
+        QVERIFY(rig->sim.storedIndexes(Storage::ME).isEmpty());
+    }
+
+    // What the modem tells of itself reaches the controller, and only when
+    // it changes: at once from its notices, at the next round from reads.
+    void health()
+    {
+        QSignalSpy spy(&rig->worker, &MyComWorker::workHealth);
+        rig->worker.setHealthPeriodMs(1000);
+        rig->sim.setOperator("CHINA MOBILE", 7);
+        QVERIFY(rig->worker.startWork());
+        ModemHealth want;
+        want.signal = 21;
+        want.registration = ModemHealth::Registration::Home;
+        want.operatorName = QStringLiteral("CHINA MOBILE");
+        want.sim = ModemHealth::Sim::Ready;
+        want.storageUsed = 0;
+        want.storageTotal = 50;
+        QTRY_VERIFY_WITH_TIMEOUT(lastHealth(spy) == want, 10000);
+        const int told = spy.size();
+        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CSQ")) >= 4, 10000);
+        QCOMPARE(spy.size(), told);
+        // No round after the one under way: what changes now is told by notices.
+        rig->worker.setHealthPeriodMs(60000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CPMS?")) ==
+                                     rig->sim.commandCount(QStringLiteral("AT+CSQ")),
+                                 10000);
+        rig->sim.setSignalNotices(true);
+        rig->sim.setSignal(5);
+        rig->sim.setRegistration(5);
+        QTRY_VERIFY_WITH_TIMEOUT(lastHealth(spy).signal == 5, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(lastHealth(spy).registration, ModemHealth::Registration::Roaming, 3000);
+        rig->worker.setHealthPeriodMs(1000);
+        rig->sim.setSignalNotices(false);
+        rig->sim.setSignal(9);
+        QTRY_COMPARE_WITH_TIMEOUT(lastHealth(spy).signal, 9, 10000);
+    }
+
+    void simLock_data()
+    {
+        QTest::addColumn<Lock>("row");
+        using L = ModemSim::SimLock;
+        QTest::newRow("PIN right") << Lock{L::Pin, true, "5802", 1, "ready"};
+        QTest::newRow("PIN wrong: never again on that SIM") << Lock{L::Pin, true, "5803", 1, "pin"};
+        QTest::newRow("PUK: nothing sent") << Lock{L::Puk, true, "5802", 0, "puk"};
+        QTest::newRow("PIN asked, none set") << Lock{L::Pin, true, "", 0, "pin"};
+        QTest::newRow("no SIM, then one put in") << Lock{L::None, false, "", 0, "ready"};
+    }
+
+    // A SIM that cannot serve shows its state and is looked at again (here
+    // every second), never by reopening the port; the PIN is sent once and
+    // never shows in the port log.
+    void simLock()
+    {
+        QFETCH(Lock, row);
+        logLevel.store(LogPortSend | LogPortExchange);
+        rig->sim.setSimLock(row.lock, "5802");
+        rig->sim.setSimPresent(row.present);
         rig->sim.addMessage(testPdu(1));
-        QTRY_COMPARE_WITH_TIMEOUT(rig->controller.received.size(), 1, 10000);
-        QVERIFY(!deleted.wait(1000));
-        QCOMPARE(rig->sim.storedIndexes(), QList<int>{1});
+        rig->worker.setSimPin(row.pin);
+        rig->worker.setHealthPeriodMs(1000);
+        QSignalSpy spy(&rig->worker, &MyComWorker::workHealth);
+        QVERIFY(rig->worker.startWork());
+        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CSQ")) >= 3, 20000);
+        rig->sim.setSimPresent(true);
+        const bool serves = row.state == "ready";
+        QTRY_COMPARE_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), serves, 10000);
+        QTRY_COMPARE(ModemHealth::simName(lastHealth(spy).sim), row.state);
+        QCOMPARE(lastHealth(spy).pinRefused, row.tries == 1 && !serves);
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CPIN=*")), row.tries);
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("ATI")), 1);
+        QVERIFY(!portLog().contains("5802") && !portLog().contains("5803"));
+        logLevel.store(0);
+        if (row.tries == 0 || serves) {
+            return;
+        }
+        // A new worker, after the modem was switched off and on: the SIM asks
+        // again (two tries left) and is not given the refused PIN.
+        rig->worker.stopWork();
+        rig->sim.vanish(200);
+        QTRY_VERIFY(rig->sim.isPresent());
+        rig->sim.clearCommandLog();
+        MyComWorker again;
+        again.setParams(1, rig->sim.portPath(), 100, 115200, 0);
+        again.setSimPin(row.pin);
+        QVERIFY(again.startWork());
+        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CSQ")) >= 1, 20000);
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CPIN=*")), 0);
+        QCOMPARE(rig->sim.simLock(), ModemSim::SimLock::Pin);
     }
 
     void stopWhileWaiting_data()

@@ -106,6 +106,8 @@ inline void styleModem(ModemSim& sim, const QString& style)
         {"zero", [](S& s) { s.setEmptySlotStyle(S::EmptySlotStyle::ZeroHeader); }},
         {"cms", [](S& s) { s.setEmptySlotStyle(S::EmptySlotStyle::CmsError); }},
         {"notsupport", [](S& s) { s.setErrorText("COMMAND NOT SUPPORT"); }},
+        {"pin", [](S& s) { s.setSimLock(S::SimLock::Pin); }},
+        {"noresult", [](S& s) { s.setSimStateWithoutResult(true); }},
     };
     for (const QString& word : style.section('|', 0, 0).split(' ', Qt::SkipEmptyParts)) {
         words.value(word)(sim);

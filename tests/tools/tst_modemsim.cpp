@@ -81,30 +81,36 @@ private slots:
     {
         const QString cmd = dir.filePath(QStringLiteral("cmd"));
         QProcess proc;
-        proc.start(QStringLiteral(MODEMSIM_COMMAND),
-                   {"-n", "2", "-d", cmd, "--echo", "off", "--index-base", "0", "--exit-when-done"});
+        proc.start(QStringLiteral(MODEMSIM_COMMAND), {"-n", "2", "-d", cmd, "--echo", "off", "--index-base",
+                                                      "0", "--exit-when-done", "--me-storage"});
         QVERIFY(proc.waitForStarted());
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += proc.readAllStandardOutput()).contains("ready\n"), 5000);
         QVERIFY(out.contains("\nmodem2 " + QFile::encodeName(cmd + "/modem2") + " /dev/pts/"));
-        // A line in pieces, a pause, an unknown modem, every modem, a last line without its line feed.
+        // A line in pieces, a pause, an unknown modem, a change of modem 2 and
+        // one of a storage it lacks, every modem, a last line without its line feed.
         proc.write("2 " + pduA.left(10));
         QVERIFY(proc.waitForBytesWritten(1000));
-        proc.write(pduA.mid(10) + "\nwait 50\nbad " + pduA + "\n* " + pduB);
+        proc.write(pduA.mid(10) + "\nwait 50\nbad " + pduA +
+                   "\nset 2 registration roaming\nset 2 sim lost\n1 me " + pduA + "\n* " + pduB);
         proc.closeWriteChannel();
         QTRY_VERIFY_WITH_TIMEOUT((out += proc.readAllStandardOutput()).contains("stored 2 1\n"), 5000);
         QVERIFY(out.contains("stored 2 0\n") && out.contains("stored 1 0\n"));
         QSerialPort modem2;
         QVERIFY(openPort(modem2, cmd + "/modem2"));
         QCOMPARE(exchange(modem2, "AT+CMGR=0"), "\r\n+CMGR: 0,,29\r\n" + pduA + "\r\n" + ok);
+        QCOMPARE(exchange(modem2, "AT+CREG?"), "\r\n+CREG: 0,5\r\n" + ok);
         QCOMPARE(exchange(modem2, "AT+CMGD=1,4"), ok);
         port.close();
         QVERIFY(openPort(port, cmd + "/modem1"));
         QCOMPARE(exchange(port, "AT+CMGD=0"), ok);
+        QCOMPARE(exchange(port, "AT+CPMS=\"ME\""), "\r\n+CPMS: 1,50,1,50,1,50\r\n" + ok);
+        QCOMPARE(exchange(port, "AT+CMGD=0"), ok);
         // Both stores are empty and the input has ended: the command leaves.
         QVERIFY(proc.waitForFinished(5000));
         QCOMPARE(proc.exitCode(), 0);
-        QVERIFY(proc.readAllStandardError().contains("no modem bad"));
+        const QByteArray errors = proc.readAllStandardError();
+        QVERIFY(errors.contains("cannot do: bad") && errors.contains("cannot do: set 2 sim lost"));
         QVERIFY((out + proc.readAllStandardOutput()).contains("deleted 1 0\n"));
     }
 };

@@ -14,7 +14,17 @@
 //       --index-base 0|1   first SIM index (default 1)
 //       --capacity N       SIM slots (default 50)
 //       --not-support      answer "COMMAND NOT SUPPORT" instead of ERROR
-//       --no-sim           modems without a SIM card
+//       --no-sim           modems without a SIM card (the same as --sim absent)
+//       --sim S            SIM state at the start: ready (default), pin, puk, absent
+//       --pin PIN          the PIN a SIM in state pin asks for (default 1234)
+//       --sim-state-without-result   answer AT+CPIN? without a final result
+//       --signal N         AT+CSQ signal, 0 to 31 or 99 (default 21)
+//       --signal-notices   announce signal changes with ^RSSI:
+//       --registration S   home (default), roaming, searching, denied, none
+//       --operator NAME    operator name (default "VLS Mobile"); "" for none
+//       --access-technology N   given after the operator name (3G/4G style)
+//       --me-storage       the modems have their own message memory "ME"
+//       --deliver-to S     sm (default) or me: where input messages are stored
 //       --exit-when-done   exit once the input has ended and every SIM store is empty
 //       --unsolicited-in-answer LINE   slip LINE into every answer before its final result code
 //       --noise HEX        slip these bytes (e.g. 00 for a NUL) into every answer
@@ -24,7 +34,11 @@
 // Input, one item per line:
 //   <k> <pdu>      deliver the PDU (hexadecimal, service-centre part included) to modem k (from 1)
 //   * <pdu>        deliver it to every modem
+//   <k> me <pdu>   deliver it into the modem's own memory (also "* me <pdu>", "<k> sm <pdu>")
 //   <pdu>          deliver it to modem 1
+//   set <k> <what> <value>   change modem k (or * for all) now: signal N, registration S,
+//                  operator NAME, sim S, as the options above
+//   vanish <k> <ms>          modem k's port goes away and comes back after ms
 //   wait <ms>      pause reading the input
 //   # ...          comment; empty lines are skipped
 // Each delivered message is stored at the next free SIM index and announced with
@@ -64,11 +78,50 @@ void say(const QString& text)
     std::fflush(stdout);
 }
 
+int registrationState(const QByteArray& name)
+{
+    static const QMap<QByteArray, int> states{
+        {"home", 1}, {"roaming", 5}, {"searching", 2}, {"denied", 3}, {"none", 0}};
+    return states.value(name, -1);
+}
+
+// One setting of one modem, by the names of the options; false when unknown.
+bool applySetting(ModemSim* sim, const QByteArray& what, const QByteArray& value, const QByteArray& pin)
+{
+    bool ok = true;
+    if (what == "signal") {
+        const int rssi = value.toInt(&ok);
+        ok = ok && ((rssi >= 0 && rssi <= 31) || rssi == 99);
+        if (ok)
+            sim->setSignal(rssi);
+    } else if (what == "registration") {
+        ok = registrationState(value) >= 0;
+        if (ok)
+            sim->setRegistration(registrationState(value));
+    } else if (what == "operator") {
+        sim->setOperator(value);
+    } else if (what == "sim" && (value == "ready" || value == "pin" || value == "puk")) {
+        sim->setSimPresent(true);
+        sim->setSimLock(value == "pin"   ? ModemSim::SimLock::Pin
+                        : value == "puk" ? ModemSim::SimLock::Puk
+                                         : ModemSim::SimLock::None,
+                        pin);
+    } else if (what == "sim" && value == "absent") {
+        sim->setSimPresent(false);
+    } else {
+        ok = false;
+    }
+    return ok;
+}
+
 // Feeds the input lines to the bank, one at a time, honouring "wait".
 class Feeder
 {
 public:
-    Feeder(ModemBank* bank, bool quiet) : bank(bank), quiet(quiet) {}
+    Feeder(ModemBank* bank, bool quiet, ModemSim::Storage storage, const QByteArray& pin)
+        : bank(bank), quiet(quiet), storage(storage), pin(pin)
+    {
+    }
 
     void push(const QByteArray& text) { pending.append(text); }
     void setEnded() { ended = true; }
@@ -80,7 +133,7 @@ public:
             const QByteArray text = pending.takeFirst().trimmed();
             if (text.isEmpty() || text.startsWith('#'))
                 continue;
-            const QList<QByteArray> parts = text.simplified().split(' ');
+            QList<QByteArray> parts = text.simplified().split(' ');
             if (parts.first() == "wait") {
                 waiting = true;
                 QTimer::singleShot(parts.value(1).toInt(), [this] {
@@ -89,35 +142,57 @@ public:
                 });
                 return;
             }
+            const QByteArray command =
+                parts.size() > 1 && (parts.first() == "set" || parts.first() == "vanish") ? parts.takeFirst()
+                                                                                          : QByteArray();
             if (parts.size() == 1) {
-                deliver(0, parts.first());
-            } else if (parts.first() == "*") {
-                for (int k = 0; k < bank->count(); ++k)
-                    deliver(k, parts.at(1));
-            } else {
-                bool ok = false;
-                const int k = parts.first().toInt(&ok);
-                if (!ok || k < 1 || k > bank->count())
-                    std::fprintf(stderr, "modemsim: no modem %s for: %s\n", parts.first().constData(),
-                                 text.constData());
-                else
-                    deliver(k - 1, parts.at(1));
+                parts.prepend("1");
             }
+            QList<int> modems;
+            for (int k = 0; k < bank->count(); ++k) {
+                if (parts.first() == "*" || parts.first() == QByteArray::number(k + 1))
+                    modems.append(k);
+            }
+            if (modems.isEmpty() || !act(command, modems, parts.mid(1)))
+                std::fprintf(stderr, "modemsim: cannot do: %s\n", text.constData());
         }
     }
 
 private:
-    void deliver(int k, const QByteArray& pdu)
+    // What one line asks of the given modems; false when it makes no sense.
+    bool act(const QByteArray& command, const QList<int>& modems, const QList<QByteArray>& args)
     {
-        const int index = bank->modem(k)->addMessage(pdu);
+        const bool named = args.size() == 2 && (args.first() == "me" || args.first() == "sm");
+        if (args.isEmpty() || (command.isEmpty() && args.size() != 1 && !named))
+            return false;
+        bool ok = true;
+        for (int k : modems) {
+            ModemSim* sim = bank->modem(k);
+            if (command == "set")
+                ok = applySetting(sim, args.first(), args.mid(1).join(' '), pin) && ok;
+            else if (command == "vanish")
+                sim->vanish(args.first().toInt());
+            else if (named)
+                deliver(k, args.at(1), args.first() == "me" ? ModemSim::Storage::ME : ModemSim::Storage::SM);
+            else
+                deliver(k, args.first(), storage);
+        }
+        return ok;
+    }
+
+    void deliver(int k, const QByteArray& pdu, ModemSim::Storage where)
+    {
+        const int index = bank->modem(k)->addMessage(pdu, where);
         if (index < 0)
-            std::fprintf(stderr, "modemsim: SIM of modem %d is full, message dropped\n", k + 1);
+            std::fprintf(stderr, "modemsim: store of modem %d is full, message dropped\n", k + 1);
         else if (!quiet)
             say(QStringLiteral("stored %1 %2").arg(k + 1).arg(index));
     }
 
     ModemBank* bank;
     bool quiet;
+    ModemSim::Storage storage;
+    QByteArray pin;
     QList<QByteArray> pending;
     bool ended = false;
     bool waiting = false;
@@ -140,7 +215,13 @@ struct Options
     bool notSupport = false;
     QByteArray unsolicited;
     QByteArray noise;
-    bool noSim = false;
+    QList<QPair<QByteArray, QByteArray>> settings; // applied to every modem, in order
+    QByteArray pin;
+    bool simStateWithoutResult = false;
+    bool signalNotices = false;
+    bool meStorage = false;
+    ModemSim::Storage deliverTo = ModemSim::Storage::SM;
+    int accessTechnology = -1;
     bool exitWhenDone = false;
     bool quiet = false;
 };
@@ -177,7 +258,19 @@ bool parseOptions(const QCoreApplication& app, Options* o)
     const QCommandLineOption quietOpt({"q", "quiet"}, "Print only the device lines.");
     const QCommandLineOption unsolOpt("unsolicited-in-answer", "Line slipped into every answer.", "LINE");
     const QCommandLineOption noiseOpt("noise", "Bytes (hex) slipped into every answer.", "HEX");
-    parser.addOptions({unsolOpt, noiseOpt});
+    const QCommandLineOption simOpt("sim", "SIM state: ready, pin, puk or absent.", "S", "ready");
+    const QCommandLineOption pinOpt("pin", "The PIN a SIM in state pin asks for.", "PIN", "1234");
+    const QCommandLineOption noResultOpt("sim-state-without-result", "AT+CPIN? without a final result.");
+    const QCommandLineOption signalOpt("signal", "Signal, 0 to 31 or 99.", "N", "21");
+    const QCommandLineOption signalNoticesOpt("signal-notices", "Announce signal changes with ^RSSI:.");
+    const QCommandLineOption regOpt("registration", "home, roaming, searching, denied or none.", "S", "home");
+    const QCommandLineOption opOpt("operator", "Operator name; empty for none.", "NAME", "VLS Mobile");
+    const QCommandLineOption actOpt("access-technology", "Given after the operator name.", "N", "-1");
+    const QCommandLineOption meOpt("me-storage", "The modems have their own message memory ME.");
+    const QCommandLineOption deliverOpt("deliver-to", "Where input messages are stored: sm or me.", "S",
+                                        "sm");
+    parser.addOptions({unsolOpt, noiseOpt, simOpt, pinOpt, noResultOpt, signalOpt, signalNoticesOpt, regOpt,
+                       opOpt, actOpt, meOpt, deliverOpt});
     parser.addOptions({countOpt, dirOpt, inputOpt, threadsOpt, echoOpt, iccidStyleOpt, iccidOpt, listOpt,
                        emptyOpt, baseOpt, capOpt, notSupportOpt, noSimOpt, exitOpt, quietOpt});
     parser.process(app);
@@ -217,13 +310,23 @@ bool parseOptions(const QCoreApplication& app, Options* o)
     o->notSupport = parser.isSet(notSupportOpt);
     o->unsolicited = parser.value(unsolOpt).toUtf8();
     o->noise = QByteArray::fromHex(parser.value(noiseOpt).toLatin1());
-    o->noSim = parser.isSet(noSimOpt);
+    o->pin = parser.value(pinOpt).toUtf8();
+    o->settings = {{"signal", parser.value(signalOpt).toUtf8()},
+                   {"registration", parser.value(regOpt).toUtf8()},
+                   {"operator", parser.value(opOpt).toUtf8()},
+                   {"sim", parser.isSet(noSimOpt) ? "absent" : parser.value(simOpt).toUtf8()}};
+    o->simStateWithoutResult = parser.isSet(noResultOpt);
+    o->signalNotices = parser.isSet(signalNoticesOpt);
+    o->accessTechnology = parser.value(actOpt).toInt();
+    o->deliverTo =
+        parser.value(deliverOpt) == QLatin1String("me") ? ModemSim::Storage::ME : ModemSim::Storage::SM;
+    o->meStorage = parser.isSet(meOpt) || o->deliverTo == ModemSim::Storage::ME;
     o->exitWhenDone = parser.isSet(exitOpt);
     o->quiet = parser.isSet(quietOpt);
     return true;
 }
 
-void configureModems(ModemBank& bank, const Options& o, QCoreApplication& app)
+bool configureModems(ModemBank& bank, const Options& o, QCoreApplication& app)
 {
     for (int k = 0; k < bank.count(); ++k) {
         ModemSim* sim = bank.modem(k);
@@ -233,7 +336,17 @@ void configureModems(ModemBank& bank, const Options& o, QCoreApplication& app)
         sim->setEmptySlotStyle(o.emptyStyle);
         sim->setIndexBase(o.indexBase);
         sim->setCapacity(o.capacity);
-        sim->setSimPresent(!o.noSim);
+        for (const auto& setting : o.settings) {
+            if (!applySetting(sim, setting.first, setting.second, o.pin)) {
+                std::fprintf(stderr, "modemsim: --%s %s is not allowed; see --help\n",
+                             setting.first.constData(), setting.second.constData());
+                return false;
+            }
+        }
+        sim->setOperator(o.settings.at(2).second, o.accessTechnology);
+        sim->setSimStateWithoutResult(o.simStateWithoutResult);
+        sim->setSignalNotices(o.signalNotices);
+        sim->setMeStorage(o.meStorage);
         if (o.notSupport)
             sim->setErrorText("COMMAND NOT SUPPORT");
         sim->setUnsolicitedInAnswer(o.unsolicited);
@@ -250,6 +363,7 @@ void configureModems(ModemBank& bank, const Options& o, QCoreApplication& app)
         }
         say(QStringLiteral("modem%1 %2 %3").arg(k + 1).arg(sim->portPath(), sim->devicePath()));
     }
+    return true;
 }
 
 // SIGINT and SIGTERM end the event loop, so that the links are removed.
@@ -320,7 +434,8 @@ void exitWhenDone(ModemBank& bank, const Feeder& feeder, QCoreApplication& app)
         if (!feeder.done())
             return;
         for (int k = 0; k < bank.count(); ++k) {
-            if (!bank.modem(k)->storedIndexes().isEmpty())
+            if (!bank.modem(k)->storedIndexes().isEmpty() ||
+                !bank.modem(k)->storedIndexes(ModemSim::Storage::ME).isEmpty())
                 return;
         }
         QCoreApplication::quit();
@@ -344,11 +459,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "modemsim: %s\n", qPrintable(error));
         return 1;
     }
-    configureModems(bank, options, app);
+    if (!configureModems(bank, options, app))
+        return 2;
     say(QStringLiteral("ready"));
     watchSignals(app);
 
-    Feeder feeder(&bank, options.quiet);
+    Feeder feeder(&bank, options.quiet, options.deliverTo, options.pin);
     if (options.input == QLatin1String("-"))
         readStandardInput(feeder, app);
     else if (!readInputFile(feeder, options.input, app))

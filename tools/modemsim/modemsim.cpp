@@ -137,12 +137,30 @@ struct SimState
     int cfun = 1;
     int creg = 0;
 
-    // SIM store
+    // radio and SIM
+    int signal = 21;
+    bool signalNotices = false;
+    int registration = 1;
+    QByteArray operatorName = "VLS Mobile";
+    int accessTechnology = -1;
+    ModemSim::SimLock lock = ModemSim::SimLock::None;
+    bool pinAtPowerOn = false;
+    QByteArray pin = "1234";
+    int pinTries = 3;
+    bool simStateWithoutResult = false;
+
+    // message storages: the SIM's and the modem's own
+    struct Memory
+    {
+        QMap<int, int> occupied; // index -> position in history
+        QMap<int, int> unread;   // index -> 1 while not yet read
+    };
     int capacity = 50;
     int indexBase = 1;
+    bool meStorage = false;
     QList<ModemSim::Record> history;
-    QMap<int, int> occupied; // index -> position in history
-    QMap<int, int> unread;   // index -> 1 while not yet read
+    Memory memory[2]; // by ModemSim::Storage
+    int mem1 = 0;     // the storage read and deleted in (session)
 
     // observation
     QStringList commandLog;
@@ -157,6 +175,23 @@ struct SimState
         cnmiMt = 1;
         cfun = 1;
         creg = 0;
+        mem1 = 0;
+    }
+    // The modem is switched on: a SIM with its PIN enabled asks for it again.
+    void powerOn()
+    {
+        resetSession();
+        if (pinAtPowerOn && lock == ModemSim::SimLock::None)
+            lock = ModemSim::SimLock::Pin;
+    }
+    Memory& current() { return memory[mem1]; }
+    bool simReady() const { return simPresent && lock == ModemSim::SimLock::None; }
+    QByteArray simStateText() const
+    {
+        return !simPresent                      ? "NOT INSERTED"
+               : lock == ModemSim::SimLock::Pin ? "SIM PIN"
+               : lock == ModemSim::SimLock::Puk ? "SIM PUK"
+                                                : "READY";
     }
 };
 
@@ -171,7 +206,8 @@ public:
     void shutdown();
     void vanish(int backAfterMs);
     void reappear();
-    void announce(int index);
+    // Sends the line compose makes of the state (under its lock), unless empty.
+    void notify(const std::function<QByteArray(SimState&)>& compose);
     void configureUnsolicited(const QByteArray& text, int everyMs);
 
 private:
@@ -204,10 +240,13 @@ private:
     // counts as read out.
     void answer(const QString& command, bool complete, QByteArray& body, QByteArray& final);
     // One family of commands each; false when the command is not theirs.
-    bool answerBasic(const QByteArray& a, QByteArray& body, QByteArray& final);
+    bool answerBasic(const QByteArray& a, QByteArray& body);
     bool answerIdentity(const QByteArray& a, QByteArray& body, QByteArray& final);
     bool answerSettings(const QByteArray& a, QByteArray& body, QByteArray& final);
     bool answerStore(const QByteArray& a, bool complete, QByteArray& body, QByteArray& final);
+    bool answerRadio(const QByteArray& a, QByteArray& body, QByteArray& final);
+    void pinCommand(const QByteArray& args, QByteArray& final);
+    void storageCommand(const QByteArray& a, QByteArray& body, QByteArray& final);
     bool setNumber(const QByteArray& a, const char* prefix, int low, int high, int* field, QByteArray& final);
     bool simCheck(QByteArray& final) const;
     bool inRange(int index) const;
@@ -302,7 +341,7 @@ bool SimEngine::openPort(QString* error)
         std::lock_guard<std::mutex> lock(st->mutex);
         st->devicePath = device;
         st->present = true;
-        st->resetSession();
+        st->powerOn();
     }
     return true;
 }
@@ -392,16 +431,20 @@ void SimEngine::reappear()
     emitSoon([o = owner, path = pty.devicePath()] { emit o->portReappeared(path); });
 }
 
-void SimEngine::announce(int index)
+void SimEngine::notify(const std::function<QByteArray(SimState&)>& compose)
 {
     if (!peerThere())
         return;
+    QByteArray text;
     {
         std::lock_guard<std::mutex> lock(st->mutex);
-        if (st->cnmiMt == 0 || st->silent)
+        if (st->silent)
             return;
+        text = compose(*st);
     }
-    out.append({line("+CMTI: \"SM\"," + QByteArray::number(index)), 0, false});
+    if (text.isEmpty())
+        return;
+    out.append({line(text), 0, false});
     pump();
 }
 
@@ -611,7 +654,7 @@ QByteArray SimEngine::storeList() const
         break;
     }
     QByteArray used;
-    for (auto it = st->occupied.cbegin(); it != st->occupied.cend(); ++it) {
+    for (auto it = st->current().occupied.cbegin(); it != st->current().occupied.cend(); ++it) {
         if (!used.isEmpty())
             used += ',';
         used += QByteArray::number(it.key());
@@ -621,27 +664,28 @@ QByteArray SimEngine::storeList() const
 
 void SimEngine::deleteSlot(int index)
 {
-    const auto it = st->occupied.find(index);
-    if (it == st->occupied.end())
+    SimState::Memory& memory = st->current();
+    const auto it = memory.occupied.find(index);
+    if (it == memory.occupied.end())
         return;
     ModemSim::Record& rec = st->history[it.value()];
     rec.deleted = true;
     emitSoon([o = owner, index, pdu = rec.pdu] { emit o->messageDeleted(index, pdu); });
-    st->occupied.erase(it);
-    st->unread.remove(index);
+    memory.occupied.erase(it);
+    memory.unread.remove(index);
 }
 
 void SimEngine::answer(const QString& command, bool complete, QByteArray& body, QByteArray& final)
 {
     const QByteArray a = command.toUpper().toLatin1().mid(2); // after "AT"
     final = line("OK");
-    if (answerBasic(a, body, final) || answerIdentity(a, body, final) || answerSettings(a, body, final) ||
-        answerStore(a, complete, body, final))
+    if (answerBasic(a, body) || answerIdentity(a, body, final) || answerSettings(a, body, final) ||
+        answerStore(a, complete, body, final) || answerRadio(a, body, final))
         return;
     final = line(st->errorText);
 }
 
-bool SimEngine::answerBasic(const QByteArray& a, QByteArray& body, QByteArray& final)
+bool SimEngine::answerBasic(const QByteArray& a, QByteArray& body)
 {
     if (a.isEmpty() || a == "Z" || a == "&F") {
         if (!a.isEmpty())
@@ -650,13 +694,6 @@ bool SimEngine::answerBasic(const QByteArray& a, QByteArray& body, QByteArray& f
         st->echo = a == "E1";
     } else if (a == "I" || a == "I0" || a == "+GMI" || a == "+CGMI") {
         body = line(st->identification);
-    } else if (a == "+CPIN?") {
-        if (st->simPresent)
-            body = line("+CPIN: READY");
-        else
-            final = cmeError(10, "SIM not inserted");
-    } else if (a == "+CSQ") {
-        body = line("+CSQ: 21,0");
     } else {
         return false;
     }
@@ -729,9 +766,7 @@ bool SimEngine::answerSettings(const QByteArray& a, QByteArray& body, QByteArray
         setNumber(a, "+CLIP=", 0, 1, nullptr, final) || setNumber(a, "+CMGF=", 0, 1, &st->cmgf, final) ||
         setNumber(a, "+CFUN=", 0, 4, &st->cfun, final))
         return true;
-    if (a == "+CREG?") {
-        body = line("+CREG: " + QByteArray::number(st->creg) + ",1");
-    } else if (a == "+CMGF?") {
+    if (a == "+CMGF?") {
         body = line("+CMGF: " + QByteArray::number(st->cmgf));
     } else if (a == "+CFUN?") {
         body = line("+CFUN: " + QByteArray::number(st->cfun));
@@ -745,26 +780,103 @@ bool SimEngine::answerSettings(const QByteArray& a, QByteArray& body, QByteArray
             st->cnmiMt = mt;
         else
             final = line(st->errorText);
-    } else if (a.startsWith("+CPMS=") || a == "+CPMS?") {
-        if (simCheck(final)) {
-            const QByteArray one =
-                QByteArray::number(st->occupied.size()) + ',' + QByteArray::number(st->capacity);
-            if (a == "+CPMS?")
-                body = line("+CPMS: \"SM\"," + one + ",\"SM\"," + one + ",\"SM\"," + one);
-            else
-                body = line("+CPMS: " + one + ',' + one + ',' + one);
-        }
+    } else if (a.startsWith("+CPMS")) {
+        storageCommand(a, body, final);
     } else {
         return false;
     }
     return true;
 }
 
+void SimEngine::storageCommand(const QByteArray& a, QByteArray& body, QByteArray& final)
+{
+    static const QByteArray names[] = {"SM", "ME"};
+    if (a == "+CPMS=?") {
+        const QByteArray list = st->meStorage ? "(\"SM\",\"ME\",\"MT\")" : "(\"SM\")";
+        body = line("+CPMS: " + list + ',' + list + ',' + list);
+        return;
+    }
+    if (!simCheck(final))
+        return;
+    if (a.startsWith("+CPMS=")) {
+        // The first storage is the one read and deleted in.
+        const QByteArray first = a.mid(6).split(',').first().replace('"', QByteArray());
+        if (first != "SM" && (first != "ME" || !st->meStorage)) {
+            final = cmsError(302, "operation not allowed");
+            return;
+        }
+        st->mem1 = first == "ME" ? 1 : 0;
+    } else if (a != "+CPMS?") {
+        final = line(st->errorText);
+        return;
+    }
+    const QByteArray one =
+        QByteArray::number(st->current().occupied.size()) + ',' + QByteArray::number(st->capacity);
+    const QByteArray named = '"' + names[st->mem1] + "\"," + one;
+    if (a == "+CPMS?")
+        body = line("+CPMS: " + named + ',' + named + ',' + named);
+    else
+        body = line("+CPMS: " + one + ',' + one + ',' + one);
+}
+
+bool SimEngine::answerRadio(const QByteArray& a, QByteArray& body, QByteArray& final)
+{
+    const int stat = st->simReady() ? st->registration : 0;
+    if (a == "+CSQ") {
+        body = line("+CSQ: " + QByteArray::number(st->signal) + ",99");
+    } else if (a == "+CREG?") {
+        body = line("+CREG: " + QByteArray::number(st->creg) + ',' + QByteArray::number(stat) +
+                    (st->creg == 2 ? ",\"00A1\",\"1B2C\"" : ""));
+    } else if (a == "+COPS?") {
+        QByteArray name = ",0,\"" + st->operatorName + '"';
+        if (st->accessTechnology >= 0)
+            name += ',' + QByteArray::number(st->accessTechnology);
+        body = line("+COPS: 0" + ((stat == 1 || stat == 5) && !st->operatorName.isEmpty() ? name : ""));
+    } else if (a.startsWith("+COPS=")) {
+        // The format and mode are taken; the answers keep the name.
+    } else if (a == "+CPIN?") {
+        if (!st->simPresent)
+            final = cmeError(10, "SIM not inserted");
+        else
+            body = line("+CPIN: " + st->simStateText());
+        if (st->simStateWithoutResult && st->simPresent)
+            final.clear();
+    } else if (a.startsWith("+CPIN=")) {
+        pinCommand(a.mid(6).split(',').first().replace('"', QByteArray()), final);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void SimEngine::pinCommand(const QByteArray& pin, QByteArray& final)
+{
+    if (!st->simPresent) {
+        final = cmeError(10, "SIM not inserted");
+    } else if (st->lock == ModemSim::SimLock::None) {
+        final = cmeError(3, "operation not allowed");
+    } else if (st->lock == ModemSim::SimLock::Pin && pin == st->pin) {
+        st->lock = ModemSim::SimLock::None;
+        st->pinTries = 3;
+        // The SIM tells it is ready after the result.
+        final += line("+CPIN: READY");
+    } else {
+        // Three wrong PINs lock the SIM behind its PUK, which is not modelled.
+        if (st->lock == ModemSim::SimLock::Pin && --st->pinTries <= 0)
+            st->lock = ModemSim::SimLock::Puk;
+        final = cmeError(16, "incorrect password");
+    }
+}
+
 bool SimEngine::simCheck(QByteArray& final) const
 {
     if (!st->simPresent)
         final = cmsError(310, "SIM not inserted");
-    return st->simPresent;
+    else if (st->lock == ModemSim::SimLock::Pin)
+        final = cmsError(311, "SIM PIN required");
+    else if (st->lock == ModemSim::SimLock::Puk)
+        final = cmsError(316, "SIM PUK required");
+    return st->simReady();
 }
 
 bool SimEngine::answerStore(const QByteArray& a, bool complete, QByteArray& body, QByteArray& final)
@@ -814,9 +926,9 @@ void SimEngine::deleteCommand(const QByteArray& args, QByteArray& final)
             final = cmsError(321, "invalid memory index");
     } else {
         // Flags 1 to 3 spare what is still unread; 4 clears everything.
-        const QList<int> indexes = st->occupied.keys();
+        const QList<int> indexes = st->current().occupied.keys();
         for (int i : indexes) {
-            if (flag == 4 || !st->unread.contains(i))
+            if (flag == 4 || !st->current().unread.contains(i))
                 deleteSlot(i);
         }
     }
@@ -828,13 +940,13 @@ void SimEngine::readCommand(int index, bool complete, QByteArray& body, QByteArr
         final = cmsError(302, "operation not allowed");
     } else if (!inRange(index)) {
         final = cmsError(321, "invalid memory index");
-    } else if (st->occupied.contains(index)) {
-        ModemSim::Record& rec = st->history[st->occupied.value(index)];
-        const int stat = st->unread.contains(index) ? 0 : 1;
+    } else if (st->current().occupied.contains(index)) {
+        ModemSim::Record& rec = st->history[st->current().occupied.value(index)];
+        const int stat = st->current().unread.contains(index) ? 0 : 1;
         body = line("+CMGR: " + QByteArray::number(stat) + ",," + QByteArray::number(tpduLength(rec.pdu))) +
                rec.pdu + "\r\n";
         rec.timesRead += complete ? 1 : 0;
-        st->unread.remove(index);
+        st->current().unread.remove(index);
     } else if (st->emptySlotStyle == ModemSim::EmptySlotStyle::ZeroHeader) {
         body = line("+CMGR: 0,,0");
     } else if (st->emptySlotStyle == ModemSim::EmptySlotStyle::CmsError) {
@@ -849,16 +961,17 @@ void SimEngine::listCommand(int stat, bool complete, QByteArray& body, QByteArra
         return;
     }
     QByteArray list;
-    const QList<int> indexes = st->occupied.keys();
+    SimState::Memory& memory = st->current();
+    const QList<int> indexes = memory.occupied.keys();
     for (int i : indexes) {
-        const int s = st->unread.contains(i) ? 0 : 1;
+        const int s = memory.unread.contains(i) ? 0 : 1;
         if (stat != 4 && stat != s)
             continue;
-        ModemSim::Record& rec = st->history[st->occupied.value(i)];
+        ModemSim::Record& rec = st->history[memory.occupied.value(i)];
         list += "+CMGL: " + QByteArray::number(i) + ',' + QByteArray::number(s) + ",," +
                 QByteArray::number(tpduLength(rec.pdu)) + "\r\n" + rec.pdu + "\r\n";
         rec.timesRead += complete ? 1 : 0;
-        st->unread.remove(i);
+        memory.unread.remove(i);
     }
     if (!list.isEmpty())
         body = "\r\n" + list;
@@ -935,11 +1048,17 @@ QString ModemSim::devicePath() const
 
 int ModemSim::addMessage(const QByteArray& pduHex, bool announce)
 {
+    return addMessage(pduHex, Storage::SM, announce);
+}
+
+int ModemSim::addMessage(const QByteArray& pduHex, Storage storage, bool announce)
+{
     int index = -1;
     {
         std::lock_guard<std::mutex> lock(state->mutex);
+        SimState::Memory& memory = state->memory[int(storage)];
         for (int i = state->indexBase; i < state->indexBase + state->capacity; ++i) {
-            if (!state->occupied.contains(i)) {
+            if (!memory.occupied.contains(i)) {
                 index = i;
                 break;
             }
@@ -948,30 +1067,40 @@ int ModemSim::addMessage(const QByteArray& pduHex, bool announce)
             return -1;
         Record rec;
         rec.index = index;
+        rec.storage = storage;
         rec.pdu = pduHex.trimmed();
         rec.storedAtMs = QDateTime::currentMSecsSinceEpoch();
         state->history.append(rec);
-        state->occupied.insert(index, state->history.size() - 1);
-        state->unread.insert(index, 1);
+        memory.occupied.insert(index, state->history.size() - 1);
+        memory.unread.insert(index, 1);
     }
-    if (announce && engine) {
-        SimEngine* e = engine;
-        postTo(e, [e, index] { e->announce(index); });
+    if (announce) {
+        const QByteArray text =
+            (storage == Storage::ME ? "+CMTI: \"ME\"," : "+CMTI: \"SM\",") + QByteArray::number(index);
+        notify([text](SimState& s) { return s.cnmiMt == 0 ? QByteArray() : text; });
     }
     return index;
 }
 
-QList<int> ModemSim::storedIndexes() const
+void ModemSim::notify(const std::function<QByteArray(SimState&)>& compose)
+{
+    SimEngine* e = engine;
+    if (e)
+        postTo(e, [e, compose] { e->notify(compose); });
+}
+
+QList<int> ModemSim::storedIndexes(Storage storage) const
 {
     std::lock_guard<std::mutex> lock(state->mutex);
-    return state->occupied.keys();
+    return state->memory[int(storage)].occupied.keys();
 }
 
 QByteArray ModemSim::messageAt(int index) const
 {
     std::lock_guard<std::mutex> lock(state->mutex);
-    const auto it = state->occupied.constFind(index);
-    return it == state->occupied.cend() ? QByteArray() : state->history.at(it.value()).pdu;
+    const QMap<int, int>& occupied = state->memory[0].occupied;
+    const auto it = occupied.constFind(index);
+    return it == occupied.cend() ? QByteArray() : state->history.at(it.value()).pdu;
 }
 
 QList<ModemSim::Record> ModemSim::history() const
@@ -983,10 +1112,12 @@ QList<ModemSim::Record> ModemSim::history() const
 void ModemSim::clearStore()
 {
     std::lock_guard<std::mutex> lock(state->mutex);
-    for (auto it = state->occupied.cbegin(); it != state->occupied.cend(); ++it)
-        state->history[it.value()].deleted = true;
-    state->occupied.clear();
-    state->unread.clear();
+    for (SimState::Memory& memory : state->memory) {
+        for (auto it = memory.occupied.cbegin(); it != memory.occupied.cend(); ++it)
+            state->history[it.value()].deleted = true;
+        memory.occupied.clear();
+        memory.unread.clear();
+    }
 }
 
 #define SIM_SET(field, value)                                                                                \
@@ -1018,6 +1149,63 @@ void ModemSim::setIdentification(const QByteArray& text)
 void ModemSim::setSimPresent(bool present)
 {
     SIM_SET(simPresent, present);
+    notify([](SimState& s) { return "+CPIN: " + s.simStateText(); });
+}
+
+void ModemSim::setSimLock(SimLock lock, const QByteArray& pin)
+{
+    {
+        std::lock_guard<std::mutex> guard(state->mutex);
+        state->lock = lock;
+        state->pinAtPowerOn = lock != SimLock::None;
+        state->pin = pin;
+        state->pinTries = 3;
+    }
+    notify([](SimState& s) { return "+CPIN: " + s.simStateText(); });
+}
+
+ModemSim::SimLock ModemSim::simLock() const
+{
+    std::lock_guard<std::mutex> lock(state->mutex);
+    return state->lock;
+}
+
+void ModemSim::setSimStateWithoutResult(bool on)
+{
+    SIM_SET(simStateWithoutResult, on);
+}
+
+void ModemSim::setMeStorage(bool on)
+{
+    SIM_SET(meStorage, on);
+}
+
+void ModemSim::setSignal(int rssi)
+{
+    SIM_SET(signal, rssi);
+    notify(
+        [](SimState& s) { return s.signalNotices ? "^RSSI:" + QByteArray::number(s.signal) : QByteArray(); });
+}
+
+void ModemSim::setSignalNotices(bool on)
+{
+    SIM_SET(signalNotices, on);
+}
+
+void ModemSim::setRegistration(int stat)
+{
+    SIM_SET(registration, stat);
+    notify([](SimState& s) {
+        const QByteArray text = "+CREG: " + QByteArray::number(s.simReady() ? s.registration : 0);
+        return s.creg == 0 ? QByteArray() : s.creg == 1 ? text : text + ",\"00A1\",\"1B2C\"";
+    });
+}
+
+void ModemSim::setOperator(const QByteArray& name, int accessTechnology)
+{
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->operatorName = name;
+    state->accessTechnology = accessTechnology;
 }
 void ModemSim::setIccidStyle(IccidStyle style)
 {

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QThread;
@@ -16,8 +17,11 @@ struct SimState;
 //
 // The program under test opens portPath() with QSerialPort exactly as it opens a
 // real serial port. The modem speaks the AT dialogue of a GSM modem in PDU mode:
-// handshake, echo, identification, IMEI and ICCID, the set-up commands, and a SIM
-// message store read with AT+CMGD=?, AT+CMGR=, AT+CMGL= and cleared with AT+CMGD=.
+// handshake, echo, identification, IMEI and ICCID, the set-up commands, signal,
+// registration and operator (AT+CSQ, AT+CREG?, AT+COPS?), a SIM that may ask for
+// its PIN (AT+CPIN), and message storages read with AT+CMGD=?, AT+CMGR=, AT+CMGL=
+// and cleared with AT+CMGD=: the SIM's ("SM") and, when switched on, the modem's
+// own ("ME"), chosen with AT+CPMS.
 //
 // Usage in a test:
 //     ModemSim sim(dir.filePath("modem1"));      // stable link path, survives vanish()
@@ -73,10 +77,24 @@ public:
         Hang,    // send the first part of the answer and never finish it
         Vanish,  // send the first part of the answer, then the port disappears
     };
-    // One message as it went through the SIM store, kept after deletion.
+    // Where a message is stored: on the SIM or in the modem's own memory.
+    enum class Storage
+    {
+        SM,
+        ME
+    };
+    // What the SIM asks for before it serves: nothing, its PIN, its PUK.
+    enum class SimLock
+    {
+        None,
+        Pin,
+        Puk
+    };
+    // One message as it went through a store, kept after deletion.
     struct Record
     {
         int index = -1;
+        Storage storage = Storage::SM;
         QByteArray pdu;
         int timesRead = 0; // answers of AT+CMGR= or AT+CMGL= that carried it
         bool deleted = false;
@@ -105,7 +123,9 @@ public:
     // otherwise or the modem was told not to (AT+CNMI), announces it with
     // +CMTI: "SM",<index>. Returns the index, or -1 when the store is full.
     int addMessage(const QByteArray& pduHex, bool announce = true);
-    QList<int> storedIndexes() const;
+    // The same in the given storage, announced as +CMTI: "ME",<index> there.
+    int addMessage(const QByteArray& pduHex, Storage storage, bool announce = true);
+    QList<int> storedIndexes(Storage storage = Storage::SM) const;
     QByteArray messageAt(int index) const; // empty when the slot is free
     QList<Record> history() const;         // every message ever added, in order
     void clearStore();
@@ -116,7 +136,31 @@ public:
     void setImei(const QString& imei);              // default 861234567890123
     void setIccid(const QString& iccid);            // default 89860012345678901234
     void setIdentification(const QByteArray& text); // lines of the ATI answer, CRLF separated
-    void setSimPresent(bool present); // false: SIM commands fail (+CME ERROR: 10 / +CMS ERROR: 310)
+    // false: SIM commands fail (+CME ERROR: 10 / +CMS ERROR: 310). A change is
+    // announced with a +CPIN: line, as is one of the lock.
+    void setSimPresent(bool present);
+    // Pin: the SIM asks for pin now and at every power-on (start, reappear)
+    // until unlocked again; three wrong tries lock it behind its PUK. While
+    // locked, message commands fail with +CMS ERROR: 311 or 316 and the modem
+    // is not registered. None switches the PIN off.
+    void setSimLock(SimLock lock, const QByteArray& pin = "1234");
+    SimLock simLock() const;
+    // AT+CPIN? answered without a final result, as some modems do.
+    void setSimStateWithoutResult(bool on);
+    // The modem's own memory "ME": listed by AT+CPMS=? and selected with
+    // AT+CPMS="ME". Off by default: AT+CPMS=? lists "SM" alone.
+    void setMeStorage(bool on);
+
+    // --- radio; each change is announced when the modem announces such ---
+    void setSignal(int rssi);       // AT+CSQ's rssi, default 21
+    void setSignalNotices(bool on); // a change sends "^RSSI:<rssi>" (default off)
+    // +CREG state (default 1, home; 5 roaming, 2 searching, 3 denied, 0 none),
+    // announced as "+CREG: <stat>" after AT+CREG=1 (with area and cell after
+    // AT+CREG=2). A SIM that is not ready leaves the modem unregistered.
+    void setRegistration(int stat);
+    // AT+COPS? names it while registered (default "VLS Mobile"); empty: no
+    // operator. accessTechnology >= 0 follows the name, as on 3G/4G modems.
+    void setOperator(const QByteArray& name, int accessTechnology = -1);
 
     // --- answer styles ---
     void setEcho(bool on); // the echo state now; ATE0/ATE1 change it later. Default on.
@@ -175,6 +219,8 @@ signals:
 
 private:
     friend class SimEngine;
+    // Sends the line compose makes of the state, if any, when the port is open.
+    void notify(const std::function<QByteArray(SimState&)>& compose);
     std::unique_ptr<SimState> state;
     SimEngine* engine = nullptr;
     QThread* thread = nullptr;
