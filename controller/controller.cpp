@@ -336,6 +336,7 @@ void Controller::startPort(int row)
     }
     auto* worker = new MyComWorker(this);
     worker->setParams(row + 1, port.name, settings.speed, settings.baudRate, settings.flowControl);
+    worker->setSimPin(settings.simPin);
     runs[row].worker = worker;
     connect(worker, &MyComWorker::workOkMsg, this, &Controller::onWorkOkMsg);
     connect(worker, &MyComWorker::workErrMsg, this, &Controller::onWorkErrMsg);
