@@ -217,6 +217,10 @@ int MyComThread::exchange(QSerialPort* port, const QByteArray& command, int writ
     pauseBeforeCommand();
     SerialChecker checker(nullptr, &log);
     checker.endOnLine(endLine, SimStateGraceMs);
+    if (QThread::currentThread() == this) {
+        // This port alone may be stopped (gone from the system, say).
+        checker.cancelWhenCleared(&running);
+    }
     const int code = checker.sendCommand(port, command, writeMs, readMs);
     sinceCommand.start();
     checker.logExchange();

@@ -70,7 +70,7 @@ int SerialChecker::sendCommand(QSerialPort* port, const QByteArray& data, int wr
     answerBuf.clear();
     errText.clear();
 
-    if (comStopRequested()) {
+    if (cancelled()) {
         return finish(UserCancel, QStringLiteral("user cancel"));
     }
     if (port == nullptr) {
@@ -135,7 +135,7 @@ void SerialChecker::waitForFinal(QSerialPort* port, int readMs)
             finish(LineOnly, QString());
             return;
         }
-        if (comStopRequested()) {
+        if (cancelled()) {
             finish(UserCancel, QStringLiteral("user cancel"));
             return;
         }

@@ -85,6 +85,9 @@ public:
     // line starting with prefix ends the answer when no final result follows
     // it within graceMs. Applies to the following sendCommand calls.
     void endOnLine(const QByteArray& prefix, int graceMs);
+    // One port's own stop: an exchange also ends as "user cancel" once this
+    // flag is false, as it does when every modem is stopped.
+    void cancelWhenCleared(const std::atomic<bool>* flag) { keepRunning = flag; }
 
     // The code of an answer by its final result line; Incomplete while there is none.
     static int checkAnswer(const QByteArray& answer);
@@ -100,6 +103,7 @@ public:
 private:
     int finish(int code, const QString& text);
     void waitForFinal(QSerialPort* port, int readMs);
+    bool cancelled() const { return comStopRequested() || (keepRunning != nullptr && !keepRunning->load()); }
 
     ComLog* log = nullptr;
     QByteArray staleBuf;
@@ -108,4 +112,5 @@ private:
     int resultCode = 0;
     QByteArray endPrefix;
     int endGraceMs = 0;
+    const std::atomic<bool>* keepRunning = nullptr;
 };

@@ -427,21 +427,27 @@ private slots:
 
     void stopWhileWaiting_data()
     {
-        QTest::addColumn<bool>("inReset");
-        QTest::newRow("for the store's answer, all modems stopped") << false;
-        QTest::newRow("in the radio reset after 15 quiet minutes, this worker alone") << true;
+        QTest::addColumn<int>("where");
+        QTest::newRow("for the store's answer, all modems stopped") << 0;
+        QTest::newRow("in the radio reset after 15 quiet minutes, this worker alone") << 1;
+        QTest::newRow("in an answer that never ends, this worker alone") << 2;
     }
 
     void stopWhileWaiting()
     {
-        QFETCH(bool, inReset);
+        QFETCH(int, where);
         const QString radioOff = QStringLiteral("AT+CFUN=0,0");
-        if (inReset) {
+        if (where == 1) {
             QVERIFY(bringUp());
             QCOMPARE(rig->sim.commandCount(radioOff), 0);
             AppClock::setOffsetMs(16 * 60 * 1000);
             QTRY_COMPARE_WITH_TIMEOUT(rig->sim.commandCount(radioOff), 1, 60000);
             AppClock::setOffsetMs(0);
+        } else if (where == 2) {
+            // The listing's answer would hold the worker for its whole read time.
+            rig->sim.setFault(QStringLiteral("AT+CMGD=?"), ModemSim::Fault::Hang, 1);
+            QVERIFY(rig->worker.startWork());
+            QTRY_COMPARE_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CMGD=?")), 1, 30000);
         } else {
             // The controller never answers and the worker would wait 10 s.
             rig->controller.policy = Policy::Silent;
@@ -451,13 +457,13 @@ private slots:
         }
         QElapsedTimer clock;
         clock.start();
-        if (!inReset) {
+        if (where == 0) {
             comRunState.store(ComRunStopped);
         }
         rig->worker.stopWork();
         QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(rig->sim.storedIndexes().size(), inReset ? 0 : 1);
-        QCOMPARE(rig->sim.commandCount(radioOff), inReset ? 1 : 0);
+        QCOMPARE(rig->sim.storedIndexes().size(), where == 0 ? 1 : 0);
+        QCOMPARE(rig->sim.commandCount(radioOff), where == 1 ? 1 : 0);
     }
 #endif
 };
