@@ -152,9 +152,15 @@ void Controller::shutdown()
             const int unmarked = unmarkedIds[0].size() + unmarkedIds[1].size();
             if (unmarked > 0) {
                 logMain(QStringLiteral("LOCAL DB MARK FAILED AT STOP: %1 rows were forwarded but not marked; "
-                                       "the next start forwards them again")
+                                       "the next start looks them up on the server before sending anything")
                             .arg(unmarked));
             }
+        }
+        // Every answer in and marked: nothing is left for the next start to
+        // look up, so it forwards at once.
+        if (!batchInFlight && !settleNeeded && unmarkedIds[0].isEmpty() && unmarkedIds[1].isEmpty() &&
+            recvStore.isLocalDbOpen() && SentLedger::clear()) {
+            sentKept = false;
         }
         recvStore.closeLocalDb();
         road.storeOpen = false;

@@ -4,6 +4,7 @@
 #include "modem/mycomworker.h"
 #include "mysql/forwarder.h"
 #include "mysql/mysql5.h"
+#include "mysql/sentledger.h"
 #include "tools/modemsim/modemsim.h"
 
 #include <QElapsedTimer>
@@ -330,6 +331,14 @@ private slots:
         next.tick();
         QTRY_COMPARE_WITH_TIMEOUT(next.store().countPending(), 0, 15000);
         QCOMPARE(rowsInMysql(), 1);
+        // A clean stop right after a batch was answered and marked, while
+        // the store still keeps it: the start after it has nothing to look
+        // up and forwards at once.
+        SmsRow done;
+        done.towIds = {1};
+        QVERIFY(SentLedger::record({done}, 0));
+        next.shutdown();
+        QVERIFY(!connectedRoad().settleNeeded);
     }
 
     // A fault of the table is the operator's to fix: the message waits, the
