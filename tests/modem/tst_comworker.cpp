@@ -267,6 +267,100 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CFUN=1,0")) >= 2, 5000);
     }
 
+    void simLock_data()
+    {
+        QTest::addColumn<Lock>("row");
+        using L = ModemSim::SimLock;
+        QTest::newRow("PIN right") << Lock{L::Pin, true, "5802", 1, "ready"};
+        QTest::newRow("PIN wrong: never again on that SIM") << Lock{L::Pin, true, "5803", 1, "pin"};
+        QTest::newRow("PUK: nothing sent") << Lock{L::Puk, true, "5802", 0, "puk"};
+        QTest::newRow("PIN asked, none set") << Lock{L::Pin, true, "", 0, "pin"};
+        QTest::newRow("no SIM, then one put in") << Lock{L::None, false, "", 0, "ready"};
+    }
+
+    // A SIM that cannot serve shows its state and is looked at again (here
+    // every second), never by reopening the port; the PIN is sent once and
+    // never shows in the port log.
+    void simLock()
+    {
+        QFETCH(Lock, row);
+        logLevel.store(LogPortSend | LogPortExchange);
+        rig->sim.setSimLock(row.lock, "5802");
+        rig->sim.setSimPresent(row.present);
+        rig->sim.addMessage(testPdu(1));
+        rig->worker.setSimPin(row.pin);
+        rig->worker.setHealthPeriodMs(1000);
+        QSignalSpy spy(&rig->worker, &MyComWorker::workHealth);
+        QVERIFY(rig->worker.startWork());
+        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CSQ")) >= 3, 20000);
+        rig->sim.setSimPresent(true);
+        const bool serves = row.state == "ready";
+        QTRY_COMPARE_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), serves, 10000);
+        QTRY_COMPARE(ModemHealth::simName(lastHealth(spy).sim), row.state);
+        QCOMPARE(lastHealth(spy).pinRefused, row.tries == 1 && !serves);
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CPIN=*")), row.tries);
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("ATI")), 1);
+        QVERIFY(!portLog().contains("5802") && !portLog().contains("5803"));
+        logLevel.store(0);
+        if (row.tries == 0 || serves) {
+            return;
+        }
+        // A new worker, after the modem was switched off and on: the SIM asks
+        // again (two tries left) and is not given the refused PIN.
+        rig->worker.stopWork();
+        rig->sim.vanish(200);
+        QTRY_VERIFY(rig->sim.isPresent());
+        rig->sim.clearCommandLog();
+        MyComWorker again;
+        again.setParams(1, rig->sim.portPath(), 100, 115200, 0);
+        again.setSimPin(row.pin);
+        QVERIFY(again.startWork());
+        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CSQ")) >= 1, 20000);
+        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CPIN=*")), 0);
+        QCOMPARE(rig->sim.simLock(), ModemSim::SimLock::Pin);
+    }
+
+    void stopWhileWaiting_data()
+    {
+        QTest::addColumn<int>("where");
+        QTest::newRow("for the store's answer, all modems stopped") << 0;
+        QTest::newRow("in the radio reset after 15 quiet minutes, this worker alone") << 1;
+        QTest::newRow("in an answer that never ends, this worker alone") << 2;
+    }
+
+    void stopWhileWaiting()
+    {
+        QFETCH(int, where);
+        const QString radioOff = QStringLiteral("AT+CFUN=0,0");
+        if (where == 1) {
+            QVERIFY(bringUp());
+            QCOMPARE(rig->sim.commandCount(radioOff), 0);
+            AppClock::setOffsetMs(16 * 60 * 1000);
+            QTRY_COMPARE_WITH_TIMEOUT(rig->sim.commandCount(radioOff), 1, 60000);
+            AppClock::setOffsetMs(0);
+        } else if (where == 2) {
+            // The listing's answer would hold the worker for its whole read time.
+            rig->sim.setFault(QStringLiteral("AT+CMGD=?"), ModemSim::Fault::Hang, 1);
+            QVERIFY(rig->worker.startWork());
+            QTRY_COMPARE_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CMGD=?")), 1, 30000);
+        } else {
+            // The controller never answers and the worker would wait 10 s.
+            rig->controller.policy = Policy::Silent;
+            rig->sim.addMessage(testPdu(1));
+            QVERIFY(rig->worker.startWork());
+            QTRY_COMPARE_WITH_TIMEOUT(rig->controller.received.size(), 1, 60000);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        if (where == 0) {
+            comRunState.store(ComRunStopped);
+        }
+        rig->worker.stopWork();
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(rig->sim.storedIndexes().size(), where == 0 ? 1 : 0);
+        QCOMPARE(rig->sim.commandCount(radioOff), where == 1 ? 1 : 0);
+    }
+
 #else
     void readOnNotification_data()
     {
@@ -372,99 +466,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(lastHealth(spy).signal, 9, 10000);
     }
 
-    void simLock_data()
-    {
-        QTest::addColumn<Lock>("row");
-        using L = ModemSim::SimLock;
-        QTest::newRow("PIN right") << Lock{L::Pin, true, "5802", 1, "ready"};
-        QTest::newRow("PIN wrong: never again on that SIM") << Lock{L::Pin, true, "5803", 1, "pin"};
-        QTest::newRow("PUK: nothing sent") << Lock{L::Puk, true, "5802", 0, "puk"};
-        QTest::newRow("PIN asked, none set") << Lock{L::Pin, true, "", 0, "pin"};
-        QTest::newRow("no SIM, then one put in") << Lock{L::None, false, "", 0, "ready"};
-    }
-
-    // A SIM that cannot serve shows its state and is looked at again (here
-    // every second), never by reopening the port; the PIN is sent once and
-    // never shows in the port log.
-    void simLock()
-    {
-        QFETCH(Lock, row);
-        logLevel.store(LogPortSend | LogPortExchange);
-        rig->sim.setSimLock(row.lock, "5802");
-        rig->sim.setSimPresent(row.present);
-        rig->sim.addMessage(testPdu(1));
-        rig->worker.setSimPin(row.pin);
-        rig->worker.setHealthPeriodMs(1000);
-        QSignalSpy spy(&rig->worker, &MyComWorker::workHealth);
-        QVERIFY(rig->worker.startWork());
-        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CSQ")) >= 3, 20000);
-        rig->sim.setSimPresent(true);
-        const bool serves = row.state == "ready";
-        QTRY_COMPARE_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), serves, 10000);
-        QTRY_COMPARE(ModemHealth::simName(lastHealth(spy).sim), row.state);
-        QCOMPARE(lastHealth(spy).pinRefused, row.tries == 1 && !serves);
-        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CPIN=*")), row.tries);
-        QCOMPARE(rig->sim.commandCount(QStringLiteral("ATI")), 1);
-        QVERIFY(!portLog().contains("5802") && !portLog().contains("5803"));
-        logLevel.store(0);
-        if (row.tries == 0 || serves) {
-            return;
-        }
-        // A new worker, after the modem was switched off and on: the SIM asks
-        // again (two tries left) and is not given the refused PIN.
-        rig->worker.stopWork();
-        rig->sim.vanish(200);
-        QTRY_VERIFY(rig->sim.isPresent());
-        rig->sim.clearCommandLog();
-        MyComWorker again;
-        again.setParams(1, rig->sim.portPath(), 100, 115200, 0);
-        again.setSimPin(row.pin);
-        QVERIFY(again.startWork());
-        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CSQ")) >= 1, 20000);
-        QCOMPARE(rig->sim.commandCount(QStringLiteral("AT+CPIN=*")), 0);
-        QCOMPARE(rig->sim.simLock(), ModemSim::SimLock::Pin);
-    }
-
-    void stopWhileWaiting_data()
-    {
-        QTest::addColumn<int>("where");
-        QTest::newRow("for the store's answer, all modems stopped") << 0;
-        QTest::newRow("in the radio reset after 15 quiet minutes, this worker alone") << 1;
-        QTest::newRow("in an answer that never ends, this worker alone") << 2;
-    }
-
-    void stopWhileWaiting()
-    {
-        QFETCH(int, where);
-        const QString radioOff = QStringLiteral("AT+CFUN=0,0");
-        if (where == 1) {
-            QVERIFY(bringUp());
-            QCOMPARE(rig->sim.commandCount(radioOff), 0);
-            AppClock::setOffsetMs(16 * 60 * 1000);
-            QTRY_COMPARE_WITH_TIMEOUT(rig->sim.commandCount(radioOff), 1, 60000);
-            AppClock::setOffsetMs(0);
-        } else if (where == 2) {
-            // The listing's answer would hold the worker for its whole read time.
-            rig->sim.setFault(QStringLiteral("AT+CMGD=?"), ModemSim::Fault::Hang, 1);
-            QVERIFY(rig->worker.startWork());
-            QTRY_COMPARE_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CMGD=?")), 1, 30000);
-        } else {
-            // The controller never answers and the worker would wait 10 s.
-            rig->controller.policy = Policy::Silent;
-            rig->sim.addMessage(testPdu(1));
-            QVERIFY(rig->worker.startWork());
-            QTRY_COMPARE_WITH_TIMEOUT(rig->controller.received.size(), 1, 60000);
-        }
-        QElapsedTimer clock;
-        clock.start();
-        if (where == 0) {
-            comRunState.store(ComRunStopped);
-        }
-        rig->worker.stopWork();
-        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(rig->sim.storedIndexes().size(), where == 0 ? 1 : 0);
-        QCOMPARE(rig->sim.commandCount(radioOff), where == 1 ? 1 : 0);
-    }
 #endif
 };
 
