@@ -55,8 +55,10 @@ count_ctest "$build/ctest-qt5.log"
 
 dbdir="$build/mariadb"
 suite=
+fuzz=
 stop_all() {
     if [ -n "$suite" ]; then kill -- "$suite" 2>/dev/null || true; fi
+    if [ -n "$fuzz" ]; then kill -- "$fuzz" 2>/dev/null || true; fi
     bash "$root/tools/mariadb.sh" stop "$dbdir" >/dev/null || true
 }
 bash tools/mariadb.sh test-start "$dbdir"
@@ -69,11 +71,17 @@ source "$dbdir/env.sh"
 ctest --test-dir "$build" -j2 --output-on-failure --timeout 600 >"$build/ctest.log" 2>&1 &
 suite=$!
 
+# The fuzzer and the builds below yield the processor to the suite, whose
+# modems and servers keep time. libFuzzer is talkative: its log stays in the
+# build directory unless it finds something.
+nice -n 10 bash tools/pdu/fuzz.sh 60 "$build/fuzz" >"$build/fuzz.log" 2>&1 &
+fuzz=$!
+
 # The widget-free library and the tools must build without Qt Widgets; on one
-# core, so that the suite keeps the other.
+# core.
 cmake -S "$root" -B "$build/headless" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLSMS_WERROR=ON \
       -DVLSMS_GUI=OFF -DVLSMS_BENCH=OFF >/dev/null
-cmake --build "$build/headless" -j1 --target vlsms_controller vlsmsd vlsms-pdu vlsms-modemsim >/dev/null
+nice -n 10 cmake --build "$build/headless" -j1 --target vlsms_controller vlsmsd vlsms-pdu vlsms-modemsim >/dev/null
 
 # The Debian package, unpacked and checked as an operator meets it.
 rm -f "$build"/vlsms_*.deb
@@ -86,14 +94,14 @@ else
 fi
 count_check $check
 
-# libFuzzer is talkative: its log stays in the build directory unless it finds something.
 check=0
-if bash tools/pdu/fuzz.sh 60 "$build/fuzz" >"$build/fuzz.log" 2>&1; then
+if wait "$fuzz"; then
     tail -n 1 "$build/fuzz.log"
 else
     tail -n 40 "$build/fuzz.log"
     check=1
 fi
+fuzz=
 count_check $check
 
 wait "$suite" || status=1
