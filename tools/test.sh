@@ -56,9 +56,11 @@ count_ctest "$build/ctest-qt5.log"
 dbdir="$build/mariadb"
 suite=
 fuzz=
+headless=
 stop_all() {
     if [ -n "$suite" ]; then kill -- "$suite" 2>/dev/null || true; fi
     if [ -n "$fuzz" ]; then kill -- "$fuzz" 2>/dev/null || true; fi
+    if [ -n "$headless" ]; then kill -- "$headless" 2>/dev/null || true; fi
     bash "$root/tools/mariadb.sh" stop "$dbdir" >/dev/null || true
 }
 bash tools/mariadb.sh test-start "$dbdir"
@@ -78,10 +80,12 @@ nice -n 10 bash tools/pdu/fuzz.sh 60 "$build/fuzz" >"$build/fuzz.log" 2>&1 &
 fuzz=$!
 
 # The widget-free library and the tools must build without Qt Widgets; on one
-# core.
+# core, beside the package check below.
 cmake -S "$root" -B "$build/headless" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLSMS_WERROR=ON \
       -DVLSMS_GUI=OFF -DVLSMS_BENCH=OFF >/dev/null
-nice -n 10 cmake --build "$build/headless" -j1 --target vlsms_controller vlsmsd vlsms-pdu vlsms-modemsim >/dev/null
+nice -n 10 cmake --build "$build/headless" -j1 --target vlsms_controller vlsmsd vlsms-pdu vlsms-modemsim \
+    >"$build/headless.log" 2>&1 &
+headless=$!
 
 # The Debian package, unpacked and checked as an operator meets it.
 rm -f "$build"/vlsms_*.deb
@@ -92,6 +96,14 @@ else
     tail -n 20 "$build/cpack.log"
     check=1
 fi
+count_check $check
+
+check=0
+if ! wait "$headless"; then
+    grep -E 'error|warning' "$build/headless.log" | head -n 40
+    check=1
+fi
+headless=
 count_check $check
 
 check=0
