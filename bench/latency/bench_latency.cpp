@@ -5,7 +5,8 @@
 // against them and the test MariaDB. Messages arrive at random moments
 // (exponential gaps), each on a random modem with "+CMTI" announced, each
 // with a text of its own; the rows are polled every 5 ms and matched by text.
-// Prints p50, p99 and the maximum, and the CPU time vlsmsd used.
+// Prints p50, p99 and the maximum, the messages missing or repeated, and the
+// CPU time vlsmsd used.
 //
 // Usage: bench_latency [--modems 64] [--messages 640] [--rate 20] [--speed 200] [--idle 0]
 //   --rate: messages per second over the whole bank.
@@ -23,6 +24,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSerialPortInfo>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -176,6 +178,9 @@ int main(int argc, char* argv[])
     QSqlDatabase db = QSqlDatabase::database(QStringLiteral("bench"));
     QHash<QString, qint64> sentAt;
     QVector<double> latencies;
+    QSet<QString> arrived;
+    int duplicates = 0;
+    int unknown = 0;
     QElapsedTimer clock;
     clock.start();
     qint64 nextSend = 0;
@@ -195,8 +200,14 @@ int main(int argc, char* argv[])
             QStringLiteral("SELECT id, text FROM %1.smsserver_in WHERE id > %2").arg(database).arg(lastId));
         while (rows.next()) {
             lastId = qMax(lastId, rows.value(0).toLongLong());
-            const auto at = sentAt.constFind(QString::fromUtf8(rows.value(1).toByteArray()));
-            if (at != sentAt.constEnd()) {
+            const QString text = QString::fromUtf8(rows.value(1).toByteArray());
+            const auto at = sentAt.constFind(text);
+            if (at == sentAt.constEnd()) {
+                ++unknown;
+            } else if (arrived.contains(text)) {
+                ++duplicates;
+            } else {
+                arrived.insert(text);
                 latencies.append((clock.elapsed() - at.value()) / 1000.0);
             }
         }
@@ -207,13 +218,28 @@ int main(int argc, char* argv[])
     const double seconds = clock.elapsed() / 1000.0;
     service.terminate();
     service.waitForFinished(20000);
+    // The rows that came after the last poll, up to the service's stop: a
+    // message sent twice may show only here.
+    QSqlQuery late(db);
+    late.exec(QStringLiteral("SELECT text FROM %1.smsserver_in WHERE id > %2").arg(database).arg(lastId));
+    while (late.next()) {
+        const QString text = QString::fromUtf8(late.value(0).toByteArray());
+        if (arrived.contains(text)) {
+            ++duplicates;
+        } else if (sentAt.contains(text)) {
+            arrived.insert(text);
+        } else {
+            ++unknown;
+        }
+    }
     QSqlQuery(db).exec("DROP DATABASE IF EXISTS " + database);
-
-    std::printf("modems %d, DEF_SPEED %d ms, %d messages at %d/s: %d arrived\n", modems, speed, sent, rate,
-                int(latencies.size()));
+    std::printf("modems %d, DEF_SPEED %d ms, %d messages at %d/s: %d arrived, %d missing, %d repeated rows, "
+                "%d unknown rows\n",
+                modems, speed, sent, rate, int(arrived.size()), sent - int(arrived.size()), duplicates,
+                unknown);
     std::printf("SIM -> smsserver_in: p50 %.3f s, p99 %.3f s, max %.3f s\n", percentile(latencies, 0.5),
                 percentile(latencies, 0.99), percentile(latencies, 1.0));
     std::printf("vlsmsd CPU: %.1f s in %.1f s (%.1f %% of one core), peak RSS %.1f MB\n", cpu, seconds,
                 100.0 * cpu / seconds, rss);
-    return latencies.size() == messages ? 0 : 1;
+    return latencies.size() == messages && duplicates == 0 && unknown == 0 ? 0 : 1;
 }
