@@ -5,8 +5,8 @@
 // against them and the test MariaDB. Messages arrive at random moments
 // (exponential gaps), each on a random modem with "+CMTI" announced, each
 // with a text of its own; the rows are polled every 5 ms and matched by text.
-// Prints p50, p99 and the maximum, the messages missing or repeated, and the
-// CPU time vlsmsd used.
+// Prints p50, p90, p95, p99 and the maximum, the share above 0.1 s, the
+// messages missing or repeated, and the CPU time vlsmsd used.
 //
 // Usage: bench_latency [--modems 64] [--messages 640] [--rate 20] [--speed 200] [--idle 0]
 //   --rate: messages per second over the whole bank.
@@ -237,8 +237,12 @@ int main(int argc, char* argv[])
                 "%d unknown rows\n",
                 modems, speed, sent, rate, int(arrived.size()), sent - int(arrived.size()), duplicates,
                 unknown);
-    std::printf("SIM -> smsserver_in: p50 %.3f s, p99 %.3f s, max %.3f s\n", percentile(latencies, 0.5),
+    std::printf("SIM -> smsserver_in: p50 %.3f s, p90 %.3f s, p95 %.3f s, p99 %.3f s, max %.3f s\n",
+                percentile(latencies, 0.5), percentile(latencies, 0.9), percentile(latencies, 0.95),
                 percentile(latencies, 0.99), percentile(latencies, 1.0));
+    const int slow = int(std::count_if(latencies.cbegin(), latencies.cend(), [](double s) { return s > 0.1; }));
+    std::printf("over 0.1 s: %d of %d (%.1f %%)\n", slow, int(latencies.size()),
+                latencies.isEmpty() ? 0.0 : 100.0 * slow / latencies.size());
     std::printf("vlsmsd CPU: %.1f s in %.1f s (%.1f %% of one core), peak RSS %.1f MB\n", cpu, seconds,
                 100.0 * cpu / seconds, rss);
     return latencies.size() == messages && duplicates == 0 && unknown == 0 ? 0 : 1;
