@@ -167,7 +167,7 @@ void Controller::shutdown()
         if (sinceMetrics.isValid()) {
             metrics.remove();
         }
-        publish();
+        publishNow();
         emit stopped();
     }
 }
@@ -1053,9 +1053,31 @@ void Controller::noteStoreLock()
     road.storeLocked = locked;
 }
 
+// Changes come in bursts (every worker of a bank at start, a health read
+// each): one copy of the state goes out per pass of this thread's event loop,
+// after the burst, rather than one per change for the host to work through.
 void Controller::publish()
 {
     noteStoreLock();
+    if (publishQueued) {
+        return;
+    }
+    publishQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (publishQueued) {
+                publishQueued = false;
+                emit stateChanged(road);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void Controller::publishNow()
+{
+    noteStoreLock();
+    publishQueued = false;
     emit stateChanged(road);
 }
 

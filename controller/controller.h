@@ -118,6 +118,7 @@ private:
     void clearOldParts();
     void refreshCounts();
     void publish();
+    void publishNow();
     void logMain(const QString& text);
 
     MySetting settings;
@@ -141,6 +142,7 @@ private:
     QThread* forwarderThread = nullptr;
     Forwarder* forwarder = nullptr;
     bool batchInFlight = false;
+    bool publishQueued = false;
     // The link in use: its server, the width of gateway_id, the id bound of
     // the next batch.
     LinkInfo link;

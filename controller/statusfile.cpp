@@ -15,7 +15,7 @@ StatusFile::StatusFile(QObject* parent) : QObject(parent), timer(this)
     // the controller does. Nothing to say before the controller has said
     // anything.
     connect(&timer, &QTimer::timeout, this, [this] {
-        if (!current.isEmpty()) {
+        if (haveState) {
             write();
         }
     });
@@ -29,14 +29,17 @@ QString StatusFile::path()
     return dataDir() + QStringLiteral("/status.json");
 }
 
+// Kept as it came (a shared copy) and made into JSON only when written: the
+// controller may publish many times a second.
 void StatusFile::update(const RoadState& state)
 {
-    current = state.toJson();
+    current = state;
+    haveState = true;
 }
 
 bool StatusFile::write()
 {
-    QJsonObject doc = current;
+    QJsonObject doc = current.toJson();
     doc.insert(QStringLiteral("updated"),
                QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     doc.insert(QStringLiteral("pid"), QCoreApplication::applicationPid());

@@ -26,7 +26,8 @@ public:
     void remove();
 
 private:
-    QJsonObject current;
+    RoadState current;
+    bool haveState = false;
     QTimer timer;
     bool writeFaultLogged = false;
 };
