@@ -39,15 +39,16 @@ constexpr int OpenRetryMs = 1000;
 constexpr qint64 ResetAfterMs = 15 * 60 * 1000;
 constexpr int MaxPartialLine = 512;
 
-// The reads of one health round, in order.
+// The reads of one health round, in order; a round of the signal alone is
+// the last of them.
 enum HealthRead : int
 {
     ReadCopsFormat,
-    ReadSignal,
     ReadRegistration,
     ReadOperator,
     ReadSim,
     ReadStorage,
+    ReadSignal,
     HealthReads
 };
 
@@ -522,6 +523,7 @@ MyComThread::Step MyComThread::openPort(QSerialPort* port)
     copsFormatSet = false;
     selected.clear();
     healthStep = -1;
+    healthRounds = 0;
     sinceHealth.invalidate();
     // Whatever an earlier session left on the line is not an answer of ours.
     partialLine.clear();
@@ -793,12 +795,19 @@ MyComThread::Step MyComThread::work(QSerialPort* port)
     } else if (!sinceListing.isValid() || sinceListing.elapsed() >= period || retryDue) {
         ok = readMessages(port);
         sinceListing.start();
+    } else if ((healthStep >= 0 || healthDue()) && sinceCommand.isValid() && sinceCommand.elapsed() < speed) {
+        // The modem's breath is spent listening, so that a message announced
+        // in it is read before the health read, not after.
+        ok = listen(port);
     } else if (healthStep >= 0 || healthDue()) {
         // One read per turn, so that a message announced meanwhile goes first.
-        healthStep = qMax(healthStep, 0);
+        if (healthStep < 0) {
+            healthStep = healthRounds % FullHealthRounds == 0 ? 0 : int(ReadSignal);
+        }
         ok = healthRead(port, healthStep);
         if (++healthStep >= HealthReads) {
             healthStep = -1;
+            ++healthRounds;
             sinceHealth.start();
         }
     } else if (sinceReset >= 0 && sinceReset > ResetAfterMs) {

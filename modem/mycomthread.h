@@ -76,8 +76,12 @@ public:
     // new-message notifications work, and TrustedListingMs once it has.
     static constexpr int ListingMs = 10000;
     static constexpr int TrustedListingMs = 60000;
-    // Signal, registration, operator, SIM and storage are read this often.
+    // The signal is read this often; registration, operator, SIM and storage
+    // in every FullHealthRounds-th round (their changes also come as notices,
+    // or as errors of the message commands). Each read leaves the modem its
+    // breath, in which an announced message would have to wait.
     static constexpr int HealthMs = 60000;
+    static constexpr int FullHealthRounds = 5;
     // After the store refused a message, the storages are listed again after
     // a pause that doubles from the first while the store keeps refusing.
     static constexpr int FirstRetryMs = 1000;
@@ -242,6 +246,7 @@ private:
     ModemHealth published;
     QElapsedTimer sinceHealth; // invalid: a round is due
     int healthStep = -1;       // the next command of the round in progress; -1 none
+    int healthRounds = 0;      // rounds since the port was opened
     bool copsFormatSet = false;
     bool simNoKnown = false; // read since the port was opened or the SIM came back
     bool pinSent = false;    // accepted, and the SIM not yet seen ready

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QtTest>
 
 #include <functional>
@@ -364,16 +365,18 @@ private slots:
 #else
     void readOnNotification_data()
     {
-        QTest::addColumn<bool>("insideAnswer");
-        QTest::newRow("+CMTI on its own") << false;
-        QTest::newRow("+CMTI inside the answer to a read") << true;
+        QTest::addColumn<int>("when");
+        QTest::newRow("+CMTI on its own") << 0;
+        QTest::newRow("+CMTI inside the answer to a read") << 1;
+        QTest::newRow("+CMTI in the pause between two health reads") << 2;
     }
 
-    // Read at once, set-up once per opening, and the pause of DEF_SPEED
-    // between two commands only.
+    // Read at once, before any health read still owed, set-up once per
+    // opening, and the pause of DEF_SPEED between two commands only.
     void readOnNotification()
     {
-        QFETCH(bool, insideAnswer);
+        QFETCH(int, when);
+        const bool insideAnswer = when == 1;
         constexpr int SpeedMs = 500;
         rig->worker.setParams(1, rig->sim.portPath(), SpeedMs, 115200, 0);
         // Long enough that only a notification can explain a prompt read.
@@ -383,6 +386,24 @@ private slots:
         clock.start();
         QObject context;
         connect(&rig->sim, &ModemSim::commandReceived, &context, [&] { sent.append(clock.elapsed()); });
+        if (when == 2) {
+            // The first health round follows the first listing.
+            bool announced = false;
+            connect(&rig->sim, &ModemSim::commandReceived, &context, [&](const QString& command) {
+                if (command == QLatin1String("AT+CREG?") && !announced) {
+                    announced = true;
+                    QTimer::singleShot(SpeedMs / 4, &context, [&] { rig->sim.addMessage(testPdu(2)); });
+                }
+            });
+            QVERIFY(rig->worker.startWork());
+            QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty() && !rig->controller.stored.isEmpty(),
+                                     20000);
+            const QStringList commands = rig->sim.commandLog();
+            const int read = int(commands.indexOf(QStringLiteral("AT+CREG?"))) + 1;
+            QVERIFY(read > 0 && read < commands.size());
+            QVERIFY2(commands.at(read).startsWith(QLatin1String("AT+CMGR=")), qPrintable(commands.at(read)));
+            return;
+        }
         QVERIFY(bringUp());
         QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() - sent.constLast() > 2 * SpeedMs, 5000);
         if (insideAnswer) {
@@ -452,9 +473,20 @@ private slots:
         QCOMPARE(spy.size(), told);
         // No round after the one under way: what changes now is told by notices.
         rig->worker.setHealthPeriodMs(60000);
-        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.commandCount(QStringLiteral("AT+CPMS?")) ==
-                                     rig->sim.commandCount(QStringLiteral("AT+CSQ")),
-                                 10000);
+        // Every round ends with the signal.
+        const auto roundOver = [this] {
+            const QStringList commands = rig->sim.commandLog();
+            for (auto it = commands.crbegin(); it != commands.crend(); ++it) {
+                if (it->startsWith(QLatin1String("AT+C")) && it->endsWith(QLatin1Char('?'))) {
+                    return false;
+                }
+                if (*it == QLatin1String("AT+CSQ")) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(roundOver(), 10000);
         rig->sim.setSignalNotices(true);
         rig->sim.setSignal(5);
         rig->sim.setRegistration(5);
