@@ -262,6 +262,9 @@ void MyComThread::noteUnsolicited(const QByteArray& bytes)
                 storages.append(notice.storage);
             }
             const QString slot = slotKey(notice.storage, QString::number(notice.index));
+            // Announced again: the message we stored there is gone, and the
+            // one there now must not be deleted unread.
+            owedDeletes.removeAll(slot);
             if (!notified.contains(slot) && !readEmpty.contains(slot)) {
                 notified.append(slot);
             }
@@ -524,6 +527,9 @@ MyComThread::Step MyComThread::openPort(QSerialPort* port)
     selected.clear();
     healthStep = -1;
     healthRounds = 0;
+    // The modem may have been re-plugged with another card: what the listing
+    // finds stored is deleted then.
+    owedDeletes.clear();
     sinceHealth.invalidate();
     // Whatever an earlier session left on the line is not an answer of ours.
     partialLine.clear();
@@ -784,6 +790,9 @@ void MyComThread::publishHealth()
 MyComThread::Step MyComThread::work(QSerialPort* port)
 {
     if (isLocked(health.sim)) {
+        // The card may be another one once it serves again: the indexes
+        // owed a delete are not its messages.
+        owedDeletes.clear();
         return Step::Unlock;
     }
     const int period = notificationsWork ? trustedListingMs.load() : listingMs.load();
@@ -792,13 +801,15 @@ MyComThread::Step MyComThread::work(QSerialPort* port)
     bool ok = true;
     if (!notified.isEmpty()) {
         ok = readNotified(port);
+    } else if (sinceCommand.isValid() && sinceCommand.elapsed() < speed) {
+        // The modem's breath is spent listening, so that a message announced
+        // in it is read before anything else is sent.
+        ok = listen(port);
+    } else if (!owedDeletes.isEmpty()) {
+        ok = deleteOwed(port);
     } else if (!sinceListing.isValid() || sinceListing.elapsed() >= period || retryDue) {
         ok = readMessages(port);
         sinceListing.start();
-    } else if ((healthStep >= 0 || healthDue()) && sinceCommand.isValid() && sinceCommand.elapsed() < speed) {
-        // The modem's breath is spent listening, so that a message announced
-        // in it is read before the health read, not after.
-        ok = listen(port);
     } else if (healthStep >= 0 || healthDue()) {
         // One read per turn, so that a message announced meanwhile goes first.
         if (healthStep < 0) {
@@ -932,11 +943,36 @@ bool MyComThread::readNotified(QSerialPort* port)
             readEmpty.insert(slot);
         } else {
             notificationsWork = true;
-            ok = !storeAccepted(slot) || deleteMessages(port, {slot}, {});
+            // A notice of this slot that came with its own answer names the
+            // message just read.
+            notified.removeAll(slot);
+            if (!storeAccepted(slot)) {
+                continue;
+            }
+            if (slot.startsWith(QLatin1String("SM/"))) {
+                // Deleted on a later turn, after any message announced
+                // meanwhile has been read.
+                owedDeletes.append(slot);
+            } else {
+                // Another storage is selected now: deleted while it is.
+                ok = deleteMessages(port, {slot}, {});
+            }
         }
     }
     planRetry(false);
     return ok && selectStorage(port, "SM") < SerialChecker::Answered;
+}
+
+bool MyComThread::deleteOwed(QSerialPort* port)
+{
+    // One a turn, so that a message announced meanwhile is read first.
+    const QString slot = owedDeletes.takeFirst();
+    const int selection = selectStorage(port, "SM");
+    if (selection >= SerialChecker::Confirmed) {
+        // Not selectable now: the next listing finds it stored and deletes it.
+        return selection < SerialChecker::Answered;
+    }
+    return deleteMessages(port, {slot}, {});
 }
 
 bool MyComThread::readMessages(QSerialPort* port)

@@ -172,6 +172,7 @@ private:
     // when it needs no command. Only a modem with two storages is asked.
     int selectStorage(QSerialPort* port, const QByteArray& storage);
     bool readNotified(QSerialPort* port);
+    bool deleteOwed(QSerialPort* port);
     bool readMessages(QSerialPort* port);
     bool listStorage(QSerialPort* port, const QByteArray& storage);
     bool storeAccepted(const QString& slot);
@@ -223,6 +224,7 @@ private:
     QByteArray partialLine;     // an unsolicited line not yet complete
     // Message slots are named "<storage>/<index>" (slotKey).
     QStringList notified;    // announced by "+CMTI", not yet read
+    QStringList owedDeletes; // read and stored, not yet deleted (SIM slots)
     QSet<QString> readEmpty; // notified, read empty: not read again until the next listing
     bool notificationsWork = false;
     QElapsedTimer sinceListing; // invalid: a listing is due

@@ -369,6 +369,7 @@ private slots:
         QTest::newRow("+CMTI on its own") << 0;
         QTest::newRow("+CMTI inside the answer to a read") << 1;
         QTest::newRow("+CMTI in the pause between two health reads") << 2;
+        QTest::newRow("+CMTI in the pause before the delete of the message before") << 3;
     }
 
     // Read at once, before any health read still owed, set-up once per
@@ -386,22 +387,27 @@ private slots:
         clock.start();
         QObject context;
         connect(&rig->sim, &ModemSim::commandReceived, &context, [&] { sent.append(clock.elapsed()); });
-        if (when == 2) {
-            // The first health round follows the first listing.
+        if (when >= 2) {
+            // The first health round follows the first listing; message 1 is
+            // announced once the worker is up.
+            const QString after = when == 2 ? QStringLiteral("AT+CREG?") : QStringLiteral("AT+CMGR=1");
             bool announced = false;
             connect(&rig->sim, &ModemSim::commandReceived, &context, [&](const QString& command) {
-                if (command == QLatin1String("AT+CREG?") && !announced) {
+                if (command == after && !announced) {
                     announced = true;
                     QTimer::singleShot(SpeedMs / 4, &context, [&] { rig->sim.addMessage(testPdu(2)); });
                 }
             });
-            QVERIFY(rig->worker.startWork());
-            QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty() && !rig->controller.stored.isEmpty(),
+            QVERIFY(when == 2 ? rig->worker.startWork() : bringUp());
+            if (when == 3) {
+                rig->sim.addMessage(testPdu(1));
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty() && rig->controller.stored.size() == when - 1,
                                      20000);
             const QStringList commands = rig->sim.commandLog();
-            const int read = int(commands.indexOf(QStringLiteral("AT+CREG?"))) + 1;
-            QVERIFY(read > 0 && read < commands.size());
-            QVERIFY2(commands.at(read).startsWith(QLatin1String("AT+CMGR=")), qPrintable(commands.at(read)));
+            const int next = int(commands.indexOf(after)) + 1;
+            QVERIFY(next > 0 && next < commands.size());
+            QVERIFY2(commands.at(next).startsWith(QLatin1String("AT+CMGR=")), qPrintable(commands.at(next)));
             return;
         }
         QVERIFY(bringUp());
@@ -428,6 +434,32 @@ private slots:
         for (int i = 1; i < sent.size(); ++i) {
             QVERIFY2(sent.at(i) - sent.at(i - 1) >= SpeedMs - 100, qPrintable(QString::number(i)));
         }
+    }
+
+    // A message read and stored is deleted a turn later; a card taken out
+    // meanwhile is not the card that comes back, and the message at the same
+    // index of the new one is read, not deleted unread.
+    void cardSwappedBeforeTheDelete()
+    {
+        rig->worker.setParams(1, rig->sim.portPath(), 300, 115200, 0);
+        rig->worker.setHealthPeriodMs(1000);
+        QObject context;
+        bool pulled = false;
+        connect(&rig->sim, &ModemSim::commandReceived, &context, [&](const QString& command) {
+            if (command == QLatin1String("AT+CMGR=1") && !pulled) {
+                pulled = true;
+                QTimer::singleShot(100, &context, [&] { rig->sim.setSimPresent(false); });
+            }
+        });
+        QSignalSpy spy(&rig->worker, &MyComWorker::workHealth);
+        QVERIFY(bringUp());
+        rig->sim.addMessage(testPdu(1));
+        QTRY_COMPARE_WITH_TIMEOUT(lastHealth(spy).sim, ModemHealth::Sim::Absent, 10000);
+        rig->sim.clearStore();
+        rig->sim.addMessage(testPdu(3), false);
+        rig->sim.setSimPresent(true);
+        QTRY_VERIFY_WITH_TIMEOUT(rig->sim.storedIndexes().isEmpty(), 20000);
+        QVERIFY(rig->controller.stored.contains(testPdu(3)));
     }
 
     // A message read on "+CMTI" in the modem's memory that the store refuses
