@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
+#include <QSet>
 
 #include <algorithm>
 
@@ -282,13 +283,18 @@ void Controller::scanPorts(bool logChanges)
         return;
     }
     const QStringList present = presentPorts();
+    // Sets, and the rows read without a copy: a bank has hundreds of ports,
+    // and this runs every ten seconds.
+    const QSet<QString> presentNames(present.cbegin(), present.cend());
+    QSet<QString> known;
     bool changed = false;
     for (int row = 0; row < road.ports.size(); ++row) {
-        PortState& port = road.ports[row];
-        const bool here = present.contains(port.name);
-        if (here == port.present) {
+        known.insert(road.ports.at(row).name);
+        const bool here = presentNames.contains(road.ports.at(row).name);
+        if (here == road.ports.at(row).present) {
             continue;
         }
+        PortState& port = road.ports[row];
         changed = true;
         if (here) {
             port = freshRow(port);
@@ -308,9 +314,7 @@ void Controller::scanPorts(bool logChanges)
         }
     }
     for (const QString& name : present) {
-        const bool known = std::any_of(road.ports.cbegin(), road.ports.cend(),
-                                       [&name](const PortState& port) { return port.name == name; });
-        if (known) {
+        if (known.contains(name)) {
             continue;
         }
         changed = true;
