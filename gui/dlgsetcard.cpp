@@ -2,6 +2,7 @@
 
 #include "core/mycardmap.h"
 #include "core/mysetting.h"
+#include "gui/dlgfields.h"
 #include "gui/xbuttons.h"
 #include "gui/xfactory.h"
 #include "gui/xfonts.h"
@@ -126,10 +127,18 @@ bool DlgSetCard::checkAndSave()
     }
 
     MyCardMap* map = theSetting.cardMap;
+    const QStringList sims = map->simList;
+    const QStringList phones = map->phoneList;
     map->clearPairs();
     for (int row = 0; row < rows; ++row) {
         map->addPair(cellText(model, row, 0), cellText(model, row, 1));
     }
-    theSetting.saveIni();
+    if (!dlgSaveSettings(this)) {
+        map->clearPairs();
+        for (int i = 0; i < sims.size(); ++i) {
+            map->addPair(sims.at(i), phones.at(i));
+        }
+        return false;
+    }
     return true;
 }

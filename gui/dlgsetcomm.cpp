@@ -75,13 +75,16 @@ void DlgSetComm::onBtOk()
     const int flow = ckFlow->isChecked() ? 1 : 0;
     const QString ignore = edIgnore->text().trimmed();
     const QString pin = edPin->text().trimmed();
-    if (baud != theSetting.baudRate || flow != theSetting.flowControl || ignore != theSetting.ignorePorts ||
-        pin != theSetting.simPin) {
-        theSetting.baudRate = baud;
-        theSetting.flowControl = flow;
-        theSetting.ignorePorts = ignore;
-        theSetting.simPin = pin;
-        theSetting.saveIni();
+    auto fields =
+        std::tie(theSetting.baudRate, theSetting.flowControl, theSetting.ignorePorts, theSetting.simPin);
+    const auto wanted = std::make_tuple(baud, flow, ignore, pin);
+    if (fields != wanted) {
+        const auto before = dlgCopyOf(fields);
+        fields = wanted;
+        if (!dlgSaveSettings(this)) {
+            fields = before;
+            return;
+        }
     }
     accept();
 }

@@ -75,20 +75,17 @@ void DlgSetMysql::onBtOk()
     const QString sslCert = edSslCert->text().trimmed();
     const QString sslKey = edSslKey->text().trimmed();
     const QString gatewayName = edGatewayName->text().trimmed();
-    if (host != theSetting.mysqlHost || port != theSetting.mysqlPort || user != theSetting.mysqlUser ||
-        pwd != theSetting.mysqlPwd || dbName != theSetting.mysqlDbName || sslCa != theSetting.mysqlSslCa ||
-        sslCert != theSetting.mysqlSslCert || sslKey != theSetting.mysqlSslKey ||
-        gatewayName != theSetting.gatewayName) {
-        theSetting.mysqlHost = host;
-        theSetting.mysqlPort = port;
-        theSetting.mysqlUser = user;
-        theSetting.mysqlPwd = pwd;
-        theSetting.mysqlDbName = dbName;
-        theSetting.mysqlSslCa = sslCa;
-        theSetting.mysqlSslCert = sslCert;
-        theSetting.mysqlSslKey = sslKey;
-        theSetting.gatewayName = gatewayName;
-        theSetting.saveIni();
+    auto fields = std::tie(theSetting.mysqlHost, theSetting.mysqlPort, theSetting.mysqlUser,
+                           theSetting.mysqlPwd, theSetting.mysqlDbName, theSetting.mysqlSslCa,
+                           theSetting.mysqlSslCert, theSetting.mysqlSslKey, theSetting.gatewayName);
+    const auto wanted = std::make_tuple(host, port, user, pwd, dbName, sslCa, sslCert, sslKey, gatewayName);
+    if (fields != wanted) {
+        const auto before = dlgCopyOf(fields);
+        fields = wanted;
+        if (!dlgSaveSettings(this)) {
+            fields = before;
+            return;
+        }
     }
     accept();
 }

@@ -8,6 +8,7 @@
 #include "gui/xwidgets.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QSettings>
@@ -266,6 +267,75 @@ private slots:
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QCOMPARE(mapPairs(), saved);
         QCOMPARE(iniValue(QStringLiteral("CARD/NUM")).toInt(), saved.size());
+    }
+
+    // A save that fails is told over the dialog, which stays open and takes
+    // back what it put into memory; OK saves once the way is clear.
+    void failedSaveChangesNothing_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("serial") << 0;
+        QTest::newRow("MySQL") << 1;
+        QTest::newRow("card map") << 2;
+    }
+
+    void failedSaveChangesNothing()
+    {
+        QFETCH(int, kind);
+
+        // The file went bad on disk and the name it would be kept under is taken by a folder.
+        QFile ini(theSetting.iniPath());
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("not a settings line\n") > 0);
+        ini.close();
+        const QString bad = theSetting.iniPath() + QStringLiteral(".bad");
+        QVERIFY(QDir().mkpath(bad + QStringLiteral("/kept")));
+        const auto inMemory = [] {
+            QStringList values{QString::number(theSetting.baudRate), theSetting.ignorePorts,
+                               theSetting.mysqlHost, theSetting.gatewayName};
+            for (const auto& pair : mapPairs()) {
+                values << pair.first + QLatin1Char('=') + pair.second;
+            }
+            return values;
+        };
+        const QStringList before = inMemory();
+
+        QScopedPointer<QDialog> dlg;
+        QString save = QStringLiteral("确定");
+        if (kind == 0) {
+            auto* comm = new DlgSetComm(nullptr);
+            comm->baudBox()->setCurrentIndex(0);
+            comm->ignoreEdit()->setText(QStringLiteral("COM7"));
+            dlg.reset(comm);
+        } else if (kind == 1) {
+            auto* mysql = new DlgSetMysql(nullptr);
+            mysql->hostEdit()->setText(QStringLiteral("10.0.0.9"));
+            mysql->gatewayNameEdit()->setText(QStringLiteral("east"));
+            dlg.reset(mysql);
+        } else {
+            auto* card = new DlgSetCard(nullptr);
+            card->onBtAdd();
+            QStandardItemModel* model = card->table()->itemModel();
+            model->item(2, 0)->setText(QStringLiteral("333"));
+            model->item(2, 1)->setText(QStringLiteral("139"));
+            dlg.reset(card);
+            save = QStringLiteral("保存");
+        }
+        clickButton(dlg.data(), save);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().startsWith(QStringLiteral("错误提示|设置未能保存")) &&
+                     messages.first().contains(bad),
+                 qPrintable(messages.first()));
+        QVERIFY(dlg->result() != QDialog::Accepted);
+        QCOMPARE(inMemory(), before);
+
+        QVERIFY(QDir(bad).removeRecursively());
+        clickButton(dlg.data(), save);
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(dlg->result(), int(QDialog::Accepted));
+        const QStringList saved = inMemory();
+        QVERIFY(saved != before);
+        theSetting.loadIni();
+        QCOMPARE(inMemory(), saved);
     }
 
     // Text still in an open cell editor when saving is reached is saved with it.
