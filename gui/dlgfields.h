@@ -18,8 +18,20 @@ void dlgShowValue(XEditLine* edit, int maxLength, const QString& value);
 // tries again, cancel leaves everything as it was.
 bool dlgSaveSettings(QWidget* dialog);
 
-// The values behind a tuple of references, to be put back with `refs = copy`.
-template <class... T> std::tuple<T...> dlgCopyOf(const std::tuple<T&...>& refs)
+// Puts the wanted values into theSetting's fields (references from std::tie)
+// and saves them, unless they are there already. When the save fails the
+// fields get their old values back and false is returned: the dialog stays open.
+template <class... T, class... V>
+bool dlgApply(QWidget* dialog, std::tuple<T&...> fields, const std::tuple<V...>& wanted)
 {
-    return refs;
+    if (fields == wanted) {
+        return true;
+    }
+    const std::tuple<T...> before = fields;
+    fields = wanted;
+    if (dlgSaveSettings(dialog)) {
+        return true;
+    }
+    fields = before;
+    return false;
 }

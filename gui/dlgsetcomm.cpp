@@ -75,18 +75,12 @@ void DlgSetComm::onBtOk()
     const int flow = ckFlow->isChecked() ? 1 : 0;
     const QString ignore = edIgnore->text().trimmed();
     const QString pin = edPin->text().trimmed();
-    auto fields =
-        std::tie(theSetting.baudRate, theSetting.flowControl, theSetting.ignorePorts, theSetting.simPin);
-    const auto wanted = std::make_tuple(baud, flow, ignore, pin);
-    if (fields != wanted) {
-        const auto before = dlgCopyOf(fields);
-        fields = wanted;
-        if (!dlgSaveSettings(this)) {
-            fields = before;
-            return;
-        }
+    if (dlgApply(
+            this,
+            std::tie(theSetting.baudRate, theSetting.flowControl, theSetting.ignorePorts, theSetting.simPin),
+            std::make_tuple(baud, flow, ignore, pin))) {
+        accept();
     }
-    accept();
 }
 
 void DlgSetComm::onBtCancel()

@@ -75,19 +75,13 @@ void DlgSetMysql::onBtOk()
     const QString sslCert = edSslCert->text().trimmed();
     const QString sslKey = edSslKey->text().trimmed();
     const QString gatewayName = edGatewayName->text().trimmed();
-    auto fields = std::tie(theSetting.mysqlHost, theSetting.mysqlPort, theSetting.mysqlUser,
-                           theSetting.mysqlPwd, theSetting.mysqlDbName, theSetting.mysqlSslCa,
-                           theSetting.mysqlSslCert, theSetting.mysqlSslKey, theSetting.gatewayName);
-    const auto wanted = std::make_tuple(host, port, user, pwd, dbName, sslCa, sslCert, sslKey, gatewayName);
-    if (fields != wanted) {
-        const auto before = dlgCopyOf(fields);
-        fields = wanted;
-        if (!dlgSaveSettings(this)) {
-            fields = before;
-            return;
-        }
+    if (dlgApply(this,
+                 std::tie(theSetting.mysqlHost, theSetting.mysqlPort, theSetting.mysqlUser,
+                          theSetting.mysqlPwd, theSetting.mysqlDbName, theSetting.mysqlSslCa,
+                          theSetting.mysqlSslCert, theSetting.mysqlSslKey, theSetting.gatewayName),
+                 std::make_tuple(host, port, user, pwd, dbName, sslCa, sslCert, sslKey, gatewayName))) {
+        accept();
     }
-    accept();
 }
 
 void DlgSetMysql::onBtCancel()
