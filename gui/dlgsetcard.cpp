@@ -13,6 +13,8 @@
 #include <QHeaderView>
 #include <QStandardItemModel>
 
+#include <utility>
+
 namespace {
 
 // A phone number longer than this is refused when saving.
@@ -126,18 +128,13 @@ bool DlgSetCard::checkAndSave()
         }
     }
 
+    // The checked pairs replace the map; they go back if the file cannot take them.
     MyCardMap* map = theSetting.cardMap;
-    const QStringList sims = map->simList;
-    const QStringList phones = map->phoneList;
-    map->clearPairs();
-    for (int row = 0; row < rows; ++row) {
-        map->addPair(cellText(model, row, 0), cellText(model, row, 1));
-    }
+    std::swap(map->simList, checked.simList);
+    std::swap(map->phoneList, checked.phoneList);
     if (!dlgSaveSettings(this)) {
-        map->clearPairs();
-        for (int i = 0; i < sims.size(); ++i) {
-            map->addPair(sims.at(i), phones.at(i));
-        }
+        std::swap(map->simList, checked.simList);
+        std::swap(map->phoneList, checked.phoneList);
         return false;
     }
     return true;
